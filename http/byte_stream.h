@@ -1,0 +1,35 @@
+#pragma once
+// Destinations of a GET: bytes are written at the current position; truncate() sets both
+// size and position (used to cut back after a redirect and at the end of a body).
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace vornel::http {
+
+class ByteStream {
+public:
+    virtual ~ByteStream() = default;
+    virtual int64_t position() const = 0;
+    virtual void write(const char* data, size_t size) = 0;
+    virtual void truncate(int64_t size) = 0;
+    // A hint that about this many bytes will follow; a stream may ignore it.
+    virtual void reserve(int64_t /*bytes*/) {}
+};
+
+class MemoryStream : public ByteStream {
+public:
+    int64_t position() const override { return position_; }
+    void write(const char* data, size_t size) override;
+    void truncate(int64_t size) override;
+    void reserve(int64_t bytes) override;
+
+    const std::string& bytes() const { return bytes_; }
+    std::string takeBytes();
+
+private:
+    std::string bytes_;
+    int64_t position_ = 0;
+};
+
+} // namespace vornel::http

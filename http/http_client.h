@@ -1,0 +1,83 @@
+#pragma once
+// The blocking HTTP/1.1 GET client that every page and file request of the player uses.
+#include "http/byte_stream.h"
+#include "http/http_error.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vornel::http {
+
+class Transport;
+class CookieStore;
+
+struct ClientSettings {
+    bool handleRedirects = false;
+    int redirectMaximum = 15;
+    bool allowCookies = true;
+    bool noProtocolErrorException = false; // error statuses are not failures
+    int maxHeaderLines = 255;
+    std::string accept = "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
+    std::string userAgent = "Mozilla/3.0 (compatible; VornelPlayer)";
+
+    static ClientSettings configured(); // the page and download clients of the window
+    static ClientSettings runtime();    // a client made at run time (link extraction)
+};
+
+struct Response {
+    std::string ResponseText;
+    int ResponseCode = -1;
+    bool version11 = false;
+    std::vector<std::string> RawHeaders;
+    int64_t ContentLength = -1;
+    std::string TransferEncoding;
+    std::string ContentType;
+    std::string CharSet;
+    std::string Location;
+    std::string Connection;
+    std::string ProxyConnection;
+
+    bool hasContentLength() const { return ContentLength >= 0; }
+    // First header of that name (case-insensitive), continuation lines joined; "" if absent.
+    std::string header(const std::string& name) const;
+};
+
+enum class WorkMode { Read, Write };
+
+class HttpClient {
+public:
+    explicit HttpClient(ClientSettings settings = ClientSettings::runtime(),
+                        std::shared_ptr<Transport> transport = nullptr);
+    ~HttpClient();
+    HttpClient(const HttpClient&) = delete;
+    HttpClient& operator=(const HttpClient&) = delete;
+
+    void GetToStream(const std::string& url, ByteStream& destination);
+    // The body decoded by the reply's character set, as UTF-8.
+    std::string GetAsText(const std::string& url);
+
+    const Response& response() const;
+    const ClientSettings& settings() const;
+
+    std::function<void(WorkMode, int64_t size)> OnWorkBegin;
+    std::function<void(WorkMode, int64_t count)> OnWork;
+    std::function<void(WorkMode)> OnWorkEnd;
+
+    // For streaming callers (the audio engine): extra request header lines sent after
+    // User-Agent, and a hook called with each final reply's header block before its body.
+    std::vector<std::string> extraHeaders;
+    std::function<void(const Response&)> OnHeaders;
+
+    // Thread-safe: breaks off a request running on another thread; it then fails.
+    void abort();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace vornel::http

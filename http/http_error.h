@@ -1,0 +1,48 @@
+#pragma once
+// Failures of the HTTP client. Every failure carries a kind (the name callers and tools
+// print, e.g. "EIdSocketError") and a message text.
+#include <stdexcept>
+#include <string>
+
+namespace vornel::http {
+
+class HttpError : public std::runtime_error {
+public:
+    HttpError(std::string kind, const std::string& message)
+        : std::runtime_error(message), kind_(std::move(kind)) {}
+    const std::string& kind() const { return kind_; }
+
+private:
+    std::string kind_;
+};
+
+// "Socket Error # %d\r\n%s" with the platform error number and its text.
+class SocketError : public HttpError {
+public:
+    explicit SocketError(int errorNumber);
+    int errorNumber() const { return errorNumber_; }
+
+private:
+    int errorNumber_;
+};
+
+// A reply with an error status on a client that treats it as a failure.
+class ProtocolError : public HttpError {
+public:
+    ProtocolError(const std::string& responseText, int statusCode, std::string bodyText)
+        : HttpError("EIdHTTPProtocolException", responseText),
+          statusCode_(statusCode), bodyText_(std::move(bodyText)) {}
+    int statusCode() const { return statusCode_; }
+    const std::string& bodyText() const { return bodyText_; }
+
+private:
+    int statusCode_;
+    std::string bodyText_;
+};
+
+// The text of a socket error number (10061 -> "Connection refused."), empty when unknown.
+std::string socketErrorText(int errorNumber);
+// Maps a POSIX errno onto the socket error numbers above (ECONNREFUSED -> 10061, ...).
+int socketErrorFromErrno(int err);
+
+} // namespace vornel::http

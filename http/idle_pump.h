@@ -1,0 +1,27 @@
+#pragma once
+// The idle pump keeps the window's messages flowing while a request blocks the window
+// thread. The application installs one; the HTTP layer only calls it.
+#include <functional>
+
+namespace vornel::http {
+
+class IdlePump {
+public:
+    // pump handles every pending window event; onWindowThread tells whether the calling
+    // thread is the window thread. A second instance throws HttpError
+    // ("Only one TIdAntiFreeze can exist per application.").
+    IdlePump(std::function<void()> pump, std::function<bool()> onWindowThread);
+    ~IdlePump();
+    IdlePump(const IdlePump&) = delete;
+    IdlePump& operator=(const IdlePump&) = delete;
+
+    bool active = true;
+    int idleTimeoutMs = 250;
+
+    // Runs the pump when an instance exists, is active, and this is the window thread.
+    static void runIfDue();
+    static bool willRun();
+    static int idleTimeout();
+};
+
+} // namespace vornel::http

@@ -1,0 +1,36 @@
+#pragma once
+// A TLS client session over a connected TCP socket (OpenSSL). The HTTP transport uses it
+// for https; plain http never touches it.
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace vornel::http {
+
+// The folder the TLS library would be loaded from. OpenSSL is linked at build time, so
+// the folder is only stored: a non-empty folder gets a trailing "/", "" clears it.
+void setTlsLibraryFolder(const std::string& folder);
+std::string tlsLibraryFolder();
+
+class TlsSession {
+public:
+    // Prepares context and session for the socket; serverName is sent as SNI (also when
+    // it is an address). Throws HttpError with the TLS failure kinds and messages.
+    TlsSession(int socketFd, const std::string& serverName);
+    ~TlsSession(); // one shutdown call, then frees session and context
+    TlsSession(const TlsSession&) = delete;
+    TlsSession& operator=(const TlsSession&) = delete;
+
+    void handshake();
+    // Bytes read, 0 when the peer closed the connection. Throws on failure.
+    size_t read(char* buffer, size_t size);
+    void write(const char* data, size_t size);
+    // Decrypted bytes waiting in the session (they count as readable).
+    bool hasPending() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace vornel::http

@@ -1,0 +1,80 @@
+#pragma once
+// The audio library contract: the functions and constants the player calls, implemented
+// by the project's own engine (playback/engine/). Thread-safe; the last error is per thread.
+#include <cstdint>
+
+using DWORD = uint32_t;
+using QWORD = uint64_t;
+using BOOL = int;
+using HSTREAM = DWORD;
+using HCHANNEL = DWORD;
+using DOWNLOADPROC = void (*)(const void* buffer, DWORD length, void* user);
+
+constexpr DWORD BASSVERSION = 0x204;
+
+// Configuration
+constexpr DWORD BASS_CONFIG_NET_PREBUF = 15;
+constexpr DWORD BASS_CONFIG_NET_PROXY = 17;
+constexpr DWORD BASS_CONFIG_NET_PLAYLIST = 21;
+
+// Stream flags
+constexpr DWORD BASS_STREAM_PRESCAN = 0x20000;
+constexpr DWORD BASS_STREAM_AUTOFREE = 0x40000;
+constexpr DWORD BASS_STREAM_BLOCK = 0x100000;
+constexpr DWORD BASS_STREAM_STATUS = 0x800000;
+
+// File positions
+constexpr DWORD BASS_FILEPOS_END = 2;
+constexpr DWORD BASS_FILEPOS_CONNECTED = 4;
+constexpr DWORD BASS_FILEPOS_BUFFER = 5;
+// Our own query for block streams: 1 while the bounded block buffer is full, else 0.
+constexpr DWORD BASS_FILEPOS_BLOCKFULL = 0x10000;
+
+// Tags
+constexpr DWORD BASS_TAG_HTTP = 3;
+constexpr DWORD BASS_TAG_ICY = 4;
+
+// Positions
+constexpr DWORD BASS_POS_BYTE = 0;
+
+// Channel states
+constexpr DWORD BASS_ACTIVE_STOPPED = 0;
+constexpr DWORD BASS_ACTIVE_PLAYING = 1;
+constexpr DWORD BASS_ACTIVE_STALLED = 2;
+constexpr DWORD BASS_ACTIVE_PAUSED = 3;
+
+// Error codes (our own numbering)
+constexpr int BASS_OK = 0;
+constexpr int BASS_ERROR_MEM = 1;       // out of memory
+constexpr int BASS_ERROR_FILEOPEN = 2;  // the URL could not be opened (connect, name, status)
+constexpr int BASS_ERROR_DRIVER = 3;    // no usable output device
+constexpr int BASS_ERROR_HANDLE = 5;    // 0, unknown or freed handle
+constexpr int BASS_ERROR_FORMAT = 6;    // not audio that the engine can decode
+constexpr int BASS_ERROR_POSITION = 7;  // position not available
+constexpr int BASS_ERROR_INIT = 8;      // BASS_Init has not succeeded
+constexpr int BASS_ERROR_ALREADY = 14;  // already initialised
+constexpr int BASS_ERROR_ILLPARAM = 20; // invalid parameter (an empty URL, ...)
+constexpr int BASS_ERROR_NOTAVAIL = 37; // not available for this stream (seek in block mode)
+constexpr int BASS_ERROR_TIMEOUT = 40;  // connection timed out
+constexpr int BASS_ERROR_FILEFORM = 41; // unsupported file format
+constexpr int BASS_ERROR_UNKNOWN = -1;
+
+DWORD BASS_GetVersion();
+BOOL BASS_Init(int device, DWORD freq, DWORD flags, void* window, const void* clsid);
+BOOL BASS_Free();
+int BASS_ErrorGetCode();
+BOOL BASS_SetConfig(DWORD option, DWORD value);
+BOOL BASS_SetConfigPtr(DWORD option, const void* value);
+
+HSTREAM BASS_StreamCreateURL(const char* url, DWORD offset, DWORD flags, DOWNLOADPROC proc, void* user);
+BOOL BASS_StreamFree(HSTREAM handle);
+QWORD BASS_StreamGetFilePosition(HSTREAM handle, DWORD mode);
+
+const char* BASS_ChannelGetTags(DWORD handle, DWORD tags);
+BOOL BASS_ChannelPlay(DWORD handle, BOOL restart);
+BOOL BASS_ChannelPause(DWORD handle);
+DWORD BASS_ChannelIsActive(DWORD handle);
+QWORD BASS_ChannelGetLength(DWORD handle, DWORD mode);
+QWORD BASS_ChannelGetPosition(DWORD handle, DWORD mode);
+QWORD BASS_ChannelSeconds2Bytes(DWORD handle, double seconds);
+BOOL BASS_ChannelSetPosition(DWORD handle, QWORD position, DWORD mode);
