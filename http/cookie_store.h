@@ -1,5 +1,8 @@
 #pragma once
 // Cookies kept in memory per client, and the Cookie header for later requests.
+#include "http/cookie.h"
+
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -7,23 +10,28 @@
 
 namespace vornel::http {
 
-// The request as the client prepared it: protocol, host, and the directory part of the
-// path (ending in "/").
-struct CookieRequest {
-    std::string protocol;
-    std::string host;
-    std::string path;
-};
+using CookieClock = std::function<CookieTime()>;
+// The current time to the millisecond.
+CookieTime currentCookieTime();
 
+// Safe to use from several threads: changes take the store's lock for writing, the
+// selection for a request takes it for reading.
 class CookieStore {
 public:
-    CookieStore();
+    explicit CookieStore(CookieClock clock = currentCookieTime);
     ~CookieStore();
+    CookieStore(const CookieStore&) = delete;
+    CookieStore& operator=(const CookieStore&) = delete;
 
     // Offers every Set-Cookie line of a reply's header block, in the order received.
     void takeReplyCookies(const std::vector<std::string>& rawHeaders, const CookieRequest& request);
+    // One Set-Cookie value (the text after "Set-Cookie:").
+    void takeSetCookie(const std::string& headerValue, const CookieRequest& request);
     // Purges expired cookies, then the value of the Cookie header, or nothing.
     std::optional<std::string> cookieHeader(const CookieRequest& request);
+
+    // A copy of the stored cookies in the order they were stored.
+    std::vector<Cookie> cookies() const;
 
 private:
     struct Impl;

@@ -1,0 +1,247 @@
+#include "http/tls_session.h"
+
+#include "http/http_error.h"
+#include "http/tls_failure.h"
+#include "http/tls_library.h"
+#include "http/tls_sigpipe_guard.h"
+
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+
+namespace vornel::http {
+
+namespace {
+
+const char* const kCipherList = "AES:ALL:!aNULL:!eNULL:+RC4:@STRENGTH";
+constexpr int kSocketTimeoutSeconds = 30;
+
+// The result of one library call and the errno it left behind.
+struct CallResult {
+    int result;
+    int savedErrno;
+};
+
+template <typename Call>
+CallResult callLibrary(Call call)
+{
+    SigpipeGuard guard;
+    ERR_clear_error();
+    errno = 0;
+    const int result = call();
+    return {result, errno};
+}
+
+bool wantsRetry(int code)
+{
+    return code == SSL_ERROR_WANT_READ || code == SSL_ERROR_WANT_WRITE;
+}
+
+bool socketTimedOut(int savedErrno)
+{
+    return savedErrno == EAGAIN || savedErrno == EWOULDBLOCK;
+}
+
+[[noreturn]] void throwReadTimeout()
+{
+    throw HttpError("EIdReadTimeout", "Read timed out.");
+}
+
+std::string firstQueuedErrorOr(unsigned long fallback)
+{
+    const unsigned long first = ERR_get_error();
+    ERR_clear_error();
+    return tlsErrorString(first != 0 ? first : fallback);
+}
+
+// The error check of a failed read or write: socket errors that mean the connection is
+// gone are raised as socket errors, everything else as a TLS API failure.
+[[noreturn]] void throwIoFailure(int code, int savedErrno)
+{
+    if (code == SSL_ERROR_SYSCALL && ERR_peek_error() == 0) {
+        const int number = socketErrorFromErrno(savedErrno);
+        if (number == 10053 || number == 10054 || number == 10058)
+            throw SocketError(number);
+        const std::string text = socketErrorText(number);
+        throw HttpError("EIdOpenSSLAPISSLError",
+                        text.empty() ? tlsErrorString(static_cast<unsigned long>(code)) : text);
+    }
+    throw HttpError("EIdOpenSSLAPISSLError", firstQueuedErrorOr(static_cast<unsigned long>(code)));
+}
+
+SSL_CTX* makeClientContext()
+{
+    const SSL_METHOD* method = TLS_client_method();
+    if (!method)
+        throw HttpError("EIdOSSLGetMethodError", "Error getting SSL method.");
+    ERR_clear_error();
+    SSL_CTX* context = SSL_CTX_new(method);
+    if (!context) {
+        const unsigned long first = ERR_get_error();
+        ERR_clear_error();
+        std::string message = "Error creating SSL context.";
+        if (first != 0)
+            message += "\r\n" + tlsErrorString(first);
+        throw HttpError("EIdOSSLCreatingContextError", message);
+    }
+    return context;
+}
+
+// TLS 1.0 up to the newest version the library offers: servers of today refuse TLS 1.0,
+// and the old cipher list only takes effect at security level 0.
+bool configureContext(SSL_CTX* context)
+{
+    SSL_CTX_set_min_proto_version(context, TLS1_VERSION);
+    SSL_CTX_set_max_proto_version(context, 0);
+    SSL_CTX_set_options(context, SSL_OP_NO_SSLv2 | SSL_OP_NO_SSLv3);
+    SSL_CTX_set_mode(context, SSL_MODE_AUTO_RETRY);
+    SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
+    SSL_CTX_set_security_level(context, 0);
+    return SSL_CTX_set_cipher_list(context, kCipherList) == 1;
+}
+
+void setSocketTimeouts(int fd, int seconds)
+{
+    timeval limit{};
+    limit.tv_sec = seconds;
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+}
+
+} // namespace
+
+struct TlsSession::Impl {
+    int fd = -1;
+    SSL_CTX* context = nullptr;
+    SSL* ssl = nullptr;
+    bool established = false;
+    bool broken = false; // a fatal error happened: no shutdown may be sent
+
+    ~Impl()
+    {
+        if (ssl) {
+            if (established && !broken)
+                callLibrary([this] { return SSL_shutdown(ssl); });
+            SSL_free(ssl);
+        }
+        if (context)
+            SSL_CTX_free(context);
+    }
+
+    [[noreturn]] void fail(const std::string& kind, const std::string& message, CallResult call)
+    {
+        broken = true;
+        throwTlsFailure(kind, message, ssl, call.result, call.savedErrno);
+    }
+};
+
+TlsSession::TlsSession(int socketFd, const std::string& serverName)
+    : impl_(std::make_unique<Impl>())
+{
+    impl_->fd = socketFd;
+    ensureTlsLibrary();
+    impl_->context = makeClientContext();
+    if (!configureContext(impl_->context)) {
+        ERR_clear_error();
+        throw HttpError("EIdOSSLSettingCipherError", "SetCipher failed.");
+    }
+    ERR_clear_error();
+    impl_->ssl = SSL_new(impl_->context);
+    if (!impl_->ssl) {
+        ERR_clear_error();
+        throw HttpError("EIdOSSLCreatingSessionError", "Error creating SSL session.");
+    }
+    CallResult bound = callLibrary([this] { return SSL_set_ex_data(impl_->ssl, 0, this); });
+    if (bound.result <= 0)
+        impl_->fail("EIdOSSLDataBindingError", "Error binding data to SSL socket.", bound);
+    CallResult attached = callLibrary([this] { return SSL_set_fd(impl_->ssl, impl_->fd); });
+    if (attached.result <= 0)
+        impl_->fail("EIdOSSLFDSetError", "Error setting File Descriptor for SSL", attached);
+    if (!serverName.empty())
+        SSL_set_tlsext_host_name(impl_->ssl, serverName.c_str());
+    ERR_clear_error();
+}
+
+TlsSession::~TlsSession() = default;
+
+void TlsSession::handshake()
+{
+    setSocketTimeouts(impl_->fd, kSocketTimeoutSeconds);
+    for (;;) {
+        const CallResult call = callLibrary([this] { return SSL_connect(impl_->ssl); });
+        if (call.result >= 1) {
+            impl_->established = true;
+            return;
+        }
+        const int code = SSL_get_error(impl_->ssl, call.result);
+        if (wantsRetry(code)) {
+            if (!socketTimedOut(call.savedErrno))
+                continue;
+            impl_->broken = true;
+            throwReadTimeout();
+        }
+        impl_->fail("EIdOSSLConnectError", "Error connecting with SSL.", call);
+    }
+}
+
+size_t TlsSession::read(char* buffer, size_t size)
+{
+    const int wanted = static_cast<int>(std::min<size_t>(size, INT_MAX));
+    for (;;) {
+        const CallResult call = callLibrary([&] { return SSL_read(impl_->ssl, buffer, wanted); });
+        if (call.result > 0)
+            return static_cast<size_t>(call.result);
+        const int code = SSL_get_error(impl_->ssl, call.result);
+        if (wantsRetry(code)) {
+            if (!socketTimedOut(call.savedErrno))
+                continue;
+            throwReadTimeout();
+        }
+        if (code == SSL_ERROR_ZERO_RETURN)
+            return 0;
+        impl_->broken = true;
+        // A peer that shuts the socket without a close_notify has closed the connection too.
+        if (queuedErrorIsUnexpectedEof()) {
+            ERR_clear_error();
+            return 0;
+        }
+        if (code == SSL_ERROR_SYSCALL && ERR_peek_error() == 0 && call.savedErrno == 0)
+            return 0;
+        throwIoFailure(code, call.savedErrno);
+    }
+}
+
+void TlsSession::write(const char* data, size_t size)
+{
+    while (size > 0) {
+        const int piece = static_cast<int>(std::min<size_t>(size, INT_MAX));
+        const CallResult call = callLibrary([&] { return SSL_write(impl_->ssl, data, piece); });
+        if (call.result > 0) {
+            data += call.result;
+            size -= static_cast<size_t>(call.result);
+            continue;
+        }
+        const int code = SSL_get_error(impl_->ssl, call.result);
+        if (wantsRetry(code)) {
+            if (!socketTimedOut(call.savedErrno))
+                continue;
+            impl_->broken = true;
+            throw HttpError("EIdOpenSSLAPISSLError", socketErrorText(10060));
+        }
+        impl_->broken = true;
+        throwIoFailure(code, call.savedErrno);
+    }
+}
+
+bool TlsSession::hasPending() const
+{
+    return impl_->ssl && SSL_pending(impl_->ssl) > 0;
+}
+
+} // namespace vornel::http
