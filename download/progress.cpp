@@ -1,0 +1,26 @@
+#include "download/progress.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+bool isChunked(const std::string& transferEncoding)
+{
+    std::string lower = transferEncoding;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower.find("chunked") != std::string::npos;
+}
+
+} // namespace
+
+std::optional<int> downloadProgress(int64_t workCount, int64_t contentLength,
+                                    const std::string& transferEncoding)
+{
+    if (isChunked(transferEncoding) || contentLength <= 0)
+        return std::nullopt;
+    // 128-bit intermediate: 100 * INT64_MAX does not fit in 64 bits.
+    const __int128 percent = (static_cast<__int128>(workCount) * 100) / contentLength;
+    return static_cast<int>(std::clamp<__int128>(percent, 0, 100));
+}

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <string>
+
+// The path a track is saved under: the folder, a "/" unless the folder already ends in
+// one, the file name and ".mp3". An empty folder gives "/<name>.mp3".
+std::string savePath(const std::string& folderText, const std::string& fileName);
