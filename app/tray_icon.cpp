@@ -1,0 +1,30 @@
+#include "app/tray_icon.h"
+
+TrayIcon::TrayIcon(const QIcon& icon, QObject* parent)
+    : QObject(parent), icon_(new QSystemTrayIcon(icon, this))
+{
+    icon_->setToolTip(QString());
+    connect(icon_, &QSystemTrayIcon::activated, this, &TrayIcon::handleActivation);
+    icon_->show();
+}
+
+TrayIcon::~TrayIcon()
+{
+    icon_->hide();
+}
+
+void TrayIcon::handleActivation(QSystemTrayIcon::ActivationReason reason)
+{
+    switch (reason) {
+    case QSystemTrayIcon::Trigger:
+    case QSystemTrayIcon::Context:
+    case QSystemTrayIcon::MiddleClick:
+        if (onClick)
+            onClick();
+        break;
+    case QSystemTrayIcon::DoubleClick:
+        // The first press of the double click has already been reported as a Trigger.
+    case QSystemTrayIcon::Unknown:
+        break;
+    }
+}

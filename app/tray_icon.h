@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QIcon>
+#include <QObject>
+#include <QSystemTrayIcon>
+
+#include <functional>
+
+// The program's icon in the notification area, shown for the lifetime of this object,
+// without tooltip or menu. A click with any mouse button is reported once; the two
+// presses of a double click count as one click.
+class TrayIcon : public QObject {
+    Q_OBJECT
+
+public:
+    explicit TrayIcon(const QIcon& icon, QObject* parent = nullptr);
+    ~TrayIcon() override;
+
+    std::function<void()> onClick;
+
+private:
+    void handleActivation(QSystemTrayIcon::ActivationReason reason);
+
+    QSystemTrayIcon* icon_;
+};
