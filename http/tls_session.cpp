@@ -20,7 +20,6 @@ namespace vornel::http {
 namespace {
 
 const char* const kCipherList = "AES:ALL:!aNULL:!eNULL:+RC4:@STRENGTH";
-constexpr int kSocketTimeoutSeconds = 30;
 
 // The result of one library call and the errno it left behind.
 struct CallResult {
@@ -106,10 +105,11 @@ bool configureContext(SSL_CTX* context)
     return SSL_CTX_set_cipher_list(context, kCipherList) == 1;
 }
 
-void setSocketTimeouts(int fd, int seconds)
+void setSocketTimeouts(int fd, std::chrono::milliseconds ioLimit)
 {
     timeval limit{};
-    limit.tv_sec = seconds;
+    limit.tv_sec = static_cast<time_t>(ioLimit.count() / 1000);
+    limit.tv_usec = static_cast<suseconds_t>(ioLimit.count() % 1000 * 1000);
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 }
@@ -118,6 +118,7 @@ void setSocketTimeouts(int fd, int seconds)
 
 struct TlsSession::Impl {
     int fd = -1;
+    std::chrono::milliseconds ioLimit{};
     SSL_CTX* context = nullptr;
     SSL* ssl = nullptr;
     bool established = false;
@@ -141,10 +142,11 @@ struct TlsSession::Impl {
     }
 };
 
-TlsSession::TlsSession(int socketFd, const std::string& serverName)
+TlsSession::TlsSession(int socketFd, const std::string& serverName, std::chrono::milliseconds ioLimit)
     : impl_(std::make_unique<Impl>())
 {
     impl_->fd = socketFd;
+    impl_->ioLimit = ioLimit.count() > 0 ? ioLimit : kSocketTimeout;
     ensureTlsLibrary();
     impl_->context = makeClientContext();
     if (!configureContext(impl_->context)) {
@@ -172,7 +174,7 @@ TlsSession::~TlsSession() = default;
 
 void TlsSession::handshake()
 {
-    setSocketTimeouts(impl_->fd, kSocketTimeoutSeconds);
+    setSocketTimeouts(impl_->fd, impl_->ioLimit);
     for (;;) {
         const CallResult call = callLibrary([this] { return SSL_connect(impl_->ssl); });
         if (call.result >= 1) {

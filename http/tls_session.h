@@ -1,6 +1,7 @@
 #pragma once
 // A TLS client session over a connected TCP socket (OpenSSL). The HTTP transport uses it
 // for https; plain http never touches it.
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -14,9 +15,14 @@ std::string tlsLibraryFolder();
 
 class TlsSession {
 public:
+    static constexpr std::chrono::milliseconds kSocketTimeout{30000};
+
     // Prepares context and session for the socket; serverName is sent as SNI (also when
     // it is an address). Throws HttpError with the TLS failure kinds and messages.
-    TlsSession(int socketFd, const std::string& serverName);
+    // The socket's receive and send time-outs are set to ioLimit at the handshake; a
+    // receive that runs out of it fails with "Read timed out.".
+    TlsSession(int socketFd, const std::string& serverName,
+               std::chrono::milliseconds ioLimit = kSocketTimeout);
     ~TlsSession(); // one shutdown call, then frees session and context
     TlsSession(const TlsSession&) = delete;
     TlsSession& operator=(const TlsSession&) = delete;

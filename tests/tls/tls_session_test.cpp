@@ -61,12 +61,29 @@ std::string exchange(uint16_t port, const std::string& serverName)
     return readToEnd(session);
 }
 
+// Reads the whole ClientHello record off a raw socket.
+void readClientHello(int fd)
+{
+    unsigned char header[5];
+    if (recv(fd, header, sizeof header, MSG_WAITALL) != 5)
+        return;
+    std::string body((header[3] << 8) | header[4], '\0');
+    recv(fd, body.data(), body.size(), MSG_WAITALL);
+}
+
+void resetConnection(int fd)
+{
+    linger reset{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+}
+
 // The failure the handshake raised against that server.
-HttpError handshakeFailure(uint16_t port)
+HttpError handshakeFailure(uint16_t port,
+                           std::chrono::milliseconds ioLimit = TlsSession::kSocketTimeout)
 {
     Socket socket(port);
     try {
-        TlsSession session(socket.fd(), "vornel.test");
+        TlsSession session(socket.fd(), "vornel.test", ioLimit);
         session.handshake();
     } catch (const HttpError& error) {
         return error;
@@ -121,17 +138,53 @@ INSTANTIATE_TEST_SUITE_P(NameAndAddress, TlsServerName, testing::Values("vornel.
 
 TEST(TlsSession, PeerClosingDuringTheHandshakeIsAnEofFailure)
 {
-    // Reads the whole ClientHello record, so that the close is a clean FIN, then hangs up.
-    TlsTestServer server([](int fd) {
-        unsigned char header[5];
-        if (recv(fd, header, sizeof header, MSG_WAITALL) != 5)
-            return;
-        std::string body((header[3] << 8) | header[4], '\0');
-        recv(fd, body.data(), body.size(), MSG_WAITALL);
-    });
+    // With the ClientHello read, the close is a clean FIN.
+    TlsTestServer server([](int fd) { readClientHello(fd); });
     const HttpError error = handshakeFailure(server.port());
     EXPECT_EQ(error.kind(), "EIdOSSLConnectError");
     EXPECT_STREQ(error.what(), "Error connecting with SSL.\r\nEOF was observed that violates the protocol");
+}
+
+TEST(TlsSession, PeerResettingDuringTheHandshakeIsASocketError)
+{
+    TlsTestServer server([](int fd) {
+        readClientHello(fd);
+        resetConnection(fd);
+    });
+    const HttpError error = handshakeFailure(server.port());
+    EXPECT_EQ(error.kind(), "EIdSocketError");
+    EXPECT_STREQ(error.what(), "Socket Error # 10054\r\nConnection reset by peer.");
+}
+
+TEST(TlsSession, SilentServerDuringTheHandshakeTimesOut)
+{
+    TlsTestServer server([](int fd) {
+        readClientHello(fd);
+        char sink[256];
+        recv(fd, sink, sizeof sink, 0); // until the client gives up
+    });
+    const HttpError error = handshakeFailure(server.port(), std::chrono::milliseconds{200});
+    EXPECT_EQ(error.kind(), "EIdReadTimeout");
+    EXPECT_STREQ(error.what(), "Read timed out.");
+}
+
+TEST(TlsSession, SilentServerAfterTheHandshakeTimesTheReadOut)
+{
+    TlsTestServer server([](SSL* ssl, int) {
+        char byte = 0;
+        SSL_read(ssl, &byte, 1); // until the client gives up
+    });
+    Socket socket(server.port());
+    TlsSession session(socket.fd(), "vornel.test", std::chrono::milliseconds{200});
+    session.handshake();
+    char buffer[64];
+    try {
+        session.read(buffer, sizeof buffer);
+        FAIL() << "the read returned";
+    } catch (const HttpError& error) {
+        EXPECT_EQ(error.kind(), "EIdReadTimeout");
+        EXPECT_STREQ(error.what(), "Read timed out.");
+    }
 }
 
 TEST(TlsSession, AServerSpeakingPlainHttpIsACryptoFailure)
@@ -191,8 +244,7 @@ TEST(TlsSession, ConnectionResetWhileReadingIsASocketError)
     TlsTestServer server([](SSL* ssl, int fd) {
         char byte = 0;
         SSL_read(ssl, &byte, 1); // wait for the client's go-ahead
-        linger reset{1, 0};
-        setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        resetConnection(fd);
     });
     Socket socket(server.port());
     TlsSession session(socket.fd(), "vornel.test");
@@ -211,10 +263,7 @@ TEST(TlsSession, ConnectionResetWhileReadingIsASocketError)
 
 TEST(TlsSession, WritingToAPeerThatHasGoneFailsWithoutKillingTheProcess)
 {
-    TlsTestServer server([](SSL*, int fd) {
-        linger reset{1, 0};
-        setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-    });
+    TlsTestServer server([](SSL*, int fd) { resetConnection(fd); });
     Socket socket(server.port());
     TlsSession session(socket.fd(), "vornel.test");
     session.handshake();
