@@ -54,6 +54,7 @@ constexpr int BASS_ERROR_POSITION = 7;  // position not available
 constexpr int BASS_ERROR_INIT = 8;      // BASS_Init has not succeeded
 constexpr int BASS_ERROR_ALREADY = 14;  // already initialised
 constexpr int BASS_ERROR_ILLPARAM = 20; // invalid parameter (an empty URL, ...)
+constexpr int BASS_ERROR_NOPLAY = 24;   // the channel is not playing (pause while stopped)
 constexpr int BASS_ERROR_NOTAVAIL = 37; // not available for this stream (seek in block mode)
 constexpr int BASS_ERROR_TIMEOUT = 40;  // connection timed out
 constexpr int BASS_ERROR_FILEFORM = 41; // unsupported file format

@@ -1,0 +1,66 @@
+#pragma once
+// The engine's state behind the contract functions: the output device, the mixer, the
+// table of open streams, the configuration and the auto-free sweeper.
+#include "playback/bass.h"
+#include "playback/engine/audio_output.h"
+#include "playback/engine/stream.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace vornel::audio {
+
+class OpenCancel;
+
+class Engine {
+public:
+    static Engine& instance();
+
+    int init();
+    int free();
+    bool initialised() const;
+
+    void setPlaylistFollowing(bool on) { followPlaylists_ = on; }
+    void setPrebuffer(DWORD percent) { prebuffer_ = percent; }
+    DWORD prebuffer() const { return prebuffer_; }
+
+    // A handle or 0, with the error in error.
+    DWORD createUrlStream(const char* url, DWORD flags, DOWNLOADPROC proc, void* user, int& error);
+    int freeStream(DWORD handle);
+    // The stream behind a live handle, or null.
+    std::shared_ptr<Stream> find(DWORD handle) const;
+    // Keeps tag lines readable for a while after their stream is freed.
+    const char* keepTags(std::shared_ptr<const std::string> lines);
+
+private:
+    Engine() = default;
+    void render(int16_t* out, int frames);
+    void sweep();
+    void stopSweeper();
+
+    mutable std::mutex mutex_;
+    bool initialised_ = false;
+    std::shared_ptr<AudioOutput> output_;
+    int latencyFrames_ = 0;
+    std::map<DWORD, std::shared_ptr<Stream>> streams_;
+    std::set<std::shared_ptr<OpenCancel>> opening_;
+    std::deque<std::shared_ptr<const std::string>> keptTags_;
+    std::atomic<DWORD> lastHandle_{0};
+    std::atomic<bool> followPlaylists_{false};
+    std::atomic<DWORD> prebuffer_{75};
+
+    std::vector<int32_t> accumulator_; // output thread only
+    std::thread sweeper_;
+    std::mutex sweeperMutex_;
+    std::condition_variable sweeperWake_;
+    bool sweeperStop_ = false;
+};
+
+} // namespace vornel::audio

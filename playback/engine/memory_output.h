@@ -1,0 +1,31 @@
+#pragma once
+// An output device in memory: nothing plays by itself; pull() asks the engine for frames
+// as fast as the caller wants them.
+#include "playback/engine/audio_output.h"
+
+#include <mutex>
+#include <vector>
+
+namespace vornel::audio {
+
+class MemoryOutput : public AudioOutput {
+public:
+    explicit MemoryOutput(int latencyFrames = 0, bool usable = true)
+        : latency_(latencyFrames), usable_(usable) {}
+
+    bool open(RenderFunction render) override;
+    void close() override;
+    int latencyFrames() const override { return latency_; }
+
+    // Renders that many stereo frames; empty when the output is closed.
+    std::vector<int16_t> pull(int frames);
+    bool isOpen() const;
+
+private:
+    mutable std::mutex mutex_;
+    RenderFunction render_;
+    int latency_;
+    bool usable_;
+};
+
+} // namespace vornel::audio

@@ -1,0 +1,68 @@
+#pragma once
+// Finds MP3 frames in a byte stream as it arrives: where the audio starts, its format,
+// and how many samples the frames seen so far carry (the exact length once all is seen).
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace vornel::audio {
+
+struct FrameHeader {
+    int version = 1;         // 1 = MPEG-1, 2 = MPEG-2, 25 = MPEG-2.5
+    int layer = 3;
+    int bitrateKbps = 0;
+    int sampleRate = 0;
+    int channels = 2;
+    bool crc = false;
+    int size = 0;            // bytes of the whole frame, header included
+    int samplesPerFrame = 0;
+};
+
+// The frame header in the 4 bytes at p, or nothing when they are not one.
+std::optional<FrameHeader> parseFrameHeader(const unsigned char* p);
+// Whether two headers belong to the same stream.
+bool sameStream(const FrameHeader& a, const FrameHeader& b);
+// Whether the frame at p (available bytes) is a Xing/Info frame, which carries no audio.
+bool isInfoFrame(const unsigned char* frame, size_t available, const FrameHeader& header);
+
+class Mp3Scanner {
+public:
+    // How far into the data (past an ID3v2 tag) the first frame may start.
+    static constexpr int64_t searchLimit = 64 * 1024;
+
+    void feed(const char* data, size_t size);
+    // No more data follows: a lone frame at the very end still counts.
+    void finish();
+
+    bool locked() const { return firstFrame_.has_value(); }
+    bool gaveUp() const { return gaveUp_; }
+    const std::optional<FrameHeader>& firstFrame() const { return firstFrame_; }
+    int64_t audioStart() const { return audioStart_; }
+    int64_t samples() const { return samples_; }
+    int64_t audioFrames() const { return audioFrames_; }
+
+private:
+    enum class State { Start, Search, Frames };
+    void process(bool atEnd);
+    bool processStart(bool atEnd);
+    bool processSearch(bool atEnd);
+    bool processFrames(bool atEnd);
+    void consume(int64_t bytes);
+    const unsigned char* at(size_t i) const { return reinterpret_cast<const unsigned char*>(pending_.data()) + i; }
+
+    State state_ = State::Start;
+    std::string pending_;    // bytes not yet consumed, starting at offset base_
+    int64_t base_ = 0;
+    int64_t skip_ = 0;       // bytes still to pass over that have not arrived yet
+    int64_t searched_ = 0;
+    bool gaveUp_ = false;
+    std::optional<FrameHeader> firstFrame_;
+    std::optional<FrameHeader> current_;
+    int64_t audioStart_ = -1;
+    int64_t samples_ = 0;
+    int64_t audioFrames_ = 0;
+    int64_t framesSeen_ = 0;
+};
+
+} // namespace vornel::audio

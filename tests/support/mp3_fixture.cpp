@@ -1,0 +1,110 @@
+#include "tests/support/mp3_fixture.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <stdexcept>
+#include <tuple>
+
+namespace vornel::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path makeTempDir() {
+    std::string pattern = (fs::temp_directory_path() / "vornel-mp3-XXXXXX").string();
+    if (!mkdtemp(pattern.data()))
+        throw std::runtime_error("cannot create a temporary directory");
+    return pattern;
+}
+
+void writeFile(const fs::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    if (!out)
+        throw std::runtime_error("cannot write " + path.string());
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return bytes.str();
+}
+
+std::string kiloHertz(int rate) {
+    std::ostringstream text;
+    text << rate / 1000.0;
+    return text.str();
+}
+
+std::string encode(const ToneMp3& tone) {
+    const fs::path dir = makeTempDir();
+    const fs::path raw = dir / "tone.raw";
+    const fs::path mp3 = dir / "tone.mp3";
+    writeFile(raw, tonePcm(tone));
+    const std::string command = "lame --quiet -r --signed --little-endian --bitwidth 16 -s " +
+                                kiloHertz(tone.sampleRate) + " --resample " + kiloHertz(tone.sampleRate) +
+                                " -m " + (tone.channels == 1 ? "m" : "j") + " --cbr -b " +
+                                std::to_string(tone.bitrateKbps) + " '" + raw.string() + "' '" +
+                                mp3.string() + "' 2>/dev/null";
+    const int status = std::system(command.c_str());
+    std::string bytes = status == 0 ? readFile(mp3) : std::string();
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+    if (bytes.empty())
+        throw std::runtime_error("lame failed: " + command);
+    return bytes;
+}
+
+} // namespace
+
+std::string tonePcm(const ToneMp3& tone) {
+    const auto frames = static_cast<size_t>(std::llround(tone.seconds * tone.sampleRate));
+    std::string pcm(frames * static_cast<size_t>(tone.channels) * 2, '\0');
+    const double step = 2.0 * M_PI * tone.frequency / tone.sampleRate;
+    size_t at = 0;
+    for (size_t i = 0; i < frames; ++i) {
+        const auto sample = static_cast<int16_t>(std::lround(std::sin(step * double(i)) * tone.amplitude * 32767.0));
+        for (int c = 0; c < tone.channels; ++c) {
+            pcm[at++] = static_cast<char>(sample & 0xFF);
+            pcm[at++] = static_cast<char>((sample >> 8) & 0xFF);
+        }
+    }
+    return pcm;
+}
+
+std::string makeToneMp3(const ToneMp3& tone) {
+    using Key = std::tuple<double, double, int, int, int, double>;
+    static std::mutex mutex;
+    static std::map<Key, std::string> cache;
+    const Key key{tone.frequency, tone.seconds, tone.bitrateKbps, tone.sampleRate, tone.channels, tone.amplitude};
+    {
+        std::lock_guard lock(mutex);
+        if (const auto it = cache.find(key); it != cache.end())
+            return it->second;
+    }
+    std::string bytes = encode(tone);
+    std::lock_guard lock(mutex);
+    return cache.emplace(key, std::move(bytes)).first->second;
+}
+
+std::string writeToneMp3File(const ToneMp3& tone, const std::string& fileName) {
+    const fs::path path = makeTempDir() / fileName;
+    writeFile(path, makeToneMp3(tone));
+    return path.string();
+}
+
+void removeToneMp3File(const std::string& path) {
+    std::error_code ignored;
+    const fs::path file(path);
+    fs::remove(file, ignored);
+    fs::remove(file.parent_path(), ignored);
+}
+
+} // namespace vornel::test
