@@ -18,6 +18,11 @@ struct DateCase {
     std::optional<CookieTime> expected;
 };
 
+std::ostream& operator<<(std::ostream& out, const DateCase& c)
+{
+    return out << '"' << c.text << '"';
+}
+
 class CookieDate : public testing::TestWithParam<DateCase> {};
 
 } // namespace

@@ -61,22 +61,6 @@ std::string exchange(uint16_t port, const std::string& serverName)
     return readToEnd(session);
 }
 
-// Reads the whole ClientHello record off a raw socket.
-void readClientHello(int fd)
-{
-    unsigned char header[5];
-    if (recv(fd, header, sizeof header, MSG_WAITALL) != 5)
-        return;
-    std::string body((header[3] << 8) | header[4], '\0');
-    recv(fd, body.data(), body.size(), MSG_WAITALL);
-}
-
-void resetConnection(int fd)
-{
-    linger reset{1, 0};
-    setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
-}
-
 // The failure the handshake raised against that server.
 HttpError handshakeFailure(uint16_t port,
                            std::chrono::milliseconds ioLimit = TlsSession::kSocketTimeout)
@@ -139,7 +123,7 @@ INSTANTIATE_TEST_SUITE_P(NameAndAddress, TlsServerName, testing::Values("vornel.
 TEST(TlsSession, PeerClosingDuringTheHandshakeIsAnEofFailure)
 {
     // With the ClientHello read, the close is a clean FIN.
-    TlsTestServer server([](int fd) { readClientHello(fd); });
+    TlsTestServer server([](int fd) { vornel::test::readClientHello(fd); });
     const HttpError error = handshakeFailure(server.port());
     EXPECT_EQ(error.kind(), "EIdOSSLConnectError");
     EXPECT_STREQ(error.what(), "Error connecting with SSL.\r\nEOF was observed that violates the protocol");
@@ -148,8 +132,8 @@ TEST(TlsSession, PeerClosingDuringTheHandshakeIsAnEofFailure)
 TEST(TlsSession, PeerResettingDuringTheHandshakeIsASocketError)
 {
     TlsTestServer server([](int fd) {
-        readClientHello(fd);
-        resetConnection(fd);
+        vornel::test::readClientHello(fd);
+        vornel::test::resetConnection(fd);
     });
     const HttpError error = handshakeFailure(server.port());
     EXPECT_EQ(error.kind(), "EIdSocketError");
@@ -159,7 +143,7 @@ TEST(TlsSession, PeerResettingDuringTheHandshakeIsASocketError)
 TEST(TlsSession, SilentServerDuringTheHandshakeTimesOut)
 {
     TlsTestServer server([](int fd) {
-        readClientHello(fd);
+        vornel::test::readClientHello(fd);
         char sink[256];
         recv(fd, sink, sizeof sink, 0); // until the client gives up
     });
@@ -244,7 +228,7 @@ TEST(TlsSession, ConnectionResetWhileReadingIsASocketError)
     TlsTestServer server([](SSL* ssl, int fd) {
         char byte = 0;
         SSL_read(ssl, &byte, 1); // wait for the client's go-ahead
-        resetConnection(fd);
+        vornel::test::resetConnection(fd);
     });
     Socket socket(server.port());
     TlsSession session(socket.fd(), "vornel.test");
@@ -263,7 +247,7 @@ TEST(TlsSession, ConnectionResetWhileReadingIsASocketError)
 
 TEST(TlsSession, WritingToAPeerThatHasGoneFailsWithoutKillingTheProcess)
 {
-    TlsTestServer server([](SSL*, int fd) { resetConnection(fd); });
+    TlsTestServer server([](SSL*, int fd) { vornel::test::resetConnection(fd); });
     Socket socket(server.port());
     TlsSession session(socket.fd(), "vornel.test");
     session.handshake();
@@ -282,6 +266,11 @@ struct FolderCase {
     std::string given;
     std::string stored;
 };
+
+std::ostream& operator<<(std::ostream& out, const FolderCase& c)
+{
+    return out << '"' << c.given << '"';
+}
 
 class TlsLibraryFolder : public testing::TestWithParam<FolderCase> {};
 

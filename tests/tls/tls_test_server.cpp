@@ -179,6 +179,21 @@ std::string readRequestHead(SSL* ssl)
     return head;
 }
 
+void readClientHello(int fd)
+{
+    unsigned char header[5];
+    if (recv(fd, header, sizeof header, MSG_WAITALL) != 5)
+        return;
+    std::string body((header[3] << 8) | header[4], '\0');
+    recv(fd, body.data(), body.size(), MSG_WAITALL);
+}
+
+void resetConnection(int fd)
+{
+    linger reset{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+}
+
 void writeAll(SSL* ssl, const std::string& data)
 {
     size_t done = 0;

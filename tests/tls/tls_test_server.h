@@ -59,6 +59,11 @@ private:
 int connectLoopback(uint16_t port);
 // Reads from a TLS session until the end of an HTTP request head ("\r\n\r\n").
 std::string readRequestHead(SSL* ssl);
+// Reads one whole TLS record (the ClientHello) off a raw socket, so that a close after it
+// reaches the peer as a clean end of stream.
+void readClientHello(int fd);
+// Makes the coming close reach the peer as a connection reset.
+void resetConnection(int fd);
 // Writes all bytes over the session.
 void writeAll(SSL* ssl, const std::string& data);
 
