@@ -23,6 +23,10 @@ struct ClientSettings {
     int maxHeaderLines = 255;
     std::string accept = "text/html,application/xhtml+xml,application/xml;q=0.9,*/*;q=0.8";
     std::string userAgent = "Mozilla/3.0 (compatible; VornelPlayer)";
+    // Without a transport given, true makes one at creation that carries http and https
+    // (the window's clients); false makes one at the first connection, TLS-capable only
+    // when that connection is https.
+    bool transportAtCreation = false;
 
     static ClientSettings configured(); // the page and download clients of the window
     static ClientSettings runtime();    // a client made at run time (link extraction)
@@ -56,6 +60,8 @@ public:
     HttpClient(const HttpClient&) = delete;
     HttpClient& operator=(const HttpClient&) = delete;
 
+    // A request started while another one of this client is still running (from a handler
+    // that the idle pump ran) fails with kind "EIdClientBusy" and leaves the first alone.
     void GetToStream(const std::string& url, ByteStream& destination);
     // The body decoded by the reply's character set, as UTF-8.
     std::string GetAsText(const std::string& url);
@@ -72,8 +78,10 @@ public:
     std::vector<std::string> extraHeaders;
     std::function<void(const Response&)> OnHeaders;
 
-    // Thread-safe: breaks off a request running on another thread; it then fails.
+    // Thread-safe: breaks off a request running on another thread, which then fails with
+    // kind "EIdRequestAborted"; later requests fail the same way until clearAbort().
     void abort();
+    void clearAbort();
 
 private:
     struct Impl;

@@ -22,6 +22,10 @@ public:
     static void runIfDue();
     static bool willRun();
     static int idleTimeout();
+
+private:
+    std::function<void()> pump_;
+    std::function<bool()> onWindowThread_;
 };
 
 } // namespace vornel::http

@@ -1,0 +1,184 @@
+#include "http/body_reader.h"
+
+#include "http/header_fields.h"
+#include "http/http_error.h"
+#include "http/idle_pump.h"
+#include "http/input_buffer.h"
+#include "http/received_text.h"
+
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <string_view>
+
+namespace vornel::http {
+namespace {
+
+[[noreturn]] void throwClosedGracefully() {
+    throw HttpError("EIdConnClosedGracefully", "Connection Closed Gracefully.");
+}
+
+// "1a;ext=1" -> 26; anything that is not hexadecimal counts as 0.
+uint64_t chunkSizeOf(const std::string& line) {
+    const std::string digits = trim(line.substr(0, line.find(';')));
+    if (digits.empty() || digits.size() > 15) return 0;
+    uint64_t size = 0;
+    for (char c : digits) {
+        int value;
+        if (c >= '0' && c <= '9') value = c - '0';
+        else if (c >= 'a' && c <= 'f') value = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F') value = c - 'A' + 10;
+        else return 0;
+        size = size * 16 + static_cast<uint64_t>(value);
+    }
+    return size;
+}
+
+bool endsBodyNormally(const SocketError& error) {
+    const int number = error.errorNumber();
+    return number == 10053 || number == 10054 || number == 10058;
+}
+
+} // namespace
+
+// The begin and end events of one transfer; the end fires however the read ends.
+class BodyReader::Transfer {
+public:
+    Transfer(const WorkEvents& events, int64_t size) : events_(events) {
+        if (events_.begin) events_.begin(size);
+    }
+    ~Transfer() {
+        if (events_.end) events_.end();
+    }
+
+private:
+    const WorkEvents& events_;
+};
+
+BodyReader::BodyReader(InputBuffer& input, const WorkEvents& events, ByteStream* destination)
+    : input_(input), events_(events), destination_(destination) {}
+
+void BodyReader::take(size_t count) {
+    if (count == 0) return;
+    if (destination_) destination_->write(input_.data(), count);
+    input_.consume(count);
+    count_ += static_cast<int64_t>(count);
+    if (events_.work) events_.work(count_);
+    if (destination_) IdlePump::runIfDue();
+}
+
+// Into a stream: what is already buffered in one piece, then pieces of kPiece once they
+// have fully arrived. Dropped: whatever arrives, at most kPiece at a time.
+void BodyReader::takeDataOf(uint64_t length, bool mustComplete) {
+    uint64_t remaining = length;
+    if (destination_ && input_.size() > 0) {
+        const size_t first = static_cast<size_t>(std::min<uint64_t>(input_.size(), remaining));
+        take(first);
+        remaining -= first;
+    }
+    while (remaining > 0) {
+        const size_t piece = static_cast<size_t>(std::min<uint64_t>(kPiece, remaining));
+        if (destination_) input_.fillTo(piece);
+        else if (input_.size() == 0) input_.receiveMore();
+        const size_t available = std::min(input_.size(), piece);
+        if (available == 0) {
+            if (mustComplete) throwClosedGracefully();
+            return;
+        }
+        take(available);
+        remaining -= available;
+    }
+}
+
+// A line of a chunked body; its bytes count as transferred but never reach the stream.
+void BodyReader::takeLine(std::string* line) {
+    size_t used = 0;
+    const std::optional<std::string> read = input_.readLine(&used);
+    if (!read) throwClosedGracefully();
+    if (line) *line = *read;
+    count_ += static_cast<int64_t>(used);
+    if (events_.work) events_.work(count_);
+}
+
+void BodyReader::readLength(int64_t length) {
+    Transfer transfer(events_, length);
+    // Only a hint, and bounded: the announced length may be far more than ever arrives.
+    if (destination_) destination_->reserve(std::min<int64_t>(length, kMaxPresize));
+    takeDataOf(static_cast<uint64_t>(length), false);
+}
+
+void BodyReader::readChunked(std::vector<std::string>& rawHeaders) {
+    Transfer transfer(events_, 0);
+    std::string line;
+    for (;;) {
+        takeLine(&line);
+        const uint64_t size = chunkSizeOf(line);
+        if (size == 0) break;
+        takeDataOf(size, true);
+        takeLine(nullptr);
+    }
+    for (;;) {
+        takeLine(&line);
+        if (line.empty()) break;
+        rawHeaders.push_back(receivedText(line));
+    }
+}
+
+void BodyReader::readUntilClose() {
+    Transfer transfer(events_, 0);
+    for (;;) {
+        try {
+            if (destination_) input_.fillTo(kPiece);
+            else if (input_.size() == 0) input_.receiveMore();
+        } catch (const SocketError& error) {
+            if (!endsBodyNormally(error)) throw;
+            input_.markClosed();
+        }
+        if (destination_) {
+            take(std::min(input_.size(), kPiece));
+        } else {
+            input_.consume(input_.size());
+            IdlePump::runIfDue();
+        }
+        if (input_.closed() && input_.size() == 0) return;
+    }
+}
+
+void BodyReader::readMultipart(const std::string& boundary) {
+    Transfer transfer(events_, 0);
+    const std::string terminator = "--" + boundary + "--";
+    for (;;) {
+        const std::string_view buffered(input_.data(), input_.size());
+        const size_t found = buffered.find(terminator);
+        if (found != std::string_view::npos) {
+            take(found + terminator.size());
+            break;
+        }
+        // Keep a tail that may be the start of the terminator.
+        const size_t keep = std::min(buffered.size(), terminator.size() - 1);
+        if (buffered.size() > keep) {
+            take(std::min(buffered.size() - keep, kPiece));
+            continue;
+        }
+        if (!input_.receiveMore()) {
+            take(input_.size());
+            return;
+        }
+    }
+    // The line end after the closing boundary belongs to the body as well.
+    for (;;) {
+        const void* lf = std::memchr(input_.data(), '\n', input_.size());
+        if (lf != nullptr) {
+            take(static_cast<const char*>(lf) - input_.data() + 1);
+            return;
+        }
+        if (input_.size() > InputBuffer::kMaxLineLength)
+            throw HttpError("EIdReadLnMaxLineLengthExceeded", "Max line length exceeded.");
+        if (!input_.receiveMore()) {
+            take(input_.size());
+            return;
+        }
+    }
+}
+
+} // namespace vornel::http

@@ -1,0 +1,12 @@
+#pragma once
+// Converting between the protocol's US-ASCII lines and the program's UTF-8 strings.
+#include <string>
+
+namespace vornel::http {
+
+// A received line as text: each byte from 0x80 up becomes U+FFFD.
+std::string receivedText(const std::string& bytes);
+// Text to send: every UTF-16 code unit outside US-ASCII becomes "?".
+std::string asciiForSending(const std::string& utf8);
+
+} // namespace vornel::http
