@@ -1,0 +1,83 @@
+#!/usr/bin/env python3
+"""Measures how long vornelplayer takes from launch to a filled playlist against the demo
+catalogue: the time until the demo has served page 1 for the second time (the link
+extraction's request, after which the playlist is filled), and until the window is shown.
+Runs the player several times on a private X display and prints the median and range."""
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from demo_catalogue import CATALOGUE, DemoCatalogue   # noqa: E402
+from player_session import WINDOW_TITLE, PlayerSession  # noqa: E402
+from processes import Processes, wait_until          # noqa: E402
+from x_session import XSession, start_xvfb           # noqa: E402
+
+
+def one_launch(args, workdir, display, x, demo, processes, round_number):
+    player = PlayerSession(args.player, os.path.join(workdir, "run%d" % round_number), display)
+    served_before = demo.count(CATALOGUE, "/")
+    started = time.monotonic()
+    player.start(processes)
+    window = x.find_window(WINDOW_TITLE, 30)
+    shown = time.monotonic() - started
+    filled_ok = demo.wait_for_count(CATALOGUE, "/", served_before + 2, 30)
+    filled = time.monotonic() - started
+    if window:
+        subprocess.run([args.probe, "close", str(window)], env=x.env, timeout=15)
+    try:
+        player.process.wait(timeout=20)
+    except subprocess.TimeoutExpired:
+        processes.stop(player.process)
+    if not window or not filled_ok:
+        raise RuntimeError("launch %d: window %s, page 1 served %d times; output: %s"
+                           % (round_number, window, demo.count(CATALOGUE, "/") - served_before, player.output_tail()))
+    return shown, filled
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--player", required=True)
+    parser.add_argument("--demo", required=True)
+    parser.add_argument("--probe", required=True)
+    parser.add_argument("--rounds", type=int, default=5)
+    parser.add_argument("--goal", type=float, default=2.0, help="seconds to a filled playlist")
+    args = parser.parse_args()
+    for path in (args.player, args.demo, args.probe):
+        if not os.access(path, os.X_OK):
+            print("start-up: not measured, %s is not built" % path)
+            return 2
+    workdir = tempfile.mkdtemp(prefix="vornel-startup-")
+    processes = Processes()
+    try:
+        log = open(os.path.join(workdir, "x.log"), "w")
+        display = start_xvfb(processes, log)
+        x = XSession(display, os.environ)
+        x.start_tray(processes, log)
+        demo = DemoCatalogue(args.demo, workdir, 20)
+        demo.start(processes, port_wait=300)
+        results = [one_launch(args, workdir, display, x, demo, processes, i) for i in range(args.rounds)]
+    except RuntimeError as error:
+        print("start-up: not measured: %s" % error)
+        return 1
+    finally:
+        processes.stop_all()
+        shutil.rmtree(workdir, ignore_errors=True)
+    shown = [s for s, _ in results]
+    filled = [f for _, f in results]
+    print("start-up, launch to window shown: median %.3f s (min %.3f, max %.3f) over %d launches"
+          % (statistics.median(shown), min(shown), max(shown), len(shown)))
+    median = statistics.median(filled)
+    print("start-up, launch to filled playlist: median %.3f s (min %.3f, max %.3f); goal: under %.1f s -> %s"
+          % (median, min(filled), max(filled), args.goal, "met" if median < args.goal else "NOT met"))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
