@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -27,6 +29,10 @@ int main(int argc, char** argv)
 
     sessionRunning = session.start(sessionProblem);
     std::unique_ptr<QApplication> app;
+    std::string runtimeFolder = (std::filesystem::temp_directory_path() / "vornel-xdg-XXXXXX").string();
+    const bool ownRuntimeFolder = ::mkdtemp(runtimeFolder.data()) != nullptr;
+    if (ownRuntimeFolder)
+        ::setenv("XDG_RUNTIME_DIR", runtimeFolder.c_str(), 1);
     if (sessionRunning) {
         ::setenv("QT_QPA_PLATFORM", "xcb", 1);
         // Keep the icon on this display's XEmbed tray, not on a desktop's D-Bus panel.
@@ -35,5 +41,7 @@ int main(int argc, char** argv)
     }
     const int result = RUN_ALL_TESTS();
     app.reset();
+    if (ownRuntimeFolder)
+        std::filesystem::remove_all(runtimeFolder);
     return result;
 }
