@@ -5,6 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
 #include <thread>
 
 namespace {
@@ -214,6 +220,49 @@ TEST(IdlePumpTest, ANestedRequestOnTheBusyClientIsRefused) {
     EXPECT_EQ(nestedKind, "EIdClientBusy");
     EXPECT_EQ(body.bytes(), "outer");
     EXPECT_EQ(server.requestHeads().size(), 1u);
+}
+
+} // namespace
+
+namespace {
+
+// A listener whose accept queue is full: further connects wait for the SYN to be answered.
+TEST(IdlePumpTest, RunsWhileAConnectIsAwaited) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 0), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    std::vector<int> fillers;
+    for (int i = 0; i < 4; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        fillers.push_back(fd);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    HttpClient client(ClientSettings::configured());
+    int pumped = 0;
+    const auto windowThread = std::this_thread::get_id();
+    IdlePump pump(
+        [&] {
+            if (++pumped == 4) client.abort();
+        },
+        [&] { return std::this_thread::get_id() == windowThread; });
+    MemoryStream body;
+    std::string kind;
+    try {
+        client.GetToStream("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/", body);
+    } catch (const HttpError& error) {
+        kind = error.kind();
+    }
+    for (int fd : fillers) ::close(fd);
+    ::close(listener);
+    EXPECT_EQ(kind, "EIdRequestAborted");
+    EXPECT_EQ(pumped, 4);
 }
 
 } // namespace
