@@ -170,18 +170,25 @@ const char* Engine::keepTags(std::shared_ptr<const std::string> lines) {
 }
 
 void Engine::render(int16_t* out, int frames) {
-    std::vector<std::shared_ptr<Stream>> playing;
+    const size_t samples = static_cast<size_t>(frames) * kOutputChannels;
+    mixing_.clear();
     {
         std::lock_guard lock(mutex_);
-        playing.reserve(streams_.size());
         for (const auto& [handle, stream] : streams_)
-            playing.push_back(stream);
+            mixing_.push_back(stream);
     }
-    accumulator_.assign(static_cast<size_t>(frames) * kOutputChannels, 0);
-    for (const auto& stream : playing)
+    if (mixing_.empty()) {
+        std::memset(out, 0, samples * sizeof(int16_t));
+        return;
+    }
+    accumulator_.assign(samples, 0);
+    for (const auto& stream : mixing_)
         stream->mix(accumulator_.data(), frames);
-    for (size_t i = 0; i < accumulator_.size(); ++i)
-        out[i] = clip(accumulator_[i]);
+    mixing_.clear();
+    const int32_t* __restrict mixed = accumulator_.data();
+    int16_t* __restrict target = out;
+    for (size_t i = 0; i < samples; ++i)
+        target[i] = clip(mixed[i]);
 }
 
 } // namespace vornel::audio

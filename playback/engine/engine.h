@@ -56,7 +56,9 @@ private:
     std::atomic<bool> followPlaylists_{false};
     std::atomic<DWORD> prebuffer_{75};
 
-    std::vector<int32_t> accumulator_; // output thread only
+    // Output thread only.
+    std::vector<int32_t> accumulator_;
+    std::vector<std::shared_ptr<Stream>> mixing_;
     std::thread sweeper_;
     std::mutex sweeperMutex_;
     std::condition_variable sweeperWake_;

@@ -39,8 +39,7 @@ int Stream::prime(Clock::time_point deadline) {
         if (result == Mp3Decoder::Result::Audio) {
             rate_ = decoder_->rate();
             channels_ = std::clamp(decoder_->channels(), 1, 2);
-            pcm_.assign(samples, samples + frames * static_cast<size_t>(decoder_->channels()));
-            pcmRead_ = 0;
+            setPcmLocked(samples, frames, decoder_->channels());
             return BASS_OK;
         }
         const bool over = c.over();
@@ -70,27 +69,37 @@ bool Stream::autoFreeDue(Clock::time_point now) const {
     return (flags_ & BASS_STREAM_AUTOFREE) && state_ == PlayState::Ended && now - endedAt_ >= kAutoFreeGrace;
 }
 
-bool Stream::decodeMoreLocked() {
-    pcm_.clear();
+void Stream::setPcmLocked(const int16_t* samples, size_t frames, int decodedChannels) {
+    pcm_ = samples;
+    pcmFrames_ = frames;
     pcmRead_ = 0;
+    if (decodedChannels == channels_)
+        return;
+    // A frame whose channel count changed mid-stream is fitted to the stream's.
+    converted_.resize(frames * static_cast<size_t>(channels_));
+    for (size_t i = 0; i < frames; ++i) {
+        if (channels_ == 2)
+            converted_[2 * i] = converted_[2 * i + 1] = samples[i * static_cast<size_t>(decodedChannels)];
+        else
+            converted_[i] = static_cast<int16_t>((samples[2 * i] + samples[2 * i + 1]) / 2);
+    }
+    pcm_ = converted_.data();
+}
+
+void Stream::clearPcmLocked() {
+    pcm_ = nullptr;
+    pcmFrames_ = 0;
+    pcmRead_ = 0;
+}
+
+bool Stream::decodeMoreLocked() {
+    clearPcmLocked();
     char chunk[kFeedChunk];
     for (;;) {
         const int16_t* samples = nullptr;
         size_t frames = 0;
         if (decoder_->decode(samples, frames) == Mp3Decoder::Result::Audio) {
-            const int decoded = decoder_->channels();
-            if (decoded == channels_) {
-                pcm_.assign(samples, samples + frames * static_cast<size_t>(decoded));
-            } else {
-                // A frame whose channel count changed mid-stream is fitted to the stream's.
-                pcm_.resize(frames * static_cast<size_t>(channels_));
-                for (size_t i = 0; i < frames; ++i) {
-                    if (channels_ == 2)
-                        pcm_[2 * i] = pcm_[2 * i + 1] = samples[i * decoded];
-                    else
-                        pcm_[i] = static_cast<int16_t>((samples[2 * i] + samples[2 * i + 1]) / 2);
-                }
-            }
+            setPcmLocked(samples, frames, decoder_->channels());
             starved_ = false;
             return true;
         }
@@ -110,11 +119,6 @@ bool Stream::decodeMoreLocked() {
     }
 }
 
-void Stream::addFrame(int32_t* acc, const int16_t* frame) const {
-    acc[0] += frame[0];
-    acc[1] += channels_ == 2 ? frame[1] : frame[0];
-}
-
 void Stream::mix(int32_t* acc, int frames) {
     std::lock_guard lock(mutex_);
     if (state_ != PlayState::Playing || !connection_)
@@ -130,14 +134,20 @@ void Stream::mix(int32_t* acc, int frames) {
 void Stream::mixSameRateLocked(int32_t* acc, int frames, int& produced) {
     const auto ch = static_cast<size_t>(channels_);
     while (produced < frames) {
-        if (pcmRead_ * ch >= pcm_.size() && (endOfData_ || !decodeMoreLocked()))
+        if (pcmRead_ >= pcmFrames_ && (endOfData_ || !decodeMoreLocked()))
             return;
-        const size_t available = pcm_.size() / ch - pcmRead_;
-        const size_t n = std::min(available, static_cast<size_t>(frames - produced));
-        const int16_t* source = pcm_.data() + pcmRead_ * ch;
-        int32_t* target = acc + static_cast<size_t>(produced) * kOutputChannels;
-        for (size_t i = 0; i < n; ++i)
-            addFrame(target + i * kOutputChannels, source + i * ch);
+        const size_t n = std::min(pcmFrames_ - pcmRead_, static_cast<size_t>(frames - produced));
+        const int16_t* __restrict source = pcm_ + pcmRead_ * ch;
+        int32_t* __restrict target = acc + static_cast<size_t>(produced) * kOutputChannels;
+        if (ch == 2) {
+            for (size_t i = 0; i < 2 * n; ++i)
+                target[i] += source[i];
+        } else {
+            for (size_t i = 0; i < n; ++i) {
+                target[2 * i] += source[i];
+                target[2 * i + 1] += source[i];
+            }
+        }
         pcmRead_ += n;
         produced += static_cast<int>(n);
         consumed_ += static_cast<int64_t>(n);
@@ -148,9 +158,9 @@ size_t Stream::takeFramesLocked(int16_t* out, size_t frames) {
     const auto ch = static_cast<size_t>(channels_);
     size_t taken = 0;
     while (taken < frames) {
-        if (pcmRead_ * ch >= pcm_.size() && (endOfData_ || !decodeMoreLocked()))
+        if (pcmRead_ >= pcmFrames_ && (endOfData_ || !decodeMoreLocked()))
             break;
-        const int16_t* source = pcm_.data() + pcmRead_ * ch;
+        const int16_t* source = pcm_ + pcmRead_ * ch;
         out[taken * 2] = source[0];
         out[taken * 2 + 1] = ch == 2 ? source[1] : source[0];
         ++pcmRead_;
@@ -284,8 +294,7 @@ int Stream::seekLocked(int64_t frame) {
             connection_->setReadOffset(inputOffset);
         return BASS_ERROR_POSITION;
     }
-    pcm_.clear();
-    pcmRead_ = 0;
+    clearPcmLocked();
     consumed_ = heard_ = reached;
     silentRun_ = latencyFrames_ * static_cast<double>(rate_) / kOutputRate;
     endOfData_ = false;

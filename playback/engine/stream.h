@@ -50,10 +50,11 @@ private:
     enum class PlayState { Stopped, Playing, Paused, Ended };
 
     bool decodeMoreLocked();
+    void setPcmLocked(const int16_t* samples, size_t frames, int decodedChannels);
+    void clearPcmLocked();
     size_t takeFramesLocked(int16_t* out, size_t frames);
     void mixSameRateLocked(int32_t* acc, int frames, int& produced);
     void mixResampledLocked(int32_t* acc, int frames, int& produced);
-    void addFrame(int32_t* acc, const int16_t* frame) const;
     void accountLocked(int frames, int produced);
     int64_t lengthFramesLocked() const;
     int seekLocked(int64_t frame);
@@ -71,8 +72,11 @@ private:
     std::unique_ptr<Mp3Decoder> decoder_;
     int rate_ = 0;
     int channels_ = 0;
-    std::vector<int16_t> pcm_;     // decoded frames not yet mixed
-    size_t pcmRead_ = 0;           // in frames
+    // Decoded frames not yet mixed: in the decoder's buffer, or in converted_.
+    const int16_t* pcm_ = nullptr;
+    size_t pcmFrames_ = 0;
+    size_t pcmRead_ = 0;
+    std::vector<int16_t> converted_;
     PlayState state_ = PlayState::Stopped;
     bool starved_ = false;
     bool endOfData_ = false;

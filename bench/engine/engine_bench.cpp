@@ -1,0 +1,149 @@
+// Figures of the audio engine on an in-memory output that renders as fast as it is asked:
+//   engine_bench first-sample URL [runs]   time from the open call to the first sample
+//                                          handed to the output
+//   engine_bench memory URL [--blocks]     peak resident memory above the idle process
+//                                          while the whole file streams and plays
+//   engine_bench decode URL                CPU time to decode and mix the whole file once it
+//                                          has arrived (prints "decode-cpu-seconds: <s>")
+#include "playback/bass.h"
+#include "playback/engine/audio_output.h"
+#include "playback/engine/memory_output.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr DWORD kPlayerFlags = BASS_STREAM_STATUS | BASS_STREAM_AUTOFREE | BASS_STREAM_PRESCAN;
+
+long statusKiB(const char* field) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(field, 0) == 0)
+            return std::atol(line.c_str() + std::strlen(field));
+    return -1;
+}
+
+// Lets VmHWM start again from the current resident size.
+bool resetPeak() {
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    clear.flush();
+    return static_cast<bool>(clear);
+}
+
+double millisSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+int firstSample(vornel::audio::MemoryOutput& output, const std::string& url, int runs) {
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        const auto start = Clock::now();
+        const HSTREAM stream = BASS_StreamCreateURL(url.c_str(), 0, kPlayerFlags, nullptr, nullptr);
+        if (!stream) {
+            std::printf("error: open failed (code %d)\n", BASS_ErrorGetCode());
+            return 1;
+        }
+        BASS_ChannelPlay(stream, false);
+        while (BASS_ChannelGetPosition(stream, BASS_POS_BYTE) == 0 && millisSince(start) < 5000)
+            output.pull(256);
+        times.push_back(millisSince(start));
+        BASS_StreamFree(stream);
+    }
+    std::sort(times.begin(), times.end());
+    std::printf("open to first sample: median %.2f ms, max %.2f ms over %d opens (goal < 50 ms)\n",
+                times[times.size() / 2], times.back(), runs);
+    return 0;
+}
+
+int memory(vornel::audio::MemoryOutput& output, const std::string& url, bool blocks) {
+    const long idle = statusKiB("VmRSS:");
+    const bool peakReset = resetPeak();
+    const HSTREAM stream = BASS_StreamCreateURL(url.c_str(), 0, kPlayerFlags | (blocks ? BASS_STREAM_BLOCK : 0),
+                                                nullptr, nullptr);
+    if (!stream) {
+        std::printf("error: open failed (code %d)\n", BASS_ErrorGetCode());
+        return 1;
+    }
+    const auto fileBytes = static_cast<double>(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_END));
+    BASS_ChannelPlay(stream, false);
+    long peak = 0;
+    QWORD largestBuffer = 0;
+    while (BASS_ChannelIsActive(stream) != BASS_ACTIVE_STOPPED) {
+        output.pull(44100);
+        largestBuffer = std::max(largestBuffer, BASS_StreamGetFilePosition(stream, BASS_FILEPOS_BUFFER));
+        peak = std::max(peak, statusKiB("VmRSS:"));
+    }
+    if (peakReset)
+        peak = std::max(peak, statusKiB("VmHWM:"));
+    const double above = (peak - idle) * 1024.0;
+    if (blocks) {
+        std::printf("block mode: peak %.0f KiB above idle for a %.1f MB file, block buffer at most %llu bytes"
+                    " (goal: bounded, independent of the file size)\n",
+                    above / 1024, fileBytes / 1e6, static_cast<unsigned long long>(largestBuffer));
+    } else {
+        std::printf("normal mode: peak %.2f MB above idle for a %.2f MB file = %.2fx the file (goal < 1.3x)\n",
+                    above / 1e6, fileBytes / 1e6, above / fileBytes);
+    }
+    return 0;
+}
+
+double processCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+int decode(vornel::audio::MemoryOutput& output, const std::string& url) {
+    const HSTREAM stream = BASS_StreamCreateURL(url.c_str(), 0, kPlayerFlags, nullptr, nullptr);
+    if (!stream) {
+        std::printf("error: open failed (code %d)\n", BASS_ErrorGetCode());
+        return 1;
+    }
+    while (BASS_StreamGetFilePosition(stream, BASS_FILEPOS_CONNECTED) == 1)
+        output.pull(0);
+    const double start = processCpuSeconds();
+    BASS_ChannelPlay(stream, false);
+    while (BASS_ChannelIsActive(stream) != BASS_ACTIVE_STOPPED)
+        output.pull(4096);
+    std::printf("decode-cpu-seconds: %.4f\n", processCpuSeconds() - start);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fputs("usage: engine_bench first-sample URL [runs] | memory URL [--blocks] | decode URL\n", stderr);
+        return 2;
+    }
+    const std::string mode = argv[1], url = argv[2];
+    auto output = std::make_shared<vornel::audio::MemoryOutput>();
+    vornel::audio::injectAudioOutput(output);
+    if (!BASS_Init(-1, 44100, 0, nullptr, nullptr)) {
+        std::printf("error: init failed (code %d)\n", BASS_ErrorGetCode());
+        return 1;
+    }
+    BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 1);
+    BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 0);
+    int status = 2;
+    if (mode == "first-sample")
+        status = firstSample(*output, url, argc > 3 ? std::atoi(argv[3]) : 20);
+    else if (mode == "decode")
+        status = decode(*output, url);
+    else if (mode == "memory")
+        status = memory(*output, url, argc > 3 && std::strcmp(argv[3], "--blocks") == 0);
+    BASS_Free();
+    return status;
+}
