@@ -87,8 +87,8 @@ void Connection::run() {
         try {
             client_->GetToStream(url_, sink);
             completed = !aborted_;
-        } catch (const std::exception&) {
-            completed = false;
+        } catch (...) {
+            completed = false; // the failure ends the download; the stream plays what arrived
         }
     }
     finish(completed);
@@ -115,7 +115,7 @@ void Connection::onHeaders(int code, std::string statusLine, std::vector<std::st
     head.contentType = std::move(contentType);
     icy_ = IcyStripper(metaInterval(head.lines));
     if (!block_ && contentLength > 0)
-        store_.reserve(static_cast<size_t>(std::min<int64_t>(contentLength, kWholeFileLimit)));
+        store_.reserve(static_cast<size_t>(std::min<int64_t>(contentLength, kReserveLimit)));
     rejected_ = code >= 400 || code < 100;
     head_ = std::move(head);
     changed_.notify_all();
@@ -209,6 +209,11 @@ int64_t Connection::audioStart() const {
 int64_t Connection::scannedSamples() const {
     std::lock_guard lock(mutex_);
     return scanner_.samples();
+}
+
+int64_t Connection::declaredSamples() const {
+    std::lock_guard lock(mutex_);
+    return scanner_.declaredSamples();
 }
 
 size_t Connection::read(char* out, size_t max) {

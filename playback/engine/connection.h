@@ -37,6 +37,8 @@ public:
     // Block connections hold at most blockCapacity bytes; others keep the whole file.
     static constexpr size_t kBlockCapacity = 256 * 1024;
     static constexpr size_t kWholeFileLimit = 256 * 1024 * 1024;
+    // An announced length is trusted this far for reserving memory up front.
+    static constexpr int64_t kReserveLimit = 64 * 1024 * 1024;
 
     Connection(std::string url, bool block);
     ~Connection();
@@ -69,6 +71,7 @@ public:
     std::optional<FrameHeader> firstFrame() const;
     int64_t audioStart() const;
     int64_t scannedSamples() const;
+    int64_t declaredSamples() const;
 
     size_t read(char* out, size_t max);
     bool setReadOffset(int64_t offset);

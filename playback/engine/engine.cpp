@@ -29,6 +29,7 @@ bool Engine::initialised() const {
 }
 
 int Engine::init() {
+    std::lock_guard lifecycle(lifecycleMutex_);
     std::unique_lock lock(mutex_);
     if (initialised_)
         return BASS_ERROR_ALREADY;
@@ -50,6 +51,7 @@ int Engine::init() {
 }
 
 int Engine::free() {
+    std::lock_guard lifecycle(lifecycleMutex_);
     std::map<DWORD, std::shared_ptr<Stream>> streams;
     std::shared_ptr<AudioOutput> output;
     {
@@ -123,8 +125,8 @@ DWORD Engine::createUrlStream(const char* url, DWORD flags, DOWNLOADPROC proc, v
     {
         std::lock_guard lock(mutex_);
         opening_.erase(cancel);
-        if (outcome.error == BASS_OK && (!initialised_ || cancel->cancelled()))
-            outcome.error = BASS_ERROR_INIT;
+        if (!initialised_ || cancel->cancelled())
+            outcome.error = BASS_ERROR_INIT; // BASS_Free ran meanwhile
         if (outcome.error == BASS_OK)
             streams_.emplace(stream->handle(), stream);
     }

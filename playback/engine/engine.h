@@ -45,6 +45,7 @@ private:
     void sweep();
     void stopSweeper();
 
+    std::mutex lifecycleMutex_; // one init or free at a time
     mutable std::mutex mutex_;
     bool initialised_ = false;
     std::shared_ptr<AudioOutput> output_;

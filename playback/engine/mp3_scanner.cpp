@@ -63,14 +63,23 @@ bool sameStream(const FrameHeader& a, const FrameHeader& b) {
     return a.version == b.version && a.layer == b.layer && a.sampleRate == b.sampleRate;
 }
 
-bool isInfoFrame(const unsigned char* frame, size_t available, const FrameHeader& header) {
+std::optional<InfoFrame> parseInfoFrame(const unsigned char* frame, size_t available, const FrameHeader& header) {
     if (header.layer != 3)
-        return false;
+        return std::nullopt;
     const size_t offset = 4 + (header.crc ? 2 : 0) + sideInfoSize(header);
+    available = std::min(available, static_cast<size_t>(header.size));
     if (available < offset + 4)
-        return false;
+        return std::nullopt;
     const auto* tag = frame + offset;
-    return std::equal(tag, tag + 4, "Xing") || std::equal(tag, tag + 4, "Info");
+    if (!std::equal(tag, tag + 4, "Xing") && !std::equal(tag, tag + 4, "Info"))
+        return std::nullopt;
+    InfoFrame info;
+    auto bigEndian = [](const unsigned char* p) {
+        return (int64_t(p[0]) << 24) | (int64_t(p[1]) << 16) | (int64_t(p[2]) << 8) | int64_t(p[3]);
+    };
+    if (available >= offset + 12 && (bigEndian(tag + 4) & 1))
+        info.frames = bigEndian(tag + 8);
+    return info;
 }
 
 void Mp3Scanner::feed(const char* data, size_t size) {
@@ -164,10 +173,12 @@ bool Mp3Scanner::processFrames(bool atEnd) {
         return true;
     }
     if (framesSeen_ == 0) {
-        const size_t needed = std::min<size_t>(static_cast<size_t>(header->size), 48);
+        const size_t needed = std::min<size_t>(static_cast<size_t>(header->size), 56);
         if (pending_.size() < needed && !atEnd)
             return false;
-        if (isInfoFrame(at(0), pending_.size(), *header)) {
+        if (const auto info = parseInfoFrame(at(0), pending_.size(), *header)) {
+            if (info->frames > 0)
+                declaredSamples_ = info->frames * header->samplesPerFrame;
             ++framesSeen_;
             current_ = header;
             consume(header->size);

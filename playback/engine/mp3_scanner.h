@@ -23,8 +23,13 @@ struct FrameHeader {
 std::optional<FrameHeader> parseFrameHeader(const unsigned char* p);
 // Whether two headers belong to the same stream.
 bool sameStream(const FrameHeader& a, const FrameHeader& b);
-// Whether the frame at p (available bytes) is a Xing/Info frame, which carries no audio.
-bool isInfoFrame(const unsigned char* frame, size_t available, const FrameHeader& header);
+// A Xing/Info frame carries no audio, only facts about the stream; frames is the number of
+// audio frames it announces, -1 when it does not say.
+struct InfoFrame {
+    int64_t frames = -1;
+};
+// The Xing/Info frame at frame (available bytes), or nothing when it is an audio frame.
+std::optional<InfoFrame> parseInfoFrame(const unsigned char* frame, size_t available, const FrameHeader& header);
 
 class Mp3Scanner {
 public:
@@ -41,6 +46,8 @@ public:
     int64_t audioStart() const { return audioStart_; }
     int64_t samples() const { return samples_; }
     int64_t audioFrames() const { return audioFrames_; }
+    // Samples that an Info frame announces for the whole stream, -1 when none does.
+    int64_t declaredSamples() const { return declaredSamples_; }
 
 private:
     enum class State { Start, Search, Frames };
@@ -63,6 +70,7 @@ private:
     int64_t samples_ = 0;
     int64_t audioFrames_ = 0;
     int64_t framesSeen_ = 0;
+    int64_t declaredSamples_ = -1;
 };
 
 } // namespace vornel::audio

@@ -248,11 +248,15 @@ int64_t Stream::lengthFramesLocked() const {
         return -1;
     if ((flags_ & BASS_STREAM_PRESCAN) && connection_->complete())
         return connection_->scannedSamples();
+    if (const int64_t declared = connection_->declaredSamples(); declared > 0)
+        return declared;
     const auto frame = connection_->firstFrame();
     if (contentLength_ <= 0 || !frame || frame->bitrateKbps <= 0)
         return -1;
     const int64_t audioBytes = std::max<int64_t>(0, contentLength_ - std::max<int64_t>(0, connection_->audioStart()));
-    return audioBytes * 8 * rate_ / (int64_t(frame->bitrateKbps) * 1000);
+    // Rounded up: a constant bit rate file then never seems to end before it does.
+    const int64_t bitsPerSecond = int64_t(frame->bitrateKbps) * 1000;
+    return (audioBytes * 8 * rate_ + bitsPerSecond - 1) / bitsPerSecond;
 }
 
 int64_t Stream::length() const {

@@ -71,12 +71,24 @@ TEST_F(DecodingTest, PrescannedLengthIsExactAndThePositionReachesIt) {
     EXPECT_EQ(BASS_ChannelGetLength(stream, BASS_POS_BYTE), length);
 }
 
-TEST_F(DecodingTest, LengthIsEstimatedFromContentLengthWithoutPrescan) {
-    const ToneMp3 tone{.frequency = 440, .seconds = 3};
-    const HSTREAM stream = open(serve("/t.mp3", tone), BASS_STREAM_STATUS);
-    ASSERT_NE(stream, 0u);
-    const double seconds = double(BASS_ChannelGetLength(stream, BASS_POS_BYTE)) / 4 / 44100;
-    EXPECT_NEAR(seconds, tone.seconds, 0.1);
+TEST_F(DecodingTest, LengthBeforeTheEndComesFromTheInfoFrameOrContentLength) {
+    for (const bool infoFrame : {true, false}) {
+        SCOPED_TRACE(infoFrame ? "Info frame" : "Content-Length and bit rate");
+        const ToneMp3 tone{.frequency = 440, .seconds = 3, .infoFrame = infoFrame};
+        const HSTREAM stream = open(serve("/t.mp3", tone), BASS_STREAM_STATUS);
+        ASSERT_NE(stream, 0u);
+        const QWORD early = BASS_ChannelGetLength(stream, BASS_POS_BYTE);
+        EXPECT_NEAR(double(early) / 4 / 44100, tone.seconds, 0.1);
+        BASS_ChannelPlay(stream, false);
+        pullToEnd(stream);
+        const QWORD exact = BASS_ChannelGetLength(stream, BASS_POS_BYTE);
+        EXPECT_EQ(BASS_ChannelGetPosition(stream, BASS_POS_BYTE), exact);
+        if (infoFrame)
+            EXPECT_EQ(early, exact);
+        else
+            EXPECT_GE(early, exact); // never ends the track early
+        BASS_StreamFree(stream);
+    }
 }
 
 TEST_F(DecodingTest, SecondsToBytesUsesTheStreamFormat) {

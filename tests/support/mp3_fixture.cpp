@@ -51,7 +51,7 @@ std::string encode(const ToneMp3& tone) {
     const std::string command = "lame --quiet -r --signed --little-endian --bitwidth 16 -s " +
                                 kiloHertz(tone.sampleRate) + " --resample " + kiloHertz(tone.sampleRate) +
                                 " -m " + (tone.channels == 1 ? "m" : "j") + " --cbr -b " +
-                                std::to_string(tone.bitrateKbps) + " '" + raw.string() + "' '" +
+                                std::to_string(tone.bitrateKbps) + (tone.infoFrame ? "" : " -t") + " '" + raw.string() + "' '" +
                                 mp3.string() + "' 2>/dev/null";
     const int status = std::system(command.c_str());
     std::string bytes = status == 0 ? readFile(mp3) : std::string();
@@ -80,10 +80,11 @@ std::string tonePcm(const ToneMp3& tone) {
 }
 
 std::string makeToneMp3(const ToneMp3& tone) {
-    using Key = std::tuple<double, double, int, int, int, double>;
+    using Key = std::tuple<double, double, int, int, int, double, bool>;
     static std::mutex mutex;
     static std::map<Key, std::string> cache;
-    const Key key{tone.frequency, tone.seconds, tone.bitrateKbps, tone.sampleRate, tone.channels, tone.amplitude};
+    const Key key{tone.frequency, tone.seconds, tone.bitrateKbps, tone.sampleRate, tone.channels, tone.amplitude,
+                  tone.infoFrame};
     {
         std::lock_guard lock(mutex);
         if (const auto it = cache.find(key); it != cache.end())

@@ -16,6 +16,7 @@ struct ToneMp3 {
     int sampleRate = 44100;
     int channels = 2;
     double amplitude = 0.5; // of full scale
+    bool infoFrame = true;  // false: no Xing/Info frame (lame -t), as from older encoders
 };
 
 // The MP3's bytes; throws std::runtime_error when lame fails.
