@@ -71,6 +71,7 @@ void BodyReader::take(size_t count) {
 // have fully arrived. Dropped: whatever arrives, at most kPiece at a time.
 void BodyReader::takeDataOf(uint64_t length, bool mustComplete) {
     uint64_t remaining = length;
+    uint64_t hinted = hintedBytes_;
     if (destination_ && input_.size() > 0) {
         const size_t first = static_cast<size_t>(std::min<uint64_t>(input_.size(), remaining));
         take(first);
@@ -87,6 +88,11 @@ void BodyReader::takeDataOf(uint64_t length, bool mustComplete) {
         }
         take(available);
         remaining -= available;
+        // Renew the size hint as the announced bytes really arrive.
+        if (destination_ && sizeHinted_ && static_cast<uint64_t>(count_) >= hinted && remaining > 0) {
+            hinted = static_cast<uint64_t>(count_) + remaining;
+            destination_->reserve(static_cast<int64_t>(remaining));
+        }
     }
 }
 
@@ -104,6 +110,8 @@ void BodyReader::readLength(int64_t length) {
     Transfer transfer(events_, length);
     // Only a hint, and bounded: the announced length may be far more than ever arrives.
     if (destination_) destination_->reserve(std::min<int64_t>(length, kMaxPresize));
+    sizeHinted_ = true;
+    hintedBytes_ = static_cast<uint64_t>(std::min<int64_t>(length, kMaxPresize));
     takeDataOf(static_cast<uint64_t>(length), false);
 }
 

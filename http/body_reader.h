@@ -42,6 +42,8 @@ private:
     const WorkEvents& events_;
     ByteStream* destination_;
     int64_t count_ = 0;
+    bool sizeHinted_ = false;    // a length-framed body: the destination got a size hint
+    uint64_t hintedBytes_ = 0;   // the body bytes that hint covered
 };
 
 } // namespace vornel::http

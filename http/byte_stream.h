@@ -28,8 +28,13 @@ public:
     std::string takeBytes();
 
 private:
+    // Makes room for `capacity` bytes without holding two full copies while moving.
+    void growTo(size_t capacity);
+    void prefault(size_t end);
+
     std::string bytes_;
     int64_t position_ = 0;
+    size_t populated_ = 0; // capacity made present ahead of the writes
 };
 
 } // namespace vornel::http

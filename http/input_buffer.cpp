@@ -37,6 +37,10 @@ void InputBuffer::makeRoom() {
 bool InputBuffer::receiveOnce() {
     makeRoom();
     const size_t got = transport_.read(storage_.data() + end_, kReceiveChunk);
+    return took(got);
+}
+
+bool InputBuffer::took(size_t got) {
     if (aborted_) throwAborted();
     if (got == 0) {
         closed_ = true;
@@ -48,6 +52,9 @@ bool InputBuffer::receiveOnce() {
 
 bool InputBuffer::receiveMore() {
     if (closed_) return false;
+    // While data streams in, skip the readiness wait.
+    makeRoom();
+    if (const auto got = transport_.readIfReady(storage_.data() + end_, kReceiveChunk)) return took(*got);
     for (;;) {
         if (aborted_) throwAborted();
         if (transport_.waitReadable(IdlePump::idleTimeout())) return receiveOnce();

@@ -40,6 +40,7 @@ public:
 
 private:
     bool receiveOnce();
+    bool took(size_t received);
     void makeRoom();
 
     Transport& transport_;

@@ -60,6 +60,19 @@ size_t Transport::read(char* buffer, size_t size) {
     }
 }
 
+std::optional<size_t> Transport::readIfReady(char* buffer, size_t size) {
+    if (tls_) {
+        if (!tls_->hasPending()) return std::nullopt;
+        return tls_->read(buffer, size);
+    }
+    for (;;) {
+        const ssize_t got = ::recv(fd_, buffer, size, MSG_DONTWAIT);
+        if (got >= 0) return static_cast<size_t>(got);
+        if (errno == EAGAIN || errno == EWOULDBLOCK) return std::nullopt;
+        if (errno != EINTR) throw SocketError(socketErrorFromErrno(errno));
+    }
+}
+
 void Transport::write(const std::string& bytes) {
     if (tls_) {
         tls_->write(bytes.data(), bytes.size());

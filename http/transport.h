@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace vornel::http {
@@ -34,6 +35,8 @@ public:
     bool waitReadable(int timeoutMs);
     // Bytes read, 0 when the peer closed the connection. Throws on failure.
     size_t read(char* buffer, size_t size);
+    // As read, but nullopt instead of waiting when nothing has arrived yet.
+    std::optional<size_t> readIfReady(char* buffer, size_t size);
     void write(const std::string& bytes);
     // For a connection left open between requests: false when the peer closed it or sent
     // something nobody asked for (it cannot carry the next request then).

@@ -1,0 +1,195 @@
+// Throughput and peak memory of the HTTP client on large bodies, against curl.
+//
+//   bench_http [MiB]      (default 256)
+//
+// A loopback server thread generates the bodies from one 1 MiB block, so the process's
+// peak resident size is the client's own: body plus buffers.
+#include "http/byte_stream.h"
+#include "http/http_client.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr size_t kBlock = 1 << 20;
+
+bool sendAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (sent <= 0) return false;
+        data += sent;
+        size -= static_cast<size_t>(sent);
+    }
+    return true;
+}
+
+// Serves GET /length and GET /chunked, keep-alive, one connection at a time.
+class BodyServer {
+public:
+    explicit BodyServer(size_t blocks) : blocks_(blocks), block_(kBlock) {
+        for (size_t i = 0; i < kBlock; ++i) block_[i] = static_cast<char>('a' + i % 26);
+        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        ::listen(listener_, 8);
+        socklen_t length = sizeof address;
+        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~BodyServer() {
+        stopping_ = true;
+        ::shutdown(listener_, SHUT_RDWR);
+        thread_.join();
+        ::close(listener_);
+    }
+    std::string url(const char* path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+
+private:
+    void run() {
+        while (!stopping_) {
+            const int fd = ::accept(listener_, nullptr, nullptr);
+            if (fd < 0) return;
+            serve(fd);
+            ::close(fd);
+        }
+    }
+    void serve(int fd) {
+        std::string pending;
+        char chunk[4096];
+        for (;;) {
+            size_t end;
+            while ((end = pending.find("\r\n\r\n")) == std::string::npos) {
+                const ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
+                if (got <= 0) return;
+                pending.append(chunk, static_cast<size_t>(got));
+            }
+            const bool chunked = pending.compare(0, 13, "GET /chunked ") == 0;
+            pending.erase(0, end + 4);
+            if (!(chunked ? sendChunked(fd) : sendLength(fd))) return;
+        }
+    }
+    bool sendLength(int fd) {
+        const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
+                                 std::to_string(blocks_ * kBlock) + "\r\n\r\n";
+        if (!sendAll(fd, head.data(), head.size())) return false;
+        for (size_t i = 0; i < blocks_; ++i)
+            if (!sendAll(fd, block_.data(), block_.size())) return false;
+        return true;
+    }
+    bool sendChunked(int fd) {
+        const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
+                                 "Transfer-Encoding: chunked\r\n\r\n";
+        if (!sendAll(fd, head.data(), head.size())) return false;
+        // Chunks of 64 KiB, as a typical server writes them.
+        constexpr size_t kChunk = 65536;
+        char sizeLine[32];
+        const int sizeLength = std::snprintf(sizeLine, sizeof sizeLine, "%zx\r\n", kChunk);
+        for (size_t i = 0; i < blocks_; ++i) {
+            for (size_t offset = 0; offset < kBlock; offset += kChunk) {
+                if (!sendAll(fd, sizeLine, static_cast<size_t>(sizeLength)) ||
+                    !sendAll(fd, block_.data() + offset, kChunk) || !sendAll(fd, "\r\n", 2))
+                    return false;
+            }
+        }
+        return sendAll(fd, "0\r\n\r\n", 5);
+    }
+
+    size_t blocks_;
+    std::vector<char> block_;
+    int listener_ = -1;
+    uint16_t port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::thread thread_;
+};
+
+double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// Best of `rounds` runs of the client, in seconds.
+double timeClient(const std::string& url, size_t expected, int rounds) {
+    double best = 1e9;
+    vornel::http::HttpClient client;
+    for (int i = 0; i < rounds; ++i) {
+        vornel::http::MemoryStream body;
+        const auto started = Clock::now();
+        client.GetToStream(url, body);
+        best = std::min(best, seconds(Clock::now() - started));
+        if (body.bytes().size() != expected) {
+            std::fprintf(stderr, "client got %zu bytes, expected %zu\n", body.bytes().size(), expected);
+            std::exit(1);
+        }
+    }
+    return best;
+}
+
+// Best of `rounds` runs of curl's own transfer time (its -w time_total), in seconds.
+double timeCurl(const std::string& url, int rounds) {
+    double best = 1e9;
+    for (int i = 0; i < rounds; ++i) {
+        const std::string command = "curl -s -o /dev/null -w '%{time_total}' '" + url + "'";
+        FILE* pipe = ::popen(command.c_str(), "r");
+        if (!pipe) return -1;
+        double total = -1;
+        if (std::fscanf(pipe, "%lf", &total) != 1) total = -1;
+        if (::pclose(pipe) != 0 || total <= 0) return -1;
+        best = std::min(best, total);
+    }
+    return best;
+}
+
+long peakRssKiB() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const size_t mebibytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 256;
+    const size_t bytes = mebibytes * kBlock;
+    constexpr int kRounds = 3;
+    BodyServer server(mebibytes);
+    const long baselineKiB = peakRssKiB();
+
+    std::printf("http client: %zu MiB bodies from 127.0.0.1 into memory, best of %d\n", mebibytes, kRounds);
+    bool met = true;
+    for (const char* path : {"/length", "/chunked"}) {
+        const double ours = timeClient(server.url(path), bytes, kRounds);
+        std::fprintf(stderr, "peak after %s: %ld\n", path, peakRssKiB() / 1024);
+        const double curl = timeCurl(server.url(path), kRounds);
+        const double oursRate = static_cast<double>(bytes) / ours / 1e6;
+        std::printf("  %-8s client %8.1f MB/s (%.3f s)", path + 1, oursRate, ours);
+        if (curl > 0) {
+            const double curlRate = static_cast<double>(bytes) / curl / 1e6;
+            std::printf("   curl %8.1f MB/s (%.3f s)   client/curl %.2f (goal >= 1.00)\n", curlRate, curl,
+                        oursRate / curlRate);
+            met = met && oursRate >= curlRate;
+        } else {
+            std::printf("   curl: not measured\n");
+        }
+    }
+    const long peakKiB = peakRssKiB();
+    const double ratio = static_cast<double>(peakKiB) * 1024.0 / static_cast<double>(bytes);
+    std::printf("  peak resident size %.1f MiB (before the requests %.1f MiB): %.3f x body (goal <= 1.10)\n",
+                peakKiB / 1024.0, baselineKiB / 1024.0, ratio);
+    met = met && ratio <= 1.10;
+    std::printf("  goals %s\n", met ? "met" : "NOT met");
+    return 0;
+}
