@@ -27,7 +27,9 @@ constexpr DWORD BASS_STREAM_STATUS = 0x800000;
 constexpr DWORD BASS_FILEPOS_END = 2;
 constexpr DWORD BASS_FILEPOS_CONNECTED = 4;
 constexpr DWORD BASS_FILEPOS_BUFFER = 5;
-// Our own query for block streams: 1 while the bounded block buffer is full, else 0.
+// Our own query: 1 while a block stream's bounded buffer is full (its download waits for
+// playback to make room, so the buffered share of a large file stops growing), else 0
+// (always 0 for a normal stream); -1 with BASS_ERROR_HANDLE on a bad handle.
 constexpr DWORD BASS_FILEPOS_BLOCKFULL = 0x10000;
 
 // Tags
