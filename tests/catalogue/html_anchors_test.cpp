@@ -1,0 +1,127 @@
+#include "catalogue/html_anchors.h"
+
+#include <gtest/gtest.h>
+
+#include <utility>
+#include <vector>
+
+namespace vornel::catalogue {
+namespace {
+
+using Anchors = std::vector<std::pair<std::string, std::string>>;
+
+Anchors anchorsOf(const std::string& html)
+{
+    Anchors found;
+    forEachAnchor(html, [&](const std::string& href, const std::string& text) {
+        found.emplace_back(href, text);
+    });
+    return found;
+}
+
+struct TextCase {
+    const char* anchorMarkup;
+    const char* text;
+};
+
+class VisibleText : public ::testing::TestWithParam<TextCase> {};
+
+TEST_P(VisibleText, IsWhatABrowserShows)
+{
+    const Anchors found = anchorsOf(std::string("<p>x</p>") + GetParam().anchorMarkup);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].second, GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, VisibleText, ::testing::Values(
+    TextCase{"<a href=/a>Plain</a>", "Plain"},
+    TextCase{"<a href=/a>  lots \n\t of   space  </a>", "lots of space"},
+    TextCase{"<a href=/a><b>Bold</b> <i>and <u>nested</u></i>!</a>", "Bold and nested!"},
+    TextCase{"<a href=/a>a<span> </span> <span> b</span></a>", "a b"},
+    TextCase{"<a href=/a>R&amp;B &eacute;t&#233; &#x263A; &nbsp;x</a>", "R&B \xC3\xA9t\xC3\xA9 \xE2\x98\xBA \xC2\xA0x"},
+    TextCase{"<a href=/a>one<br>two<br/><br>three</a>", "one\ntwo\n\nthree"},
+    TextCase{"<a href=/a>one <br> two</a>", "one\ntwo"},
+    TextCase{"<a href=/a><br>lead</a>", "lead"},
+    TextCase{"<a href=/a>head<div>block</div>tail</a>", "head\nblock\ntail"},
+    TextCase{"<a href=/a>x<div><div>deep</div></div>y</a>", "x\ndeep\ny"},
+    TextCase{"<a href=/a>x<p>para</p>y</a>", "x\n\npara\n\ny"},
+    TextCase{"<a href=/a>s<script>var a = '<b>';</script><style>b{}</style>t</a>", "st"},
+    TextCase{"<a href=/a>v<span hidden>gone</span>w</a>", "vw"},
+    TextCase{"<a href=/a><pre>  two\n  lines</pre></a>", "two\n  lines"},
+    TextCase{"<a href=/a><img src=cover.jpg alt=Cover></a>", ""},
+    TextCase{"<a href=/a></a>", ""},
+    TextCase{"<a href=/a> <!-- note --> </a>", ""},
+    TextCase{"<a href=/a><table><tr><td>c1</td><td>c2</td></tr><tr><td>c3</td></tr></table></a>",
+             "c1\tc2\nc3"}));
+
+TEST(Anchors, DocumentOrderWithHrefsAsWritten)
+{
+    const Anchors found = anchorsOf(
+        "<html><head><title>t</title></head><body>"
+        "<a href='http://127.0.0.2/x?a=1&amp;b=2'>first</a>"
+        "<div><ul><li><a href=\"/rel/path\">second</a></li></ul></div>"
+        "<a name=anchor-without-href>third</a>"
+        "<a href=''>fourth</a>"
+        "<A HREF='#frag'>fifth</A>"
+        "</body></html>");
+    const Anchors expected{{"http://127.0.0.2/x?a=1&b=2", "first"},
+                           {"/rel/path", "second"},
+                           {"", "third"},
+                           {"", "fourth"},
+                           {"#frag", "fifth"}};
+    EXPECT_EQ(found, expected);
+}
+
+TEST(Anchors, MisnestedAnchorsAreSplitAsABrowserDoes)
+{
+    // A second <a> inside an open one closes the first.
+    const Anchors found = anchorsOf("<a href=/1>one<a href=/2>two</a></a>");
+    const Anchors expected{{"/1", "one"}, {"/2", "two"}};
+    EXPECT_EQ(found, expected);
+}
+
+TEST(Anchors, AnAnchorOpenedInsideABlockInsideAnAnchorIsAdoptedAsInABrowser)
+{
+    // The block leaves the outer anchor, which is cloned (empty) into it.
+    const Anchors found = anchorsOf("<a href=/outer>out<div><a href=/inner>in</a></div></a>");
+    const Anchors expected{{"/outer", "out"}, {"/outer", ""}, {"/inner", "in"}};
+    EXPECT_EQ(found, expected);
+}
+
+TEST(Anchors, SvgAnchorsAndTemplateContentsAreNotListed)
+{
+    const Anchors found = anchorsOf(
+        "<svg><a href=/svg>s</a></svg><template><a href=/tpl>t</a></template>"
+        "<a href=/html>h</a>");
+    const Anchors expected{{"/html", "h"}};
+    EXPECT_EQ(found, expected);
+}
+
+TEST(Anchors, PageWithoutAnchorsAndGarbageGiveNothing)
+{
+    EXPECT_TRUE(anchorsOf("").empty());
+    EXPECT_TRUE(anchorsOf("<html><body><p>no links</p></body></html>").empty());
+    EXPECT_TRUE(anchorsOf(std::string("\0\xff\xfe<<<>>>&&&;", 14)).empty());
+}
+
+TEST(Anchors, InvalidBytesAndNulsDoNotStopTheWalk)
+{
+    const char kPage[] = "<a href=/a>x\xff\0y</a><a href=/b>b</a>";
+    const Anchors found = anchorsOf(std::string(kPage, sizeof kPage - 1));
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[1], (std::pair<std::string, std::string>{"/b", "b"}));
+}
+
+TEST(Anchors, DeeplyNestedMarkupDoesNotExhaustTheStack)
+{
+    std::string html;
+    for (int i = 0; i < 20000; ++i)
+        html += "<span>";
+    html += "<a href=/deep>deep</a>";
+    const Anchors found = anchorsOf(html);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].second, "deep");
+}
+
+} // namespace
+} // namespace vornel::catalogue
