@@ -58,7 +58,7 @@ void playToEnd(HSTREAM stream) {
                 " length: " + std::to_string(static_cast<int64_t>(length)));
             nextReport += std::chrono::seconds(1);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(15));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 }
 

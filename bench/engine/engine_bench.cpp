@@ -1,6 +1,9 @@
 // Figures of the audio engine on an in-memory output that renders as fast as it is asked:
 //   engine_bench first-sample URL [runs]   time from the open call to the first sample
 //                                          handed to the output
+//   engine_bench first-sample-device URL [runs]
+//                                          the same through the SDL device (real time): up to
+//                                          the first device callback that carries sound
 //   engine_bench memory URL [--blocks]     peak resident memory above the idle process
 //                                          while the whole file streams and plays
 //   engine_bench decode URL                CPU time to decode and mix the whole file once it
@@ -8,8 +11,10 @@
 #include "playback/bass.h"
 #include "playback/engine/audio_output.h"
 #include "playback/engine/memory_output.h"
+#include "playback/engine/sdl_output.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +23,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -121,16 +127,68 @@ int decode(vornel::audio::MemoryOutput& output, const std::string& url) {
     return 0;
 }
 
+// The SDL device, noting when a callback first hands over a non-silent sample.
+class TimedDeviceOutput : public vornel::audio::AudioOutput {
+public:
+    bool open(vornel::audio::RenderFunction render) override {
+        return device_.open([this, render](int16_t* out, int frames) {
+            render(out, frames);
+            if (armed_ && std::any_of(out, out + frames * 2, [](int16_t s) { return s != 0; })) {
+                firstSound_ = Clock::now();
+                armed_ = false;
+            }
+        });
+    }
+    void close() override { device_.close(); }
+    int latencyFrames() const override { return device_.latencyFrames(); }
+
+    void arm() { armed_ = true; }
+    bool heard() const { return !armed_; }
+    Clock::time_point firstSound() const { return firstSound_; }
+
+private:
+    vornel::audio::SdlOutput device_;
+    std::atomic<bool> armed_{false};
+    Clock::time_point firstSound_{};
+};
+
+int firstSampleOnDevice(TimedDeviceOutput& output, const std::string& url, int runs) {
+    std::vector<double> times;
+    for (int i = 0; i < runs; ++i) {
+        output.arm();
+        const auto start = Clock::now();
+        const HSTREAM stream = BASS_StreamCreateURL(url.c_str(), 0, kPlayerFlags, nullptr, nullptr);
+        if (!stream) {
+            std::printf("error: open failed (code %d)\n", BASS_ErrorGetCode());
+            return 1;
+        }
+        BASS_ChannelPlay(stream, false);
+        while (!output.heard() && millisSince(start) < 5000)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        times.push_back(std::chrono::duration<double, std::milli>(output.firstSound() - start).count());
+        BASS_StreamFree(stream);
+    }
+    std::sort(times.begin(), times.end());
+    std::printf("open to first sound handed to the SDL device (%d-frame buffer): median %.2f ms, max %.2f ms"
+                " over %d opens (goal < 50 ms)\n",
+                output.latencyFrames(), times[times.size() / 2], times.back(), runs);
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fputs("usage: engine_bench first-sample URL [runs] | memory URL [--blocks] | decode URL\n", stderr);
+        std::fputs("usage: engine_bench first-sample[-device] URL [runs] | memory URL [--blocks] | decode URL\n", stderr);
         return 2;
     }
     const std::string mode = argv[1], url = argv[2];
     auto output = std::make_shared<vornel::audio::MemoryOutput>();
-    vornel::audio::injectAudioOutput(output);
+    auto device = std::make_shared<TimedDeviceOutput>();
+    if (mode == "first-sample-device")
+        vornel::audio::injectAudioOutput(device);
+    else
+        vornel::audio::injectAudioOutput(output);
     if (!BASS_Init(-1, 44100, 0, nullptr, nullptr)) {
         std::printf("error: init failed (code %d)\n", BASS_ErrorGetCode());
         return 1;
@@ -138,7 +196,9 @@ int main(int argc, char** argv) {
     BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 1);
     BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 0);
     int status = 2;
-    if (mode == "first-sample")
+    if (mode == "first-sample-device")
+        status = firstSampleOnDevice(*device, url, argc > 3 ? std::atoi(argv[3]) : 20);
+    else if (mode == "first-sample")
         status = firstSample(*output, url, argc > 3 ? std::atoi(argv[3]) : 20);
     else if (mode == "decode")
         status = decode(*output, url);

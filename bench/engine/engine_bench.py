@@ -104,8 +104,9 @@ def cpu_realtime(build, url):
           f" = {100 * cpu / 60:.2f}% of one core")
 
 
-def engine_bench(build, *args):
-    result = subprocess.run([os.path.join(build, "engine_bench"), *args], stdout=subprocess.PIPE, timeout=600)
+def engine_bench(build, *args, env=None):
+    result = subprocess.run([os.path.join(build, "engine_bench"), *args], stdout=subprocess.PIPE, timeout=600,
+                            env=env, stderr=subprocess.DEVNULL)
     sys.stdout.write(result.stdout.decode(errors="replace"))
     if result.returncode != 0:
         sys.exit("engine_bench failed")
@@ -129,6 +130,7 @@ def main():
         if options.realtime:
             cpu_realtime(options.build, base + "tone60.mp3")
         engine_bench(options.build, "first-sample", base + "tone60.mp3", "20")
+        engine_bench(options.build, "first-sample-device", base + "tone60.mp3", "20", env=vornel_play_env(None))
         engine_bench(options.build, "memory", base + "big.mp3")
         engine_bench(options.build, "memory", base + "big.mp3", "--blocks")
         server.shutdown()

@@ -16,7 +16,7 @@ bool SdlOutput::open(RenderFunction render) {
     wanted.freq = kOutputRate;
     wanted.format = AUDIO_S16SYS;
     wanted.channels = kOutputChannels;
-    wanted.samples = 4096;
+    wanted.samples = 1024;
     wanted.callback = &SdlOutput::callback;
     wanted.userdata = this;
     SDL_AudioSpec obtained{};

@@ -55,16 +55,16 @@ TEST_F(BlockStreamTest, RefusesToSeek) {
 
 TEST_F(BlockStreamTest, StallsWhileTheServerIsSlowAndPlaysOnWhenDataComes) {
     Route slow{makeToneMp3({.seconds = 2}), "audio/mpeg"};
-    slow.dripSize = 4000;
-    slow.dripPause = std::chrono::milliseconds(30);
+    slow.dripSize = 1000; // about 20 KB/s, little more than the 16 KB/s that 128 kbps needs
+    slow.dripPause = std::chrono::milliseconds(50);
     server_.addRoute("/slow.mp3", slow);
     const HSTREAM stream = open(server_.url("/slow.mp3"), kBlockFlags);
     ASSERT_NE(stream, 0u);
     BASS_ChannelPlay(stream, false);
-    // Pulling far faster than the server sends runs the buffer dry.
+    // Pulling a second at a time, far faster than the server sends, runs the buffer dry.
     bool stalled = false;
-    for (int i = 0; i < 200 && !stalled; ++i) {
-        pull(8192);
+    for (int i = 0; i < 20 && !stalled; ++i) {
+        pull(44100);
         stalled = BASS_ChannelIsActive(stream) == BASS_ACTIVE_STALLED;
     }
     EXPECT_TRUE(stalled);
