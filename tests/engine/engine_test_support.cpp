@@ -67,15 +67,18 @@ std::string EngineTest::serve(const std::string& path, const ToneMp3& tone) {
 
 std::vector<int16_t> EngineTest::pullToEnd(HSTREAM stream, double maxSeconds) {
     std::vector<int16_t> all;
-    const int chunk = 4096;
     const auto limit = static_cast<size_t>(maxSeconds * 44100) * 2;
+    size_t playedSamples = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (BASS_ChannelIsActive(stream) != BASS_ACTIVE_STOPPED && all.size() < limit &&
-           std::chrono::steady_clock::now() < deadline) {
-        if (BASS_ChannelIsActive(stream) == BASS_ACTIVE_STALLED)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        const auto piece = pull(chunk);
+    for (DWORD state; (state = BASS_ChannelIsActive(stream)) != BASS_ACTIVE_STOPPED && playedSamples < limit &&
+                      std::chrono::steady_clock::now() < deadline;) {
+        const bool stalled = state == BASS_ACTIVE_STALLED;
+        if (stalled) // waiting for the server: pull a little now and then until data comes
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        const auto piece = pull(stalled ? 256 : 4096);
         all.insert(all.end(), piece.begin(), piece.end());
+        if (!stalled)
+            playedSamples += piece.size();
     }
     return all;
 }
