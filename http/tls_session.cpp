@@ -8,6 +8,7 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
@@ -244,6 +245,26 @@ void TlsSession::write(const char* data, size_t size)
 bool TlsSession::hasPending() const
 {
     return impl_->ssl && SSL_pending(impl_->ssl) > 0;
+}
+
+bool TlsSession::hasDataOnceReadable()
+{
+    if (!impl_->ssl)
+        return false;
+    // Records such as TLS 1.3 session tickets make the socket readable without carrying
+    // data; peeking without blocking consumes them so a caller's wait can go on pumping.
+    const int flags = ::fcntl(impl_->fd, F_GETFL);
+    ::fcntl(impl_->fd, F_SETFL, flags | O_NONBLOCK);
+    char probe;
+    const CallResult call = callLibrary([&] { return SSL_peek(impl_->ssl, &probe, 1); });
+    ::fcntl(impl_->fd, F_SETFL, flags);
+    if (call.result > 0)
+        return true;
+    if (wantsRetry(SSL_get_error(impl_->ssl, call.result))) {
+        ERR_clear_error();
+        return false;
+    }
+    return true; // a close or a failure: the next read reports it
 }
 
 } // namespace vornel::http

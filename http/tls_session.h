@@ -33,6 +33,9 @@ public:
     void write(const char* data, size_t size);
     // Decrypted bytes waiting in the session (they count as readable).
     bool hasPending() const;
+    // Called when the socket polls readable: true when a read would now return data, a
+    // close or a failure; false when only protocol records arrived.
+    bool hasDataOnceReadable();
 
 private:
     struct Impl;

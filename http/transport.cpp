@@ -48,6 +48,7 @@ bool Transport::waitReadable(int timeoutMs) {
     pollfd readable{fd_, POLLIN, 0};
     const int ready = ::poll(&readable, 1, timeoutMs);
     if (ready < 0 && errno != EINTR) throw SocketError(socketErrorFromErrno(errno));
+    if (ready > 0 && tls_) return tls_->hasDataOnceReadable();
     return ready > 0;
 }
 

@@ -1,12 +1,16 @@
 // The HTTP client fetching https from an in-process TLS server on 127.0.0.1.
 #include "http/http_client.h"
+#include "http/idle_pump.h"
 #include "http/transport.h"
 #include "tests/support/scripted_server.h"
 #include "tls_test_server.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <mutex>
+#include <thread>
 
 using namespace vornel::http;
 using vornel::test::TlsTestServer;
@@ -121,4 +125,21 @@ TEST(HttpsClient, AHandshakeFailureEndsTheRequest)
         EXPECT_EQ(error.kind(), "EIdOSSLConnectError");
         EXPECT_STREQ(error.what(), "Error connecting with SSL.\r\nEOF was observed that violates the protocol");
     }
+}
+
+TEST(HttpsClient, KeepsPumpingWhileATls13ServerDelaysItsReply)
+{
+    // A TLS 1.3 server's session tickets make the socket readable before the reply exists;
+    // the wait must go on running the pump rather than block inside the session.
+    TlsTestServer server([](SSL* ssl, int) {
+        vornel::test::readRequestHead(ssl);
+        std::this_thread::sleep_for(std::chrono::milliseconds(900));
+        vornel::test::writeAll(ssl, closingReply("late"));
+        SSL_shutdown(ssl);
+    });
+    std::atomic<int> pumped{0};
+    IdlePump pump([&] { ++pumped; }, [] { return true; });
+    HttpClient client(ClientSettings::configured(), std::make_shared<Transport>());
+    EXPECT_EQ(client.GetAsText("https://127.0.0.1:" + std::to_string(server.port()) + "/"), "late");
+    EXPECT_GE(pumped.load(), 2);
 }
