@@ -1,0 +1,185 @@
+// The overlay on a real X server (an Xvfb of its own): the animation thread keeps the
+// frames coming while the window thread is blocked.
+#include "app/loading_overlay.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QElapsedTimer>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace {
+
+// An Xvfb on the first free display number, which Xvfb itself picks (-displayfd).
+class Xvfb {
+public:
+    Xvfb()
+    {
+        int ends[2];
+        if (pipe(ends) != 0)
+            return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(ends[0]);
+            const std::string fd = std::to_string(ends[1]);
+            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
+                   "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(ends[1]);
+        std::string number;
+        pollfd wait{ends[0], POLLIN, 0};
+        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        while (std::chrono::steady_clock::now() < limit && number.find('\n') == std::string::npos) {
+            if (poll(&wait, 1, 200) <= 0)
+                continue;
+            char c;
+            if (read(ends[0], &c, 1) != 1)
+                break;
+            number += c;
+        }
+        close(ends[0]);
+        if (number.find('\n') != std::string::npos)
+            display_ = ":" + number.substr(0, number.find('\n'));
+    }
+    ~Xvfb()
+    {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    const std::string& display() const { return display_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
+bool pumpUntil(const std::function<bool()>& done, int limitMs = 10000)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < limitMs)
+        QApplication::processEvents(QEventLoop::AllEvents, 10);
+    return done();
+}
+
+// The animation's child window inside the overlay's native window, seen from a separate
+// X connection.
+struct ChildWindow {
+    Display* display = XOpenDisplay(nullptr);
+    Window window = 0;
+    explicit ChildWindow(WId parent)
+    {
+        Window root, parentOut, *children = nullptr;
+        unsigned count = 0;
+        if (display && XQueryTree(display, parent, &root, &parentOut, &children, &count) && count)
+            window = children[0];
+        if (children)
+            XFree(children);
+    }
+    ~ChildWindow()
+    {
+        if (display)
+            XCloseDisplay(display);
+    }
+};
+
+TEST(LoadingOverlayX11, FramesKeepComingWhileTheWindowThreadIsBlocked)
+{
+    LoadingOverlay overlay;
+    ASSERT_TRUE(overlay.drawsOnItsOwnThread());
+    overlay.placeAt(QPoint(40, 40));
+    overlay.resizeTo(QSize(439, 230));
+    overlay.showOverlay();
+    ASSERT_TRUE(pumpUntil([&] { return overlay.framesDrawn() >= 2; }));
+
+    // Blocked as in a page request; nothing is pumped meanwhile.
+    const uint64_t before = overlay.framesDrawn();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    const uint64_t during = overlay.framesDrawn() - before;
+    RecordProperty("framesWhileBlocked", static_cast<int>(during));
+    EXPECT_GE(during, 15u) << "1.5 s at 70 ms a frame is about 21 frames";
+    EXPECT_LE(during, 40u) << "frames must wait for their delay";
+}
+
+TEST(LoadingOverlayX11, PictureSitsAt8Minus36AndShowsTheCat)
+{
+    LoadingOverlay overlay;
+    overlay.resizeTo(QSize(439, 230));
+    overlay.showOverlay();
+    ASSERT_TRUE(pumpUntil([&] { return overlay.framesDrawn() >= 3; }));
+    QApplication::processEvents();
+
+    ChildWindow child(overlay.winId());
+    ASSERT_NE(child.window, 0u);
+    Window root;
+    int x = 0, y = 0;
+    unsigned width = 0, height = 0, border = 0, depth = 0;
+    ASSERT_TRUE(XGetGeometry(child.display, child.window, &root, &x, &y, &width, &height, &border, &depth));
+    EXPECT_EQ(x, 8);
+    EXPECT_EQ(y, -36);
+    EXPECT_EQ(width, 400u);
+    EXPECT_EQ(height, 300u);
+
+    // The visible rows 36 to 265 of the picture hold the white cat.
+    XImage* image = XGetImage(child.display, child.window, 0, 36, 400, 230, AllPlanes, ZPixmap);
+    ASSERT_NE(image, nullptr);
+    int white = 0;
+    for (int py = 0; py < 230; ++py)
+        for (int px = 0; px < 400; ++px)
+            white += (XGetPixel(image, px, py) & 0xFFFFFF) == 0xFFFFFF;
+    XDestroyImage(image);
+    EXPECT_GT(white, 500);
+}
+
+TEST(LoadingOverlayX11, ClosedTheAnimationRestsAndResumesOnTheNextShow)
+{
+    LoadingOverlay overlay;
+    overlay.showOverlay();
+    ASSERT_TRUE(pumpUntil([&] { return overlay.framesDrawn() >= 2; }));
+    overlay.closeOverlay();
+    QApplication::processEvents();
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const uint64_t atClose = overlay.framesDrawn();
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    EXPECT_EQ(overlay.framesDrawn(), atClose);
+    overlay.showOverlay();
+    EXPECT_TRUE(pumpUntil([&] { return overlay.framesDrawn() >= atClose + 3; }));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    if (GTEST_FLAG_GET(list_tests))
+        return RUN_ALL_TESTS();
+    Xvfb server;
+    if (server.display().empty()) {
+        fprintf(stderr, "Xvfb did not start\n");
+        return 1;
+    }
+    setenv("DISPLAY", server.display().c_str(), 1);
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+    int code = 0;
+    {
+        QApplication app(argc, argv);
+        code = RUN_ALL_TESTS();
+    }
+    return code;
+}
