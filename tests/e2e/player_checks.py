@@ -46,6 +46,9 @@ class PlayerChecks:
             ("\"previous page\" loads page 2 (requested twice)", self.check_previous_page),
             ("after a page load the end of the track plays the new page's second entry (Track 12, 475 Hz)",
              self.check_advance_after_page_load),
+            ("Ctrl+Shift+Q plays the previous entry (Track 11, 365 Hz)", self.check_previous_hotkey),
+            ("once a track plays, a plain Enter in the playlist saves it (Download is the default button)",
+             self.check_enter_downloads),
             ("closing the window ends the player with exit status 0", self.check_close),
             ("the hot keys are free again after the player ended", self.check_hotkeys_released),
         ]:
@@ -174,17 +177,7 @@ class PlayerChecks:
             expected = f.read()
         before = set(self.player.saved_files())
         self.x.key("ctrl+shift+d")
-
-        def saved():
-            for name in set(self.player.saved_files()) - before:
-                try:
-                    with open(os.path.join(self.player.downloads, name), "rb") as f:
-                        if f.read() == expected:
-                            return name
-                except OSError:
-                    pass
-            return None
-        name = wait_until(saved, 20, interval=0.2)
+        name = wait_until(lambda: self._new_file_equal_to(before, expected), 20, interval=0.2)
         require(name, "no file equal to %s appeared in %s within 20 s; it holds %s"
                 % (expected_path, self.player.downloads, self.player.saved_files()))
         require(name.endswith(".mp3") and "Track 05" in name, "saved under an unexpected name: %r" % name)
@@ -205,6 +198,38 @@ class PlayerChecks:
         self._expect_request(FILE_HOST, "/file/12", timeout=timeout)
         self._expect_pitch(12, since, timeout=timeout)
         return ""
+
+    def check_previous_hotkey(self):
+        since = self.audio.mark()
+        self.x.key("ctrl+shift+q")
+        self._expect_request(FILE_HOST, "/file/11")
+        self._expect_pitch(11, since)
+        return ""
+
+    def check_enter_downloads(self):
+        expected_path = track_file(self.demo.cache_dir, 11, self.demo.track_seconds)
+        with open(expected_path, "rb") as f:
+            expected = f.read()
+        pages_before = self.demo.count(FILE_HOST, "/file/11")
+        before = set(self.player.saved_files())
+        self.x.focus(self.player.window)
+        self.x.key("Return")
+        name = wait_until(lambda: self._new_file_equal_to(before, expected), 20, interval=0.2)
+        require(name, "no file equal to %s appeared in %s within 20 s; it holds %s"
+                % (expected_path, self.player.downloads, self.player.saved_files()))
+        require(self.demo.count(FILE_HOST, "/file/11") == pages_before,
+                "Enter also resolved the selected entry again")
+        return "saved as %r" % name
+
+    def _new_file_equal_to(self, before, expected):
+        for name in set(self.player.saved_files()) - before:
+            try:
+                with open(os.path.join(self.player.downloads, name), "rb") as f:
+                    if f.read() == expected:
+                        return name
+            except OSError:
+                pass
+        return None
 
     def check_close(self):
         require(self.player.window, "no window to close")
