@@ -165,6 +165,13 @@ void startStreamWorker(std::string url)
     std::thread(StreamWorker, std::move(url)).detach();
 }
 
+void retireStreamWorkers()
+{
+    HSTREAM previous = 0;
+    takeOver(previous);
+    BASS_StreamFree(previous);
+}
+
 void DownloadStatusProc(const void* buffer, DWORD length, void* /*user*/)
 {
     if (buffer == nullptr || length != 0)

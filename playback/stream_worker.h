@@ -22,6 +22,10 @@ void StreamWorker(std::string url);
 // Starts StreamWorker(url) on a new detached thread.
 void startStreamWorker(std::string url);
 
+// Overtakes every running worker, as a newer one would, and frees the current stream:
+// at shutdown running workers then end without a further report.
+void retireStreamWorkers();
+
 // The download callback given to every open: reports the server's header text.
 void DownloadStatusProc(const void* buffer, DWORD length, void* user);
 

@@ -1,0 +1,210 @@
+// Construction of the main window: controls, positions, captions and initial states.
+#include "app/player.h"
+
+#include "app/banner.h"
+#include "app/program_icon.h"
+#include "app/window_thread.h"
+#include "catalogue/page_urls.h"
+#include "http/http_client.h"
+#include "http/idle_pump.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QStatusBar>
+#include <QTimer>
+
+namespace {
+constexpr int clientWidth = 749;
+constexpr int clientHeight = 496;
+constexpr int positionTickMs = 15;
+const char* const listAndFieldStyle = "background-color: #000000; color: #C4B9B9;";
+
+QPushButton* makeButton(QWidget* parent, const QString& caption, QRect geometry)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setGeometry(geometry);
+    button->setAutoDefault(true); // a plain Enter on a focused button clicks it
+    return button;
+}
+} // namespace
+
+TfrmVornelPlayer::TfrmVornelPlayer(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                          | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
+                          | Qt::WindowCloseButtonHint),
+      catalogueBase(vornel::catalogue::catalogueBaseUrl()),
+      fileHost(vornel::catalogue::fileHostMarker())
+{
+    setObjectName(QStringLiteral("frmVornelPlayer"));
+    setWindowTitle(QStringLiteral("VornelPlayer v1.1"));
+    setFixedSize(clientWidth, clientHeight);
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setPixelSize(11);
+    setFont(font);
+    setWindowIcon(programIcon());
+    createControls();
+    createComponents();
+    createTrayIcon();
+    bindEvents();
+}
+
+void TfrmVornelPlayer::createControls()
+{
+    Panel1 = new QWidget(this);
+    Panel1->setObjectName(QStringLiteral("Panel1"));
+    Panel1->setGeometry(0, 0, clientWidth, clientHeight);
+
+    img_logo = new QLabel(Panel1);
+    img_logo->setObjectName(QStringLiteral("img_logo"));
+    img_logo->setGeometry(0, 0, 750, 205);
+    img_logo->setAlignment(Qt::AlignCenter);
+    img_logo->setPixmap(QPixmap::fromImage(loadBanner()));
+
+    createGroupCurrentlyPlaying();
+    createGroupActions();
+    createPlaylistArea();
+
+    StatusBar1 = new QStatusBar(Panel1);
+    StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
+    StatusBar1->setGeometry(1, 475, 747, 20);
+    StatusBar1->setSizeGripEnabled(false);
+    auto* notice = new QLabel(
+        QStringLiteral("Hot keys: Ctrl+Shift+D download, W next, Q previous, P pause"), StatusBar1);
+    StatusBar1->addWidget(notice, 1);
+}
+
+void TfrmVornelPlayer::createGroupCurrentlyPlaying()
+{
+    GroupBox1 = new QGroupBox(QStringLiteral("Currently playing"), Panel1);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    GroupBox1->setGeometry(456, 211, 281, 94);
+
+    label_currentTrack = new QLabel(QStringLiteral("not playing"), GroupBox1);
+    label_currentTrack->setObjectName(QStringLiteral("label_currentTrack"));
+    label_currentTrack->setGeometry(3, 16, 275, 33);
+    label_currentTrack->setTextFormat(Qt::PlainText);
+    label_currentTrack->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+    label_currentTrack->setWordWrap(true);
+
+    sTrackBar1 = new QSlider(Qt::Horizontal, GroupBox1);
+    sTrackBar1->setObjectName(QStringLiteral("sTrackBar1"));
+    sTrackBar1->setGeometry(3, 31, 275, 29);
+    sTrackBar1->setRange(0, 256);
+    sTrackBar1->setValue(0);
+    sTrackBar1->setTickPosition(QSlider::NoTicks);
+    sTrackBar1->setEnabled(false);
+
+    btn_TrackPrev = makeButton(GroupBox1, QStringLiteral("<"), QRect(16, 57, 75, 25));
+    btn_TrackPrev->setObjectName(QStringLiteral("btn_TrackPrev"));
+    btn_TrackPrev->setEnabled(false);
+    btn_TrackPause = makeButton(GroupBox1, QStringLiteral("| | >"), QRect(97, 57, 90, 25));
+    btn_TrackPause->setObjectName(QStringLiteral("btn_TrackPause"));
+    btn_TrackNext = makeButton(GroupBox1, QStringLiteral(">"), QRect(193, 57, 75, 25));
+    btn_TrackNext->setObjectName(QStringLiteral("btn_TrackNext"));
+}
+
+void TfrmVornelPlayer::createGroupActions()
+{
+    GroupBox2 = new QGroupBox(QStringLiteral("Actions"), Panel1);
+    GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
+    GroupBox2->setGeometry(456, 319, 278, 110);
+
+    btn_Download = makeButton(GroupBox2, QStringLiteral("Download"), QRect(9, 24, 261, 25));
+    btn_Download->setObjectName(QStringLiteral("btn_Download"));
+    btn_Download->setEnabled(false);
+
+    sProgressBar1 = new QProgressBar(GroupBox2);
+    sProgressBar1->setObjectName(QStringLiteral("sProgressBar1"));
+    sProgressBar1->setGeometry(11, 28, 256, 17);
+    sProgressBar1->setRange(0, 100);
+    sProgressBar1->setValue(0);
+    sProgressBar1->setTextVisible(false);
+    sProgressBar1->hide();
+
+    Label1 = new QLabel(QStringLiteral("Directory:"), GroupBox2);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(10, 61, 45, 13);
+
+    edit_dldir = new QLineEdit(GroupBox2);
+    edit_dldir->setObjectName(QStringLiteral("edit_dldir"));
+    edit_dldir->setGeometry(61, 58, 206, 21);
+    edit_dldir->setStyleSheet(QString::fromLatin1(listAndFieldStyle));
+
+    cb_UseBlocks = new QCheckBox(QStringLiteral("Play the file in smaller chunks (no seeking option!)"),
+                                 GroupBox2);
+    cb_UseBlocks->setObjectName(QStringLiteral("cb_UseBlocks"));
+    cb_UseBlocks->setGeometry(9, 87, 278, 17);
+    cb_UseBlocks->setChecked(false);
+}
+
+void TfrmVornelPlayer::createPlaylistArea()
+{
+    lb_PlayList = new QListWidget(Panel1);
+    lb_PlayList->setObjectName(QStringLiteral("lb_PlayList"));
+    lb_PlayList->setGeometry(8, 211, 439, 230);
+    lb_PlayList->setSelectionMode(QAbstractItemView::SingleSelection);
+    lb_PlayList->setSortingEnabled(false);
+    lb_PlayList->setStyleSheet(QStringLiteral("QListWidget { %1 }").arg(QString::fromLatin1(listAndFieldStyle)));
+
+    Button1 = makeButton(Panel1, QStringLiteral("previous page"), QRect(8, 444, 97, 25));
+    Button1->setObjectName(QStringLiteral("Button1"));
+    Button2 = makeButton(Panel1, QStringLiteral("refresh"), QRect(111, 444, 97, 25));
+    Button2->setObjectName(QStringLiteral("Button2"));
+
+    Label2 = new QLabel(Panel1);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    setRightAligned(Label2, 447, 451, QStringLiteral("page: 1"));
+
+    lbl_httpStatus = new QLabel(Panel1);
+    lbl_httpStatus->setObjectName(QStringLiteral("lbl_httpStatus"));
+    lbl_httpStatus->setTextFormat(Qt::PlainText);
+    lbl_httpStatus->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    setRightAligned(lbl_httpStatus, 734, 450, QString());
+
+    // Tab order: the groups' controls, then the playlist and the paging buttons.
+    setTabOrder(sTrackBar1, btn_TrackPrev);
+    setTabOrder(btn_TrackPrev, btn_TrackNext);
+    setTabOrder(btn_TrackNext, btn_TrackPause);
+    setTabOrder(btn_TrackPause, btn_Download);
+    setTabOrder(btn_Download, edit_dldir);
+    setTabOrder(edit_dldir, cb_UseBlocks);
+    setTabOrder(cb_UseBlocks, lb_PlayList);
+    setTabOrder(lb_PlayList, Button1);
+    setTabOrder(Button1, Button2);
+}
+
+void TfrmVornelPlayer::createComponents()
+{
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(1);
+    Timer1->start();
+    Timer2 = new QTimer(this);
+    // The platform's timers do not tick every millisecond; this keeps the bar smooth
+    // without spending a processor on it.
+    Timer2->setInterval(positionTickMs);
+    openRetryTimer_ = new QTimer(this);
+    openRetryTimer_->setSingleShot(true);
+
+    using vornel::http::ClientSettings;
+    IdHTTP1 = std::make_unique<vornel::http::HttpClient>(ClientSettings::configured());
+    IdHTTP2 = std::make_unique<vornel::http::HttpClient>(ClientSettings::configured());
+    IdAntiFreeze1 = std::make_unique<vornel::http::IdlePump>(
+        [] { QCoreApplication::processEvents(); }, onWindowThread);
+}
+
+// A right-aligned label keeps its right edge and grows to the left with its text.
+void TfrmVornelPlayer::setRightAligned(QLabel* label, int rightEdge, int top, const QString& text)
+{
+    label->setText(text);
+    label->adjustSize();
+    const int width = text.isEmpty() ? 0 : label->sizeHint().width();
+    label->setGeometry(rightEdge - width, top, width, label->sizeHint().height());
+}

@@ -1,0 +1,157 @@
+#pragma once
+// The main window: every control of the player and every event handler.
+#include "app/global_hotkeys.h"
+#include "app/tray_icon.h"
+#include "http/http_client.h"
+#include "http/idle_pump.h"
+#include "playback/bass.h"
+
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+class QCheckBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QProgressBar;
+class QPushButton;
+class QSlider;
+class QStatusBar;
+class QTimer;
+class LoadingOverlay;
+
+// The audio library calls that start-up makes, replaceable so that tests can make them fail.
+struct AudioStartup {
+    DWORD (*getVersion)() = BASS_GetVersion;
+    BOOL (*init)(int device, DWORD freq, DWORD flags, void* window, const void* clsid) = BASS_Init;
+    int (*errorCode)() = BASS_ErrorGetCode;
+};
+
+class TfrmVornelPlayer : public QWidget {
+public:
+    explicit TfrmVornelPlayer(QWidget* parent = nullptr);
+    ~TfrmVornelPlayer() override;
+
+    // Prepares the process-wide state and opens the audio library. false: start-up has to
+    // stop (the message box has been shown); the destructor releases what was acquired.
+    bool FormCreate(const AudioStartup& audio = AudioStartup());
+    void FormDestroy();
+    void showCentred();
+    // The overlay that covers the playlist during page loads (none in some tests).
+    void setLoadingOverlay(LoadingOverlay* overlay) { frmLoading = overlay; }
+
+    // Handlers (also called by one another directly).
+    void WMPlayerNotify(uint32_t code, intptr_t value);
+    void WMHotKey(int32_t id);
+    void lb_PlayListDblClick();
+    void lb_PlayListKeyDown(int key, Qt::KeyboardModifiers shift);
+    void btn_TrackPrevClick();
+    void btn_TrackNextClick();
+    void btn_TrackPauseClick();
+    void cb_UseBlocksClick();
+    void Timer1Timer();
+    void Timer2Timer();
+    void sTrackBar1MouseDown();
+    void sTrackBar1MouseUp(int x);
+    void Button1Click();
+    void Button2Click();
+    void btn_DownloadClick();
+    void IdHTTP2Work(int64_t workCount);
+    void IdHTTP2WorkEnd();
+    void JvTrayIcon1Click();
+
+    // Controls.
+    QWidget* Panel1 = nullptr;
+    QLabel* img_logo = nullptr;
+    QGroupBox* GroupBox1 = nullptr;
+    QLabel* label_currentTrack = nullptr;
+    QSlider* sTrackBar1 = nullptr;
+    QPushButton* btn_TrackPrev = nullptr;
+    QPushButton* btn_TrackNext = nullptr;
+    QPushButton* btn_TrackPause = nullptr;
+    QGroupBox* GroupBox2 = nullptr;
+    QPushButton* btn_Download = nullptr;
+    QProgressBar* sProgressBar1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLineEdit* edit_dldir = nullptr;
+    QCheckBox* cb_UseBlocks = nullptr;
+    QStatusBar* StatusBar1 = nullptr;
+    QListWidget* lb_PlayList = nullptr;
+    QPushButton* Button1 = nullptr;
+    QPushButton* Button2 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* lbl_httpStatus = nullptr;
+
+    // Components.
+    QTimer* Timer1 = nullptr;
+    QTimer* Timer2 = nullptr;
+    std::unique_ptr<vornel::http::HttpClient> IdHTTP1;
+    std::unique_ptr<vornel::http::HttpClient> IdHTTP2;
+    std::unique_ptr<vornel::http::IdlePump> IdAntiFreeze1;
+    std::unique_ptr<GlobalHotkeys> hotkeys;
+    std::unique_ptr<TrayIcon> JvTrayIcon1;
+    LoadingOverlay* frmLoading = nullptr;
+
+    int32_t hotkey1 = 0;
+    int32_t hotkey2 = 0;
+    int32_t hotkey3 = 0;
+    int32_t hotkey4 = 0;
+
+    // Playlist URLs, parallel to the playlist's entries; the page shown; the last track.
+    std::unique_ptr<std::vector<std::string>> linkUrls;
+    int32_t pageNumber = 1;
+    std::string trackUrl;
+    // The catalogue's root address and the file host's marker (tests point them elsewhere).
+    std::string catalogueBase;
+    std::string fileHost;
+
+    // Delay before a failed open is retried; grows with each failure in a row.
+    int openRetryDelayMs() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createControls();
+    void createGroupCurrentlyPlaying();
+    void createGroupActions();
+    void createPlaylistArea();
+    void createComponents();
+    void bindEvents();
+    void installNotifyTarget();
+    void createTrayIcon();
+    QList<QWidget*> otherWindows() const;
+    void registerHotkeys();
+    void unregisterHotkeys();
+    void showLoadingOverlay();
+    void closeLoadingOverlay();
+    bool clicksDefaultButton(QObject* watched, QEvent* event);
+
+    enum class Resolution { Started, Dead, Nothing };
+    Resolution resolveSelectedOnce();
+    bool selectNextEntry();
+    void markSelectedDead();
+    void scheduleOpenRetry();
+    void loadCataloguePage();
+    void filterFileHostLinks();
+    void downloadTrack(const std::string& url, const std::string& fileName);
+    void restoreDownloadControls();
+    void setRightAligned(QLabel* label, int rightEdge, int top, const QString& text);
+
+    QTimer* openRetryTimer_ = nullptr;
+    int openFailuresInRow_ = 0;
+    bool loading_ = false;
+    bool loadPending_ = false;
+    bool downloading_ = false;
+    std::string downloadFileName_;
+    bool hiding_ = false;
+    bool created_ = false;
+    bool destroyed_ = false;
+};

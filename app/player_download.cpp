@@ -1,0 +1,85 @@
+// Saving the current track into the folder field's folder, with the progress bar.
+#include "app/player.h"
+
+#include "download/atomic_file.h"
+#include "download/file_name.h"
+#include "download/progress.h"
+#include "download/save_path.h"
+#include "http/byte_stream.h"
+#include "http/http_client.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace {
+// Shows the Download button again and hides the bar at 0 on every way out.
+class DownloadControlsRestorer {
+public:
+    explicit DownloadControlsRestorer(TfrmVornelPlayer* window) : window_(window) {}
+    ~DownloadControlsRestorer() { window_->IdHTTP2WorkEnd(); }
+    DownloadControlsRestorer(const DownloadControlsRestorer&) = delete;
+    DownloadControlsRestorer& operator=(const DownloadControlsRestorer&) = delete;
+
+private:
+    TfrmVornelPlayer* window_;
+};
+
+class BusyFlag {
+public:
+    explicit BusyFlag(bool& flag) : flag_(flag) { flag_ = true; }
+    ~BusyFlag() { flag_ = false; }
+    BusyFlag(const BusyFlag&) = delete;
+    BusyFlag& operator=(const BusyFlag&) = delete;
+
+private:
+    bool& flag_;
+};
+
+bool isSuccessStatus(int code) { return code >= 200 && code <= 299; }
+} // namespace
+
+// A download started while one runs (by the hot key) is refused: the client is busy.
+void TfrmVornelPlayer::btn_DownloadClick()
+{
+    if (trackUrl.empty() || downloading_)
+        return;
+    const BusyFlag busy(downloading_);
+    const std::string url = trackUrl;
+    btn_Download->hide();
+    const DownloadControlsRestorer restorer(this);
+    downloadFileName_ = SanitizeFileName(label_currentTrack->text().toStdString());
+    sProgressBar1->show();
+    downloadTrack(url, downloadFileName_);
+}
+
+void TfrmVornelPlayer::downloadTrack(const std::string& url, const std::string& fileName)
+{
+    vornel::http::MemoryStream buffer;
+    try {
+        IdHTTP2->GetToStream(url, buffer);
+        // An error reply's body is not the track: nothing is written.
+        if (!isSuccessStatus(IdHTTP2->response().ResponseCode))
+            return;
+        const std::string path = savePath(edit_dldir->text().toStdString(), fileName);
+        writeFileReplacing(path, buffer.bytes());
+    } catch (...) {
+        // Network and file failures of a download are dropped without a message.
+    }
+}
+
+void TfrmVornelPlayer::IdHTTP2Work(int64_t workCount)
+{
+    const vornel::http::Response& reply = IdHTTP2->response();
+    if (const std::optional<int> percent =
+            downloadProgress(workCount, reply.ContentLength, reply.TransferEncoding))
+        sProgressBar1->setValue(*percent);
+}
+
+void TfrmVornelPlayer::IdHTTP2WorkEnd()
+{
+    sProgressBar1->hide();
+    btn_Download->show();
+    sProgressBar1->setValue(0);
+}

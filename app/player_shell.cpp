@@ -1,0 +1,74 @@
+// The window's desktop integration: global hot keys, the tray icon, the loading overlay.
+#include "app/player.h"
+
+#include "app/application_visibility.h"
+#include "app/error_report.h"
+#include "app/program_icon.h"
+
+#include <QEvent>
+
+void TfrmVornelPlayer::createTrayIcon()
+{
+    JvTrayIcon1 = std::make_unique<TrayIcon>(programIcon());
+    JvTrayIcon1->onClick = [this] { vornel::app::runGuarded([this] { JvTrayIcon1Click(); }); };
+}
+
+void TfrmVornelPlayer::registerHotkeys()
+{
+    hotkeys = std::make_unique<GlobalHotkeys>();
+    hotkeys->onHotkey = [this](int32_t id) { vornel::app::runGuarded([this, id] { WMHotKey(id); }); };
+    hotkey1 = hotkeys->registerHotkey('D');
+    hotkey2 = hotkeys->registerHotkey('W');
+    hotkey3 = hotkeys->registerHotkey('Q');
+    hotkey4 = hotkeys->registerHotkey('P');
+}
+
+void TfrmVornelPlayer::unregisterHotkeys()
+{
+    if (!hotkeys)
+        return;
+    for (int32_t id : {hotkey1, hotkey2, hotkey3, hotkey4})
+        hotkeys->unregisterHotkey(id);
+    hotkeys.reset();
+}
+
+// Each comparison is made; the ids are distinct, so at most one handler runs.
+void TfrmVornelPlayer::WMHotKey(int32_t id)
+{
+    if (id == hotkey1)
+        btn_DownloadClick();
+    if (id == hotkey2)
+        btn_TrackNextClick();
+    if (id == hotkey3)
+        btn_TrackPrevClick();
+    if (id == hotkey4)
+        btn_TrackPauseClick();
+}
+
+QList<QWidget*> TfrmVornelPlayer::otherWindows() const
+{
+    return {};
+}
+
+void TfrmVornelPlayer::JvTrayIcon1Click()
+{
+    if (isApplicationVisible(this))
+        HideApplication(this, otherWindows());
+    else
+        ShowApplication(this, otherWindows());
+}
+
+// Minimising hides the program behind its tray icon.
+void TfrmVornelPlayer::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange || !isMinimized() || hiding_)
+        return;
+    hiding_ = true;
+    vornel::app::runGuarded([this] { HideApplication(this, otherWindows()); });
+    hiding_ = false;
+}
+
+void TfrmVornelPlayer::showLoadingOverlay() {}
+
+void TfrmVornelPlayer::closeLoadingOverlay() {}

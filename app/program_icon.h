@@ -1,0 +1,5 @@
+#pragma once
+// The program icon (48, 32 and 16 pixels): window icon and tray icon.
+#include <QIcon>
+
+QIcon programIcon();

@@ -1,0 +1,10 @@
+#include "app/window_thread.h"
+
+#include <QCoreApplication>
+#include <QThread>
+
+bool onWindowThread()
+{
+    const QCoreApplication* application = QCoreApplication::instance();
+    return application && QThread::currentThread() == application->thread();
+}
