@@ -1,8 +1,16 @@
 """Starts the helper processes of a run and stops each of them, by its own id, at the end."""
-import os
+import ctypes
 import signal
 import subprocess
 import time
+
+_PR_SET_PDEATHSIG = 1
+
+
+def _die_with_parent():
+    """Runs in the child before exec: it gets SIGTERM when the harness ends in any way, so
+    that a killed run does not leave a display, a demo on the shared ports or a player."""
+    ctypes.CDLL(None, use_errno=True).prctl(_PR_SET_PDEATHSIG, signal.SIGTERM)
 
 
 class Processes:
@@ -12,7 +20,7 @@ class Processes:
     def start(self, name, argv, env=None, stdout=None, stderr=None, pass_fds=()):
         process = subprocess.Popen(argv, env=env, stdout=stdout or subprocess.DEVNULL,
                                    stderr=stderr or subprocess.DEVNULL, stdin=subprocess.DEVNULL,
-                                   pass_fds=pass_fds, start_new_session=True)
+                                   pass_fds=pass_fds, preexec_fn=_die_with_parent)
         self._started.append((name, process))
         return process
 

@@ -9,6 +9,7 @@ up (the player not built, a tool missing, ...).
 import argparse
 import os
 import shutil
+import signal
 import sys
 import tempfile
 import time
@@ -85,7 +86,13 @@ def run(args, workdir, processes):
     return results
 
 
+def stop_on_signal(number, _frame):
+    raise SystemExit("stopped by signal %d" % number)
+
+
 def main():
+    signal.signal(signal.SIGTERM, stop_on_signal)
+    signal.signal(signal.SIGHUP, stop_on_signal)
     args = parse_arguments()
     problems = setup_problems(args)
     if problems:
