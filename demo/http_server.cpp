@@ -138,9 +138,13 @@ bool HttpServer::serveOneRequest(int fd, std::string& pending) {
     // Requests with a body are not expected here; rather than skip one, end the connection.
     const bool hasBody = !request.header("Content-Length").empty() && request.header("Content-Length") != "0";
     const bool keepAlive = request.keepAlive() && !hasBody && request.header("Transfer-Encoding").empty();
-    HttpResponse response = (request.method == "GET" || request.method == "HEAD")
-                                ? handler_(request)
-                                : plainError(405, "Method Not Allowed");
+    HttpResponse response;
+    if (request.method == "GET" || request.method == "HEAD") {
+        response = handler_(request);
+    } else {
+        response = plainError(405, "Method Not Allowed");
+        response.headers.emplace_back("Allow", "GET, HEAD");
+    }
     if (!sendAll(fd, formatResponseHead(response, keepAlive))) return false;
     if (request.method != "HEAD" && !sendAll(fd, response.body())) return false;
     return keepAlive;
