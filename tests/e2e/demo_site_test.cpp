@@ -256,15 +256,11 @@ std::string readReply(int fd) {
     for (;;) {
         const std::size_t headEnd = data.find("\r\n\r\n");
         if (headEnd != std::string::npos) {
-            const std::smatch m = [&] {
-                std::smatch match;
-                static const std::regex length("Content-Length: (\\d+)");
-                const std::string head = data.substr(0, headEnd);
-                std::regex_search(head, match, length);
-                return match;
-            }();
-            const std::size_t want = headEnd + 4 + (m.empty() ? 0 : std::stoul(m[1].str()));
-            if (data.size() >= want) return data.substr(0, want);
+            const std::string head = data.substr(0, headEnd);
+            static const std::regex length("Content-Length: (\\d+)");
+            std::smatch match;
+            const std::size_t body = std::regex_search(head, match, length) ? std::stoul(match[1].str()) : 0;
+            if (data.size() >= headEnd + 4 + body) return data.substr(0, headEnd + 4 + body);
         }
         pollfd p{fd, POLLIN, 0};
         if (::poll(&p, 1, 5000) <= 0) return data;
