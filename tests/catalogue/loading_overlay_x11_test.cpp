@@ -117,6 +117,43 @@ TEST(LoadingOverlayX11, FramesKeepComingWhileTheWindowThreadIsBlocked)
     EXPECT_LE(during, 40u) << "frames must wait for their delay";
 }
 
+// Counts the white pixels that the screen shows in the overlay's picture area.
+int whiteOnScreen(Display* display, WId overlay)
+{
+    XWindowAttributes attributes;
+    if (!XGetWindowAttributes(display, overlay, &attributes) || attributes.map_state != IsViewable)
+        return -1;
+    XImage* image = XGetImage(display, overlay, 8, 0, 400, 230, AllPlanes, ZPixmap);
+    if (!image)
+        return -1;
+    int white = 0;
+    for (int y = 0; y < 230; ++y)
+        for (int x = 0; x < 400; ++x)
+            white += (XGetPixel(image, x, y) & 0xFFFFFF) == 0xFFFFFF;
+    XDestroyImage(image);
+    return white;
+}
+
+TEST(LoadingOverlayX11, ShownAndBlockedAtOnceTheAnimationIsOnScreen)
+{
+    LoadingOverlay overlay;
+    overlay.resizeTo(QSize(439, 230));
+    const WId window = overlay.winId();
+    // A page load shows the overlay and goes straight into its request.
+    overlay.showOverlay();
+    int seen = -2;
+    std::thread watcher([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(600));
+        Display* display = XOpenDisplay(nullptr);
+        seen = display ? whiteOnScreen(display, window) : -3;
+        if (display)
+            XCloseDisplay(display);
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+    watcher.join();
+    EXPECT_GT(seen, 500) << "-1: the overlay is not on screen while the window thread is blocked";
+}
+
 TEST(LoadingOverlayX11, PictureSitsAt8Minus36AndShowsTheCat)
 {
     LoadingOverlay overlay;
