@@ -1,6 +1,7 @@
 #include "catalogue/html_anchors.h"
 
 #include "catalogue/inner_text.h"
+#include "catalogue/nesting_depth.h"
 
 #include <gumbo.h>
 
@@ -18,6 +19,8 @@ struct ParsedPage {
 
     explicit ParsedPage(const std::string& html)
     {
+        if (maxOpenElementDepth(html) > kMaxNestingDepth)
+            throw std::runtime_error("The page nests its elements too deeply to be read");
         options.max_errors = 0; // parse errors are of no use here; do not collect them
         output = gumbo_parse_with_options(&options, html.data(), html.size());
         if (!output)

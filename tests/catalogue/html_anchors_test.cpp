@@ -1,4 +1,5 @@
 #include "catalogue/html_anchors.h"
+#include "catalogue/nesting_depth.h"
 
 #include <gtest/gtest.h>
 
@@ -115,13 +116,45 @@ TEST(Anchors, InvalidBytesAndNulsDoNotStopTheWalk)
 TEST(Anchors, DeeplyNestedMarkupDoesNotExhaustTheStack)
 {
     std::string html;
-    for (int i = 0; i < 20000; ++i)
+    for (size_t i = 0; i < kMaxNestingDepth - 1; ++i)
         html += "<span>";
     html += "<a href=/deep>deep</a>";
     const Anchors found = anchorsOf(html);
     ASSERT_EQ(found.size(), 1u);
     EXPECT_EQ(found[0].second, "deep");
 }
+
+TEST(Anchors, APageNestedDeeperThanTheLimitIsRefusedBeforeParsing)
+{
+    std::string html;
+    for (int i = 0; i < 200000; ++i)
+        html += "<div>";
+    html += "<a href=/deep>deep</a>";
+    EXPECT_THROW(anchorsOf(html), std::runtime_error);
+}
+
+struct DepthCase {
+    std::string html;
+    size_t depth;
+};
+
+class NestingDepth : public ::testing::TestWithParam<DepthCase> {};
+
+TEST_P(NestingDepth, CountsOnlyElementsThatAnEndTagCloses)
+{
+    EXPECT_EQ(maxOpenElementDepth(GetParam().html), GetParam().depth) << GetParam().html;
+}
+
+INSTANTIATE_TEST_SUITE_P(Pages, NestingDepth, ::testing::Values(
+    DepthCase{"", 0},
+    DepthCase{"<div><div></div><div><span>x</span></div></div>", 3},
+    DepthCase{"<ul><li>a<li>b<li>c</ul>", 1},
+    DepthCase{"<p>a<p>b<br><img src=x><hr>", 0},
+    DepthCase{"<div/><div/><span/>", 0},
+    DepthCase{"<!-- <div><div> --><b>x</b>", 1},
+    DepthCase{"<script>if (a<b && c<d) {}</script><i>x</i>", 1},
+    DepthCase{"<DIV><Div></div></DIV></div></div><div>", 2},
+    DepthCase{"a < b and c <3 d", 0}));
 
 } // namespace
 } // namespace vornel::catalogue
