@@ -1,4 +1,5 @@
 // Program entry: the application, the main window, the loading overlay, the message loop.
+#include "app/loading_overlay.h"
 #include "app/player.h"
 #include "app/skin.h"
 
@@ -13,7 +14,11 @@ int main(int argc, char* argv[])
     TfrmVornelPlayer window;
     if (!window.FormCreate())
         return 0; // the window's destructor releases what start-up acquired
+    // Made after the main window and destroyed before it.
+    LoadingOverlay frmLoading;
+    window.setLoadingOverlay(&frmLoading);
     window.showCentred();
     QApplication::exec();
+    window.setLoadingOverlay(nullptr);
     return 0;
 }

@@ -3,9 +3,11 @@
 
 #include "app/application_visibility.h"
 #include "app/error_report.h"
+#include "app/loading_overlay.h"
 #include "app/program_icon.h"
 
 #include <QEvent>
+#include <QListWidget>
 
 void TfrmVornelPlayer::createTrayIcon()
 {
@@ -47,7 +49,10 @@ void TfrmVornelPlayer::WMHotKey(int32_t id)
 
 QList<QWidget*> TfrmVornelPlayer::otherWindows() const
 {
-    return {};
+    QList<QWidget*> others;
+    if (frmLoading)
+        others.append(frmLoading);
+    return others;
 }
 
 void TfrmVornelPlayer::JvTrayIcon1Click()
@@ -69,6 +74,18 @@ void TfrmVornelPlayer::changeEvent(QEvent* event)
     hiding_ = false;
 }
 
-void TfrmVornelPlayer::showLoadingOverlay() {}
+// The overlay covers the playlist: placed at its client area's screen origin, at its size.
+void TfrmVornelPlayer::showLoadingOverlay()
+{
+    if (!frmLoading)
+        return;
+    frmLoading->placeAt(lb_PlayList->mapToGlobal(lb_PlayList->contentsRect().topLeft()));
+    frmLoading->resizeTo(lb_PlayList->size());
+    frmLoading->showOverlay();
+}
 
-void TfrmVornelPlayer::closeLoadingOverlay() {}
+void TfrmVornelPlayer::closeLoadingOverlay()
+{
+    if (frmLoading)
+        frmLoading->closeOverlay();
+}

@@ -1,6 +1,7 @@
 // Page loads into the playlist and paging, against a catalogue on loopback.
 #include "window_fixture.h"
 
+#include "app/loading_overlay.h"
 #include "tests/support/scripted_server.h"
 
 #include <QLabel>
@@ -171,4 +172,29 @@ TEST_F(CatalogueTest, TheFirstPageLoadsWhenTheLoopRuns)
     EXPECT_TRUE(window->Timer1->isActive());
     ASSERT_TRUE(vornel::test::runEventsUntil([&] { return window->lb_PlayList->count() == 1; }));
     EXPECT_EQ(window->lb_PlayList->currentRow(), 0);
+}
+
+TEST_F(CatalogueTest, TheOverlayCoversThePlaylistWhileAPageLoads)
+{
+    const std::string page = anchors({{"http://files.example/1", "one"}});
+    server.addConnection(ConnectionScript().expectHead().wait(std::chrono::milliseconds(300))
+                             .send(ScriptedServer::ok200(page)));
+    server.addRoute("/", Route{page, "text/html"});
+    TfrmVornelPlayer& w = createCatalogueWindow();
+    LoadingOverlay overlay;
+    w.setLoadingOverlay(&overlay);
+    w.show();
+    bool shownDuringLoad = false;
+    QRect placed;
+    QTimer::singleShot(100, &w, [&] {
+        shownDuringLoad = overlay.isVisible();
+        placed = overlay.geometry();
+    });
+    loadAndWait();
+    EXPECT_TRUE(shownDuringLoad);
+    const QPoint origin = w.lb_PlayList->mapToGlobal(w.lb_PlayList->contentsRect().topLeft());
+    EXPECT_EQ(placed, QRect(origin, QSize(439, 230)));
+    EXPECT_FALSE(overlay.isVisible()) << "closed after the load";
+    EXPECT_EQ(entries(), (std::vector<std::string>{"one"}));
+    w.setLoadingOverlay(nullptr);
 }
