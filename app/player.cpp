@@ -3,6 +3,7 @@
 
 #include "app/banner.h"
 #include "app/program_icon.h"
+#include "app/skin.h"
 #include "app/window_thread.h"
 #include "catalogue/page_urls.h"
 #include "http/http_client.h"
@@ -19,6 +20,8 @@
 #include <QSlider>
 #include <QStatusBar>
 #include <QTimer>
+
+#include <algorithm>
 
 namespace {
 constexpr int clientWidth = 749;
@@ -45,9 +48,7 @@ TfrmVornelPlayer::TfrmVornelPlayer(QWidget* parent)
     setObjectName(QStringLiteral("frmVornelPlayer"));
     setWindowTitle(QStringLiteral("VornelPlayer v1.1"));
     setFixedSize(clientWidth, clientHeight);
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPixelSize(11);
-    setFont(font);
+    setFont(windowFont());
     setWindowIcon(programIcon());
     createControls();
     createComponents();
@@ -130,7 +131,8 @@ void TfrmVornelPlayer::createGroupActions()
 
     Label1 = new QLabel(QStringLiteral("Directory:"), GroupBox2);
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setGeometry(10, 61, 45, 13);
+    // Sized to its text like the designed label, at least its designed 45 x 13.
+    Label1->setGeometry(10, 61, std::max(45, Label1->sizeHint().width()), 13);
 
     edit_dldir = new QLineEdit(GroupBox2);
     edit_dldir->setObjectName(QStringLiteral("edit_dldir"));

@@ -2,7 +2,7 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QFont>
+#include <QFontInfo>
 #include <QPalette>
 #include <QStyleFactory>
 
@@ -30,10 +30,19 @@ QPalette darkPalette()
 }
 } // namespace
 
+QFont windowFont()
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans")});
+    font.setPixelSize(11);
+    if (!QFontInfo(font).family().startsWith(QStringLiteral("MS Sans Serif")))
+        font.setStretch(QFont::SemiCondensed);
+    return font;
+}
+
 void applySkin(QApplication& application)
 {
-    // The designed font is not on Linux desktops; a sans serif of the same pixel size is.
-    QFont::insertSubstitution(QStringLiteral("MS Sans Serif"), QStringLiteral("DejaVu Sans"));
+    application.setFont(windowFont());
     if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion")))
         application.setStyle(fusion);
     application.setPalette(darkPalette());

@@ -68,7 +68,6 @@ TEST_F(WindowTest, ControlsSitWhereDesigned)
         {w.GroupBox2, {456, 319, 278, 110}},
         {w.btn_Download, {9, 24, 261, 25}},
         {w.sProgressBar1, {11, 28, 256, 17}},
-        {w.Label1, {10, 61, 45, 13}},
         {w.edit_dldir, {61, 58, 206, 21}},
         {w.cb_UseBlocks, {9, 87, 278, 17}},
         {w.StatusBar1, {1, 475, 747, 20}},
@@ -78,6 +77,11 @@ TEST_F(WindowTest, ControlsSitWhereDesigned)
     };
     for (const Placement& placement : placements)
         EXPECT_EQ(placement.control->geometry(), placement.geometry) << placement.control->objectName().toStdString();
+    EXPECT_EQ(w.Label1->pos(), QPoint(10, 61));
+    EXPECT_EQ(w.Label1->height(), 13);
+    EXPECT_GE(w.Label1->width(), 45);
+    EXPECT_LE(w.Label1->geometry().right(), w.edit_dldir->x()) << "the caption does not run into the field";
+    EXPECT_GE(w.Label1->width(), w.Label1->sizeHint().width()) << "the caption is not cut";
     EXPECT_EQ(w.label_currentTrack->parentWidget(), w.GroupBox1);
     EXPECT_EQ(w.btn_Download->parentWidget(), w.GroupBox2);
     EXPECT_EQ(w.GroupBox1->title(), "Currently playing");
