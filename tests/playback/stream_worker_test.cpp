@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <future>
@@ -286,4 +287,18 @@ TEST_F(StreamWorkerTest, BlockModeStartsAlthoughItsBufferHoldsLittleOfTheFile)
     ASSERT_TRUE(runWorker(server.url("/long.mp3"), std::chrono::seconds(30))) << "the buffering loop ended";
     EXPECT_EQ(log.reports().back().code, PN_PLAYING);
     EXPECT_EQ(BASS_ChannelIsActive(currentStream()), BASS_ACTIVE_PLAYING);
+}
+
+TEST_F(StreamWorkerTest, AStreamWithoutALengthSkipsBufferingAndPlays)
+{
+    Route route{vornel::test::makeToneMp3({.seconds = 2}), "audio/mpeg"};
+    route.lengthFramed = false; // no Content-Length: the total reads as the failure value
+    server.addRoute("/endless.mp3", route);
+    ASSERT_TRUE(runWorker(server.url("/endless.mp3")));
+    const std::vector<Report> reports = log.reports();
+    std::vector<uint32_t> codes = codesOf(reports);
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), PN_BUFFERING), 0);
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports.back().code, PN_PLAYING);
+    EXPECT_EQ(reports.back().number, 0);
 }
