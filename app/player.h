@@ -4,7 +4,7 @@
 #include "app/tray_icon.h"
 #include "http/http_client.h"
 #include "http/idle_pump.h"
-#include "playback/bass.h"
+#include "playback/audio_library.h"
 
 #include <QWidget>
 

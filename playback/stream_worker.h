@@ -2,7 +2,7 @@
 // The stream worker: frees the previous stream, opens a URL stream, buffers it past 75 per
 // cent while it reports the progress, passes on the name and bitrate header lines and
 // starts playback. Runs on a thread of its own; reports through sendPlayerNotify.
-#include "playback/bass.h"
+#include "playback/audio_library.h"
 
 #include <atomic>
 #include <string>

@@ -1,6 +1,6 @@
 // vornel-play [--blocks] URL: opens, buffers and plays an audio URL on the default output
 // device the way the player does, reporting each step on stdout.
-#include "playback/bass.h"
+#include "playback/audio_library.h"
 
 #include <chrono>
 #include <cstdio>

@@ -8,7 +8,7 @@
 //                                          while the whole file streams and plays
 //   engine_bench decode URL                CPU time to decode and mix the whole file once it
 //                                          has arrived (prints "decode-cpu-seconds: <s>")
-#include "playback/bass.h"
+#include "playback/audio_library.h"
 #include "playback/engine/audio_output.h"
 #include "playback/engine/memory_output.h"
 #include "playback/engine/sdl_output.h"

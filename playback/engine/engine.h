@@ -1,7 +1,7 @@
 #pragma once
 // The engine's state behind the contract functions: the output device, the mixer, the
 // table of open streams, the configuration and the auto-free sweeper.
-#include "playback/bass.h"
+#include "playback/audio_library.h"
 #include "playback/engine/audio_output.h"
 #include "playback/engine/stream.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 // One open stream: decodes its connection's MP3 data on demand of the output, and keeps
 // the play state and the position that the listener hears.
-#include "playback/bass.h"
+#include "playback/audio_library.h"
 #include "playback/engine/connection.h"
 #include "playback/engine/mp3_decoder.h"
 

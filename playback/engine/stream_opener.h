@@ -1,7 +1,7 @@
 #pragma once
 // Opening a URL as an audio stream: connect, report the reply head, follow playlists to
 // their first playable entry, and wait until the first MP3 frames are there.
-#include "playback/bass.h"
+#include "playback/audio_library.h"
 #include "playback/engine/connection.h"
 
 #include <memory>

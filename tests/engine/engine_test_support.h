@@ -1,7 +1,7 @@
 #pragma once
 // Shared pieces of the engine tests: the engine on an in-memory output, tone checks on the
 // samples it renders, and bounded waits.
-#include "playback/bass.h"
+#include "playback/audio_library.h"
 #include "playback/engine/memory_output.h"
 #include "tests/support/mp3_fixture.h"
 #include "tests/support/scripted_server.h"

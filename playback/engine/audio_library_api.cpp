@@ -1,6 +1,6 @@
 // The contract functions: argument checks, the calling thread's last error, and the
 // hand-over to the engine and its streams.
-#include "playback/bass.h"
+#include "playback/audio_library.h"
 #include "playback/engine/engine.h"
 
 using vornel::audio::Engine;
