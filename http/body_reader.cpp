@@ -71,7 +71,6 @@ void BodyReader::take(size_t count) {
 // have fully arrived. Dropped: whatever arrives, at most kPiece at a time.
 void BodyReader::takeDataOf(uint64_t length, bool mustComplete) {
     uint64_t remaining = length;
-    uint64_t hinted = hintedBytes_;
     if (destination_ && input_.size() > 0) {
         const size_t first = static_cast<size_t>(std::min<uint64_t>(input_.size(), remaining));
         take(first);
@@ -88,11 +87,7 @@ void BodyReader::takeDataOf(uint64_t length, bool mustComplete) {
         }
         take(available);
         remaining -= available;
-        // Renew the size hint as the announced bytes really arrive.
-        if (destination_ && sizeHinted_ && static_cast<uint64_t>(count_) >= hinted && remaining > 0) {
-            hinted = static_cast<uint64_t>(count_) + remaining;
-            destination_->reserve(static_cast<int64_t>(remaining));
-        }
+        if (hintCoversUpTo_ > 0 && count_ >= hintCoversUpTo_) hintSize(remaining);
     }
 }
 
@@ -108,11 +103,19 @@ void BodyReader::takeLine(std::string* line) {
 
 void BodyReader::readLength(int64_t length) {
     Transfer transfer(events_, length);
-    // Only a hint, and bounded: the announced length may be far more than ever arrives.
-    if (destination_) destination_->reserve(std::min<int64_t>(length, kMaxPresize));
-    sizeHinted_ = true;
-    hintedBytes_ = static_cast<uint64_t>(std::min<int64_t>(length, kMaxPresize));
+    hintSize(static_cast<uint64_t>(length));
     takeDataOf(static_cast<uint64_t>(length), false);
+}
+
+// Tells the destination how many bytes are announced. The first hint is bounded, since a
+// hostile length may be far more than ever arrives; once the bytes it covered have really
+// come, the rest is announced whole and the destination decides how much of it to trust.
+void BodyReader::hintSize(uint64_t remaining) {
+    if (!destination_ || remaining == 0) return;
+    const auto announced = static_cast<int64_t>(remaining);
+    const int64_t hint = hintCoversUpTo_ == 0 ? std::min(announced, ByteStream::kTrustedSizeHint) : announced;
+    destination_->reserve(hint);
+    hintCoversUpTo_ = count_ + hint;
 }
 
 void BodyReader::readChunked(std::vector<std::string>& rawHeaders) {

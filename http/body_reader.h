@@ -21,7 +21,6 @@ struct WorkEvents {
 class BodyReader {
 public:
     static constexpr size_t kPiece = 32768;
-    static constexpr int64_t kMaxPresize = 64 * 1024 * 1024;
 
     // destination nullptr: the body is read and dropped.
     BodyReader(InputBuffer& input, const WorkEvents& events, ByteStream* destination);
@@ -37,13 +36,13 @@ private:
     void take(size_t count);
     void takeDataOf(uint64_t length, bool mustComplete);
     void takeLine(std::string* line);
+    void hintSize(uint64_t remaining);
 
     InputBuffer& input_;
     const WorkEvents& events_;
     ByteStream* destination_;
     int64_t count_ = 0;
-    bool sizeHinted_ = false;    // a length-framed body: the destination got a size hint
-    uint64_t hintedBytes_ = 0;   // the body bytes that hint covered
+    int64_t hintCoversUpTo_ = 0; // the count up to which the last size hint reached; 0: none
 };
 
 } // namespace vornel::http

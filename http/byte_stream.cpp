@@ -97,9 +97,8 @@ void MemoryStream::truncate(int64_t size) {
 void MemoryStream::reserve(int64_t bytes) {
     // Only a hint: a hostile Content-Length must not make us allocate what never arrives.
     // Beyond a fixed amount the hint is trusted in proportion to the bytes already held.
-    constexpr int64_t kMaxPresize = 64 * 1024 * 1024;
     if (bytes <= 0) return;
-    const int64_t trusted = std::max(kMaxPresize, 4 * static_cast<int64_t>(bytes_.size()));
+    const int64_t trusted = std::max(kTrustedSizeHint, 4 * static_cast<int64_t>(bytes_.size()));
     growTo(static_cast<size_t>(position_ + std::min(bytes, trusted)));
 }
 

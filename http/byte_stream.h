@@ -15,6 +15,11 @@ public:
     virtual void truncate(int64_t size) = 0;
     // A hint that about this many bytes will follow; a stream may ignore it.
     virtual void reserve(int64_t /*bytes*/) {}
+
+    // A body's first hint is at most this much: an announced length may be far more than
+    // ever arrives. Once that much has come, the rest of the length is hinted whole, so a
+    // stream that reserves must still bound what it takes (MemoryStream does).
+    static constexpr int64_t kTrustedSizeHint = 64 * 1024 * 1024;
 };
 
 class MemoryStream : public ByteStream {
