@@ -4,6 +4,7 @@
 // condition holds (bounded).
 #include "app/message_boxes.h"
 #include "app/player.h"
+#include "tests/support/event_wait.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -17,18 +18,6 @@
 #include <gtest/gtest.h>
 
 namespace vornel::test {
-
-inline bool runEventsUntil(const std::function<bool()>& done, int limitMs = 10000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > limitMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
 
 inline void runEventsFor(int ms)
 {

@@ -34,13 +34,13 @@ protected:
         overlay = std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint);
         overlay->setGeometry(130, 130, 100, 80);
         mainWindow->show();
-        ASSERT_TRUE(processEventsUntil([&] { return mappedOnServer(mainWindow.get()); }));
+        ASSERT_TRUE(runEventsUntil([&] { return mappedOnServer(mainWindow.get()); }));
     }
 
     void showOverlay()
     {
         overlay->show();
-        ASSERT_TRUE(processEventsUntil([&] { return mappedOnServer(overlay.get()); }));
+        ASSERT_TRUE(runEventsUntil([&] { return mappedOnServer(overlay.get()); }));
     }
 
     QList<QWidget*> others() const { return {overlay.get()}; }
@@ -55,7 +55,7 @@ TEST_F(ApplicationVisibilityTest, HideTakesEveryWindowOffTheServer)
     EXPECT_TRUE(isApplicationVisible(mainWindow.get()));
     HideApplication(mainWindow.get(), others());
     EXPECT_FALSE(isApplicationVisible(mainWindow.get()));
-    EXPECT_TRUE(processEventsUntil([&] {
+    EXPECT_TRUE(runEventsUntil([&] {
         return !mappedOnServer(mainWindow.get()) && !mappedOnServer(overlay.get());
     }));
 }
@@ -67,7 +67,7 @@ TEST_F(ApplicationVisibilityTest, ShowBringsTheWindowBackInPlaceWithTheOverlay)
     HideApplication(mainWindow.get(), others());
     processEventsFor(100);
     ShowApplication(mainWindow.get(), others());
-    EXPECT_TRUE(processEventsUntil([&] {
+    EXPECT_TRUE(runEventsUntil([&] {
         return mappedOnServer(mainWindow.get()) && mappedOnServer(overlay.get());
     }));
     EXPECT_TRUE(isApplicationVisible(mainWindow.get()));
@@ -78,7 +78,7 @@ TEST_F(ApplicationVisibilityTest, OverlayThatWasHiddenStaysHidden)
 {
     HideApplication(mainWindow.get(), others());
     ShowApplication(mainWindow.get(), others());
-    ASSERT_TRUE(processEventsUntil([&] { return mappedOnServer(mainWindow.get()); }));
+    ASSERT_TRUE(runEventsUntil([&] { return mappedOnServer(mainWindow.get()); }));
     processEventsFor(100);
     EXPECT_FALSE(overlay->isVisible());
     EXPECT_FALSE(mappedOnServer(overlay.get()));
@@ -96,7 +96,7 @@ TEST_F(ApplicationVisibilityTest, HidingTwiceKeepsTheOverlayToShowAgain)
 TEST_F(ApplicationVisibilityTest, MinimisedWindowCountsAsHiddenAndShowRestoresIt)
 {
     mainWindow->showMinimized();
-    ASSERT_TRUE(processEventsUntil([&] { return mainWindow->isMinimized(); }));
+    ASSERT_TRUE(runEventsUntil([&] { return mainWindow->isMinimized(); }));
     EXPECT_FALSE(isApplicationVisible(mainWindow.get()));
     ShowApplication(mainWindow.get(), others());
     EXPECT_FALSE(mainWindow->isMinimized());
@@ -117,10 +117,10 @@ TEST_F(ApplicationVisibilityTest, HotkeysStillArriveWhileHidden)
     hotkeys.onHotkey = [&](int32_t id) { pressed.push_back(id); };
     const int32_t next = hotkeys.registerHotkey('W');
     HideApplication(mainWindow.get(), others());
-    ASSERT_TRUE(processEventsUntil([&] { return !mappedOnServer(mainWindow.get()); }));
+    ASSERT_TRUE(runEventsUntil([&] { return !mappedOnServer(mainWindow.get()); }));
 
     ASSERT_TRUE(runProgram("xdotool", "key ctrl+shift+w"));
-    EXPECT_TRUE(processEventsUntil([&] { return !pressed.empty(); }));
+    EXPECT_TRUE(runEventsUntil([&] { return !pressed.empty(); }));
     EXPECT_EQ(pressed, std::vector<int32_t>{next});
     EXPECT_FALSE(mainWindow->isVisible());
 }

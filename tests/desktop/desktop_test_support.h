@@ -1,6 +1,7 @@
 #pragma once
 
 #include "x_session.h"
+#include "tests/support/event_wait.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -10,28 +11,17 @@
 
 #include <functional>
 
+using vornel::test::runEventsUntil;
+
 #define SKIP_WITHOUT_X_SESSION()                                                           \
     do {                                                                                   \
         if (!testSessionRunning())                                                         \
             GTEST_SKIP() << testSessionProblem();                                          \
     } while (false)
 
-// Runs the event loop until the condition holds or the time is up; returns the condition.
-inline bool processEventsUntil(const std::function<bool()>& condition, int timeoutMs = 5000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > timeoutMs)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        QThread::msleep(5);
-    }
-    return true;
-}
 
 // Lets events already on their way arrive.
 inline void processEventsFor(int ms)
 {
-    processEventsUntil([] { return false; }, ms);
+    runEventsUntil([] { return false; }, ms);
 }

@@ -78,7 +78,7 @@ protected:
         pressed.clear();
         for (const std::string& key : keys)
             EXPECT_TRUE(runProgram("xdotool", "key " + key)) << key;
-        processEventsUntil([&] { return !pressed.empty() && pressed.back() == sentinel; });
+        runEventsUntil([&] { return !pressed.empty() && pressed.back() == sentinel; });
         return pressed;
     }
 
@@ -198,7 +198,7 @@ TEST(GlobalHotkeysHeldElsewhere, CombinationHeldByAnotherClientFailsSilently)
 
     for (const char* key : {"ctrl+shift+p", "ctrl+shift+d", "ctrl+shift+w", "ctrl+shift+q"})
         EXPECT_TRUE(runProgram("xdotool", std::string("key ") + key));
-    processEventsUntil([&] { return pressed.size() >= 3; });
+    runEventsUntil([&] { return pressed.size() >= 3; });
     processEventsFor(200);
     EXPECT_EQ(pressed, (std::vector<int32_t>{download, next, previous}));
 }

@@ -81,7 +81,7 @@ protected:
         SKIP_WITHOUT_X_SESSION();
         panel.start();
         ASSERT_TRUE(panel.started());
-        ASSERT_TRUE(processEventsUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }))
+        ASSERT_TRUE(runEventsUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }))
             << "trayer did not take the tray selection";
 
         mainWindow = std::make_unique<QWidget>();
@@ -90,7 +90,7 @@ protected:
         overlay = std::make_unique<QWidget>(nullptr, Qt::FramelessWindowHint);
         overlay->setGeometry(210, 340, 100, 80);
         overlay->show();
-        ASSERT_TRUE(processEventsUntil([&] { return mainWindow->isVisible() && overlay->isVisible(); }));
+        ASSERT_TRUE(runEventsUntil([&] { return mainWindow->isVisible() && overlay->isVisible(); }));
 
         tray = std::make_unique<TrayIcon>(programIcon());
         tray->onClick = [this] {
@@ -109,7 +109,7 @@ protected:
     {
         // Until the panel has taken the icon in, it reports a geometry at the origin; the
         // panel sits at the right end of the screen's top edge.
-        return processEventsUntil(
+        return runEventsUntil(
             [&] { return systemIcon->geometry().isValid() && systemIcon->geometry().x() > 0; },
             10000);
     }
@@ -120,7 +120,7 @@ protected:
         const QPoint centre = systemIcon->geometry().center();
         ASSERT_TRUE(runProgram("xdotool", "mousemove " + std::to_string(centre.x()) + " " +
                                               std::to_string(centre.y()) + " " + clickArguments));
-        processEventsUntil([&] { return clicks >= expectedClicks; });
+        runEventsUntil([&] { return clicks >= expectedClicks; });
         // A second, unwanted click would come right behind the first.
         processEventsFor(300);
     }
@@ -188,11 +188,11 @@ TEST_F(TrayIconTest, IconComesBackWhenThePanelRestarts)
 {
     ASSERT_TRUE(iconIsInAPanel());
     panel.stop();
-    ASSERT_TRUE(processEventsUntil([] { return !QSystemTrayIcon::isSystemTrayAvailable(); }));
-    EXPECT_TRUE(processEventsUntil([] { return !iconIsInAPanel(); }));
+    ASSERT_TRUE(runEventsUntil([] { return !QSystemTrayIcon::isSystemTrayAvailable(); }));
+    EXPECT_TRUE(runEventsUntil([] { return !iconIsInAPanel(); }));
     panel.start();
-    ASSERT_TRUE(processEventsUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }));
-    EXPECT_TRUE(processEventsUntil([] { return iconIsInAPanel(); }, 10000));
+    ASSERT_TRUE(runEventsUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }));
+    EXPECT_TRUE(runEventsUntil([] { return iconIsInAPanel(); }, 10000));
     ASSERT_TRUE(waitUntilDocked());
 
     clickIcon("click 1", 1);
