@@ -1,6 +1,7 @@
 // Program entry: the application, the main window, the loading overlay, the message loop.
 #include "app/loading_overlay.h"
 #include "app/player.h"
+#include "app/quit_signals.h"
 #include "app/skin.h"
 
 #include <QApplication>
@@ -18,6 +19,7 @@ int main(int argc, char* argv[])
     LoadingOverlay frmLoading;
     window.setLoadingOverlay(&frmLoading);
     window.showCentred();
+    vornel::app::closeOnQuitSignals(window);
     QApplication::exec();
     window.setLoadingOverlay(nullptr);
     return 0;

@@ -71,7 +71,8 @@ bool TfrmVornelPlayer::eventFilter(QObject* watched, QEvent* event)
     if (watched == lb_PlayList && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         runGuarded([&] { lb_PlayListKeyDown(key->key(), key->modifiers()); });
-    } else if (watched == lb_PlayList->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+    } else if (watched == lb_PlayList->viewport() && event->type() == QEvent::MouseButtonDblClick
+               && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         runGuarded([this] { lb_PlayListDblClick(); });
     } else if (watched == sTrackBar1 && event->type() == QEvent::MouseButtonPress) {
         runGuarded([this] { sTrackBar1MouseDown(); });

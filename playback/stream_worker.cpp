@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 namespace vornel::playback {
@@ -63,6 +64,10 @@ bool report(uint32_t generation, uint32_t code, intptr_t value)
     sendPlayerNotify(code, value);
     return true;
 }
+
+void launchDetached(std::function<void()> work) { std::thread(std::move(work)).detach(); }
+
+std::function<void(std::function<void()>)> workerLauncher = launchDetached;
 
 bool startsWith(const char* line, const char* prefix)
 {
@@ -130,10 +135,10 @@ DWORD openFlags()
 
 HSTREAM currentStream() { return streamOf(workerSlot.load()); }
 
-void StreamWorker(std::string url)
+namespace {
+// The body of a worker that has already become the newest.
+void runWorker(uint32_t generation, HSTREAM previous, const std::string& url)
 {
-    HSTREAM previous = 0;
-    const uint32_t generation = takeOver(previous);
     workerGeneration = generation;
     BASS_StreamFree(previous);
 
@@ -159,10 +164,27 @@ void StreamWorker(std::string url)
     // this stream already, so it does not go on playing.
     report(generation, PN_PLAYING, 0);
 }
+} // namespace
+
+void StreamWorker(std::string url)
+{
+    HSTREAM previous = 0;
+    const uint32_t generation = takeOver(previous);
+    runWorker(generation, previous, url);
+}
 
 void startStreamWorker(std::string url)
 {
-    std::thread(StreamWorker, std::move(url)).detach();
+    // The new worker is the newest before this returns, so a worker whose status call
+    // started it (a "404" moving on) is overtaken by the time that call returns.
+    HSTREAM previous = 0;
+    const uint32_t generation = takeOver(previous);
+    workerLauncher([generation, previous, url = std::move(url)] { runWorker(generation, previous, url); });
+}
+
+void setWorkerLauncher(std::function<void(std::function<void()>)> launcher)
+{
+    workerLauncher = launcher ? std::move(launcher) : launchDetached;
 }
 
 void retireStreamWorkers()

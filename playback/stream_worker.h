@@ -5,6 +5,7 @@
 #include "playback/audio_library.h"
 
 #include <atomic>
+#include <functional>
 #include <string>
 
 namespace vornel::playback {
@@ -19,8 +20,12 @@ HSTREAM currentStream();
 // stream, and an overtaken worker frees its own stream, reports nothing more and ends.
 void StreamWorker(std::string url);
 
-// Starts StreamWorker(url) on a new detached thread.
+// Makes a new worker the newest at once, then runs it for url on a new detached thread.
 void startStreamWorker(std::string url);
+
+// How startStreamWorker runs a worker; empty restores the detached thread. Tests hold a
+// worker back with it to order its start against other threads.
+void setWorkerLauncher(std::function<void(std::function<void()>)> launcher);
 
 // Overtakes every running worker, as a newer one would, and frees the current stream:
 // at shutdown running workers then end without a further report.

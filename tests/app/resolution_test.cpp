@@ -7,6 +7,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
+#include <QMouseEvent>
 
 using vornel::test::Route;
 using vornel::test::ScriptedServer;
@@ -153,4 +154,23 @@ TEST_F(WindowTest, EnterInThePlaylistResolvesUntilATrackHasPlayed)
     w.btn_Download->hide();
     pressEnter(w.lb_PlayList);
     EXPECT_EQ(server.requestHeads().size(), 4u) << "a hidden Download button lets Enter through";
+}
+
+TEST_F(WindowTest, OnlyTheLeftButtonsDoubleClickResolvesTheEntry)
+{
+    ScriptedServer server;
+    server.addRoute("/entry", page("<p>no snippet</p>"));
+    TfrmVornelPlayer& w = createWindow();
+    setPlaylist({{server.url("/entry"), "Entry"}}, 0);
+    const struct {
+        Qt::MouseButton button;
+        size_t requestsAfter;
+    } cases[] = {{Qt::RightButton, 0}, {Qt::MiddleButton, 0}, {Qt::LeftButton, 1}};
+    for (const auto& c : cases) {
+        const QPointF at(5, 5);
+        QMouseEvent click(QEvent::MouseButtonDblClick, at, w.lb_PlayList->viewport()->mapToGlobal(at), c.button,
+                          c.button, Qt::NoModifier);
+        QCoreApplication::sendEvent(w.lb_PlayList->viewport(), &click);
+        EXPECT_EQ(server.requestHeads().size(), c.requestsAfter) << "button " << c.button;
+    }
 }

@@ -302,3 +302,26 @@ TEST_F(StreamWorkerTest, AStreamWithoutALengthSkipsBufferingAndPlays)
     EXPECT_EQ(reports.back().code, PN_PLAYING);
     EXPECT_EQ(reports.back().number, 0);
 }
+
+TEST_F(StreamWorkerTest, WorkerStartedFromAStatusCallOvertakesBeforeItsThreadRuns)
+{
+    server.addRoute("/next.mp3", Route{vornel::test::makeToneMp3({.seconds = 2}), "audio/mpeg"});
+    // The next worker's thread is held back until the old worker has ended, the order
+    // in which the scheduler may well run them.
+    std::function<void()> heldWorker;
+    setWorkerLauncher([&](std::function<void()> work) { heldWorker = std::move(work); });
+    log.setHook([&](const Report& report) {
+        if (report.code == PN_HTTP_STATUS)
+            startStreamWorker(server.url("/next.mp3")); // as the window's "404" reaction does
+    });
+    ASSERT_TRUE(runWorker(server.url("/missing.mp3")));
+    setWorkerLauncher({});
+    log.setHook({});
+
+    EXPECT_EQ(codesOf(log.reports()), (std::vector<uint32_t>{PN_CONNECTING, PN_HTTP_STATUS}))
+        << "the overtaken worker reports no failed open";
+    ASSERT_TRUE(heldWorker);
+    std::thread(heldWorker).detach();
+    ASSERT_TRUE(log.waitFor([](const Report& r) { return r.code == PN_PLAYING; }, std::chrono::seconds(20)));
+    EXPECT_EQ(BASS_ChannelIsActive(currentStream()), BASS_ACTIVE_PLAYING);
+}
