@@ -168,9 +168,12 @@ bool PendingFile::linkInPlaceOf(const std::string& path)
 
 void PendingFile::copyInPlaceOf(const std::string& path)
 {
+    struct stat written {};
+    if (::fstat(fd_, &written) != 0)
+        fail("read back", "a download", errno);
     PendingFile copy(folderOf(path));
     std::vector<char> piece(1 << 20);
-    for (int64_t offset = 0; offset < position_;) {
+    for (int64_t offset = 0; offset < written.st_size;) {
         const ssize_t got = ::pread(fd_, piece.data(), piece.size(), offset);
         if (got < 0 && errno == EINTR)
             continue;
