@@ -101,11 +101,10 @@ void PendingFile::write(const char* data, size_t size)
     size_t done = 0;
     while (done < size) {
         const ssize_t written = ::pwrite(fd_, data + done, size - done, position_);
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            fail("write", hiddenPath_.empty() ? "a download" : hiddenPath_, errno);
-        }
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            fail("write", hiddenPath_.empty() ? "a download" : hiddenPath_, written < 0 ? errno : EIO);
         done += static_cast<size_t>(written);
         position_ += written;
     }
