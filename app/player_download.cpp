@@ -1,11 +1,10 @@
 // Saving the current track into the folder field's folder, with the progress bar.
 #include "app/player.h"
 
-#include "download/atomic_file.h"
 #include "download/file_name.h"
 #include "download/progress.h"
 #include "download/save_path.h"
-#include "http/byte_stream.h"
+#include "download/track_download.h"
 #include "http/http_client.h"
 
 #include <QLabel>
@@ -36,8 +35,6 @@ public:
 private:
     bool& flag_;
 };
-
-bool isSuccessStatus(int code) { return code >= 200 && code <= 299; }
 } // namespace
 
 // A download started while one runs (by the hot key) is refused: the client is busy.
@@ -54,16 +51,12 @@ void TfrmVornelPlayer::btn_DownloadClick()
     downloadTrack(url, downloadFileName_);
 }
 
+// The file name is taken before the transfer (by the caller), the folder after it.
 void TfrmVornelPlayer::downloadTrack(const std::string& url, const std::string& fileName)
 {
-    vornel::http::MemoryStream buffer;
     try {
-        IdHTTP2->GetToStream(url, buffer);
-        // An error reply's body is not the track: nothing is written.
-        if (!isSuccessStatus(IdHTTP2->response().ResponseCode))
-            return;
-        const std::string path = savePath(edit_dldir->text().toStdString(), fileName);
-        writeFileReplacing(path, buffer.bytes());
+        downloadTrackFile(*IdHTTP2, url, savePath(edit_dldir->text().toStdString(), fileName),
+                          [&] { return savePath(edit_dldir->text().toStdString(), fileName); });
     } catch (...) {
         // Network and file failures of a download are dropped without a message.
     }

@@ -3,7 +3,7 @@
 #include <string>
 
 // Writes bytes to path so that path afterwards holds either its old content or all of the
-// new bytes, never a part: the bytes go to a temporary file in the same folder, which is
-// flushed to disk and renamed over path. On failure the temporary file is removed, an
-// existing file at path is left as it was, and std::runtime_error says why.
+// new bytes, never a part: the bytes go to a pending file in the same folder, which is
+// flushed to disk and put in place of path. On failure nothing of the new bytes is left,
+// an existing file at path is left as it was, and std::runtime_error says why.
 void writeFileReplacing(const std::string& path, const std::string& bytes);

@@ -1,21 +1,19 @@
 #include "http/body_text.h"
 
-#include "http/header_fields.h"
+#include "http/charset_registry.h"
 
 #include <iconv.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <set>
+#include <optional>
 #include <vector>
 
 namespace vornel::http {
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
-
-enum class Decoder { Bytes, Utf8, Utf16Le, Utf16Be, UsAscii, Utf7, Converter };
 
 void appendUtf8(std::string& out, char32_t c) {
     if (c >= 0xD800 && c <= 0xDFFF) c = kReplacement;
@@ -36,29 +34,6 @@ void appendUtf8(std::string& out, char32_t c) {
     } else {
         appendUtf8(out, kReplacement);
     }
-}
-
-Decoder decoderFor(const std::string& name) {
-    static const std::set<std::string> utf8 = {"utf-8", "utf8", "csutf8", "unicode-1-1-utf-8"};
-    static const std::set<std::string> utf16le = {"utf-16", "utf-16le", "csutf16le", "csutf16",
-                                                  "unicode", "ucs-2", "iso-10646-ucs-2", "csunicode"};
-    static const std::set<std::string> utf16be = {"utf-16be", "csutf16be", "unicodefffe"};
-    static const std::set<std::string> usAscii = {
-        "us-ascii", "ascii", "ansi_x3.4-1968", "ansi_x3.4-1986", "iso-ir-6", "iso_646.irv:1991",
-        "iso646-us", "us", "ibm367", "cp367", "csascii"};
-    static const std::set<std::string> utf7 = {"utf-7", "unicode-1-1-utf-7", "csunicode11utf7",
-                                               "csutf7", "x-unicode-2-0-utf-7"};
-    static const std::set<std::string> latin1 = {"iso-8859-1", "iso_8859-1", "iso_8859-1:1987",
-                                                 "iso-ir-100", "latin1", "l1", "ibm819", "cp819",
-                                                 "csisolatin1", "iso8859-1"};
-    const std::string key = lowerAscii(trim(name));
-    if (key.empty() || latin1.count(key)) return Decoder::Bytes;
-    if (utf8.count(key)) return Decoder::Utf8;
-    if (utf16le.count(key)) return Decoder::Utf16Le;
-    if (utf16be.count(key)) return Decoder::Utf16Be;
-    if (usAscii.count(key)) return Decoder::UsAscii;
-    if (utf7.count(key)) return Decoder::Utf7;
-    return Decoder::Converter;
 }
 
 std::string decodeBytes(std::string_view bytes) {
@@ -176,19 +151,40 @@ std::string decodeUtf7(std::string_view bytes) {
     return out;
 }
 
-bool plausibleConverterName(const std::string& name) {
-    return !name.empty() && name.size() < 64 &&
-           std::all_of(name.begin(), name.end(), [](unsigned char c) {
-               return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                      c == '-' || c == '_' || c == '.' || c == ':' || c == '+' || c == '(' || c == ')';
-           });
+uint32_t littleEndianWord(const char* bytes) {
+    const auto* b = reinterpret_cast<const unsigned char*>(bytes);
+    return static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) | (static_cast<uint32_t>(b[2]) << 16) |
+           (static_cast<uint32_t>(b[3]) << 24);
 }
 
-// nullopt-like: returns false when the system has no converter for the name.
-bool decodeWithConverter(std::string_view bytes, const std::string& name, std::string& out) {
-    if (!plausibleConverterName(name)) return false;
-    iconv_t converter = iconv_open("UTF-8", name.c_str());
-    if (converter == reinterpret_cast<iconv_t>(-1)) return false;
+// The converter writes UCS-4 code points, which appendUtf8 checks one by one: a converter
+// that produces surrogates or values beyond U+10FFFF still gives valid UTF-8.
+void appendCodePoints(std::string& out, const char* begin, const char* end) {
+    for (const char* p = begin; p + 4 <= end; p += 4) appendUtf8(out, littleEndianWord(p));
+}
+
+class Converter {
+public:
+    explicit Converter(const char* from) : handle_(iconv_open("UCS-4LE", from)) {}
+    ~Converter() {
+        if (valid()) iconv_close(handle_);
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+
+    bool valid() const { return handle_ != reinterpret_cast<iconv_t>(-1); }
+    iconv_t handle() const { return handle_; }
+
+private:
+    iconv_t handle_;
+};
+
+// Every byte is either converted or replaced: an invalid or cut-off sequence gives one U+FFFD
+// for its first byte, and the conversion goes on after that byte in the initial shift state.
+// Returns false when the system has no converter for the name.
+bool decodeWithConverter(std::string_view bytes, const char* converterName, std::string& out) {
+    Converter converter(converterName);
+    if (!converter.valid()) return false;
     std::vector<char> input(bytes.begin(), bytes.end());
     char* in = input.data();
     size_t inLeft = input.size();
@@ -196,37 +192,42 @@ bool decodeWithConverter(std::string_view bytes, const std::string& name, std::s
     while (inLeft > 0) {
         char* outPtr = chunk.data();
         size_t outLeft = chunk.size();
-        const size_t result = iconv(converter, &in, &inLeft, &outPtr, &outLeft);
-        out.append(chunk.data(), chunk.size() - outLeft);
+        const size_t result = iconv(converter.handle(), &in, &inLeft, &outPtr, &outLeft);
+        const int error = errno;
+        appendCodePoints(out, chunk.data(), outPtr);
         if (result != static_cast<size_t>(-1)) break;
-        if (errno == E2BIG) continue;
-        // An invalid or cut-off sequence: one replacement for the offending byte.
+        const bool madeProgress = outLeft != chunk.size();
+        if (error == E2BIG && madeProgress) continue;
         appendUtf8(out, kReplacement);
+        // Some converters report an error after taking the whole input: nothing is left to skip.
+        if (inLeft == 0) break;
         ++in;
         --inLeft;
-        iconv(converter, nullptr, nullptr, nullptr, nullptr);
+        iconv(converter.handle(), nullptr, nullptr, nullptr, nullptr);
     }
     char* outPtr = chunk.data();
     size_t outLeft = chunk.size();
-    iconv(converter, nullptr, nullptr, &outPtr, &outLeft);
-    out.append(chunk.data(), chunk.size() - outLeft);
-    iconv_close(converter);
+    iconv(converter.handle(), nullptr, nullptr, &outPtr, &outLeft);
+    appendCodePoints(out, chunk.data(), outPtr);
     return true;
 }
 
 } // namespace
 
 std::string decodeBodyText(std::string_view bytes, const std::string& charSet) {
-    switch (decoderFor(charSet)) {
-    case Decoder::Bytes: return decodeBytes(bytes);
-    case Decoder::Utf8: return decodeUtf8(bytes);
-    case Decoder::Utf16Le: return decodeUtf16(bytes, false);
-    case Decoder::Utf16Be: return decodeUtf16(bytes, true);
-    case Decoder::UsAscii: return decodeUsAscii(bytes);
-    case Decoder::Utf7: return decodeUtf7(bytes);
-    case Decoder::Converter: {
+    const std::optional<RegisteredCharset> charset = findRegisteredCharset(charSet);
+    if (!charset) return decodeBytes(bytes);
+    switch (charset->decoder) {
+    case CharsetDecoder::Latin1: return decodeBytes(bytes);
+    case CharsetDecoder::Utf8: return decodeUtf8(bytes);
+    case CharsetDecoder::Utf16Le: return decodeUtf16(bytes, false);
+    case CharsetDecoder::Utf16Be: return decodeUtf16(bytes, true);
+    case CharsetDecoder::UsAscii: return decodeUsAscii(bytes);
+    case CharsetDecoder::Utf7: return decodeUtf7(bytes);
+    case CharsetDecoder::Converter: {
         std::string out;
-        if (decodeWithConverter(bytes, trim(charSet), out)) return out;
+        const std::string converterName(charset->converterName);
+        if (decodeWithConverter(bytes, converterName.c_str(), out)) return out;
         return decodeBytes(bytes);
     }
     }

@@ -108,6 +108,17 @@ Attributes readAttributes(std::string_view rest, CookieTime now)
     return attributes;
 }
 
+// A cookie's name and value go back into request heads: a line break or NUL from the server
+// becomes "?", as other characters a head cannot carry do.
+std::string sendable(std::string_view text)
+{
+    std::string safe(text);
+    for (char& c : safe)
+        if (c == '\r' || c == '\n' || c == '\0')
+            c = '?';
+    return safe;
+}
+
 bool isWebProtocol(std::string_view protocol)
 {
     return equalsIgnoringCase(protocol, "http") || equalsIgnoringCase(protocol, "https");
@@ -131,8 +142,8 @@ std::optional<Cookie> parseSetCookie(std::string_view headerValue, const CookieR
         now);
 
     Cookie cookie;
-    cookie.name = std::string(pair.name);
-    cookie.value = std::string(pair.value);
+    cookie.name = sendable(pair.name);
+    cookie.value = sendable(pair.value);
     if (attributes.maxAge || attributes.expires) {
         cookie.expires = attributes.maxAge ? *attributes.maxAge : *attributes.expires;
         cookie.persistent = true;

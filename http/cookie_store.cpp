@@ -9,6 +9,7 @@
 #include <list>
 #include <mutex>
 #include <shared_mutex>
+#include <unordered_map>
 
 namespace vornel::http {
 
@@ -16,12 +17,16 @@ namespace {
 
 using namespace std::chrono;
 
-// The last-access time changes while only the reading lock is held.
+// The last-access time and the use order change while only the reading lock is held.
 struct StoredCookie {
-    explicit StoredCookie(Cookie parsed)
-        : cookie(std::move(parsed)), lastAccessed(cookie.lastAccessed.time_since_epoch().count()) {}
+    StoredCookie(Cookie parsed, std::string slotKey, uint64_t use)
+        : cookie(std::move(parsed)), slot(std::move(slotKey)),
+          lastAccessed(cookie.lastAccessed.time_since_epoch().count()), lastUse(use) {}
     Cookie cookie;
+    std::string slot;
     std::atomic<int64_t> lastAccessed;
+    // When the cookie was last set or sent, as a count over the store: the eviction order.
+    std::atomic<uint64_t> lastUse;
 
     Cookie snapshot() const
     {
@@ -31,10 +36,13 @@ struct StoredCookie {
     }
 };
 
-bool sameSlot(const Cookie& a, const Cookie& b)
+using CookieList = std::list<StoredCookie>;
+using CookiePosition = CookieList::iterator;
+
+// Name, domain and path, each without regard to case: cookies of one slot replace each other.
+std::string slotKey(const Cookie& cookie)
 {
-    return equalsIgnoringCase(a.name, b.name) && equalsIgnoringCase(a.domain, b.domain)
-        && equalsIgnoringCase(a.path, b.path);
+    return lowerAscii(cookie.name) + '\0' + lowerAscii(cookie.domain) + '\0' + lowerAscii(cookie.path);
 }
 
 bool hostMatches(const Cookie& cookie, const std::string& host)
@@ -60,6 +68,20 @@ std::optional<std::string> setCookieValue(const std::string& line)
     return std::string(trimmed(std::string_view(line).substr(colon + 1)));
 }
 
+bool tooLarge(const Cookie& cookie)
+{
+    return cookie.name.size() + cookie.value.size() > CookieStore::kMaxNameAndValueBytes;
+}
+
+// Expired cookies go before all others, then the least recently used.
+bool evictedBefore(const StoredCookie& a, const StoredCookie& b, CookieTime now)
+{
+    const bool aExpired = a.cookie.expiredAt(now);
+    if (aExpired != b.cookie.expiredAt(now))
+        return aExpired;
+    return a.lastUse.load() < b.lastUse.load();
+}
+
 } // namespace
 
 CookieTime currentCookieTime()
@@ -70,25 +92,92 @@ CookieTime currentCookieTime()
 struct CookieStore::Impl {
     CookieClock clock;
     mutable std::shared_mutex lock;
-    std::list<StoredCookie> cookies;
+    CookieList cookies;
+    std::unordered_map<std::string, CookiePosition> bySlot;
+    std::unordered_map<std::string, std::vector<CookiePosition>> byDomain;
+    std::atomic<uint64_t> useCount{0};
+
+    uint64_t nextUse() { return ++useCount; }
 
     void store(Cookie cookie, CookieTime now)
     {
+        if (tooLarge(cookie))
+            return;
         std::unique_lock writing(lock);
-        const auto old = std::find_if(cookies.begin(), cookies.end(),
-                                      [&](const StoredCookie& s) { return sameSlot(s.cookie, cookie); });
-        if (old != cookies.end()) {
-            cookie.created = old->cookie.created;
-            cookies.erase(old);
+        std::string key = slotKey(cookie);
+        const auto old = bySlot.find(key);
+        if (old != bySlot.end()) {
+            replace(old->second, std::move(cookie), now);
+            return;
         }
-        if (!cookie.expiredAt(now))
-            cookies.emplace_back(std::move(cookie));
+        if (cookie.expiredAt(now))
+            return;
+        const std::string domain = lowerAscii(cookie.domain);
+        cookies.emplace_back(std::move(cookie), key, nextUse());
+        const CookiePosition added = std::prev(cookies.end());
+        bySlot.emplace(std::move(key), added);
+        std::vector<CookiePosition>& inDomain = byDomain[domain];
+        inDomain.push_back(added);
+        if (inDomain.size() > kMaxCookiesPerDomain)
+            remove(*std::min_element(inDomain.begin(), inDomain.end(), [&](CookiePosition a, CookiePosition b) {
+                return evictedBefore(*a, *b, now);
+            }));
+        if (cookies.size() > kMaxCookies)
+            purgeLeastRecentlyUsed(now);
+    }
+
+    // The new cookie takes the old one's place and its creation time.
+    void replace(CookiePosition old, Cookie cookie, CookieTime now)
+    {
+        if (cookie.expiredAt(now)) {
+            remove(old);
+            return;
+        }
+        cookie.created = old->cookie.created;
+        old->lastAccessed.store(cookie.lastAccessed.time_since_epoch().count());
+        old->cookie = std::move(cookie);
+        old->lastUse.store(nextUse());
+    }
+
+    void remove(CookiePosition position)
+    {
+        const auto domain = byDomain.find(lowerAscii(position->cookie.domain));
+        if (domain != byDomain.end()) {
+            std::vector<CookiePosition>& inDomain = domain->second;
+            const auto found = std::find(inDomain.begin(), inDomain.end(), position);
+            if (found != inDomain.end()) {
+                *found = inDomain.back();
+                inDomain.pop_back();
+            }
+            if (inDomain.empty())
+                byDomain.erase(domain);
+        }
+        bySlot.erase(position->slot);
+        cookies.erase(position);
+    }
+
+    void purgeLeastRecentlyUsed(CookieTime now)
+    {
+        std::vector<CookiePosition> all;
+        all.reserve(cookies.size());
+        for (auto it = cookies.begin(); it != cookies.end(); ++it)
+            all.push_back(it);
+        const size_t excess = cookies.size() - kMaxCookies + kStorePurgeBatch;
+        std::nth_element(all.begin(), all.begin() + static_cast<std::ptrdiff_t>(excess) - 1, all.end(),
+                         [&](CookiePosition a, CookiePosition b) { return evictedBefore(*a, *b, now); });
+        for (size_t i = 0; i < excess; ++i)
+            remove(all[i]);
     }
 
     void purgeExpired(CookieTime now)
     {
         std::unique_lock writing(lock);
-        cookies.remove_if([&](const StoredCookie& s) { return s.cookie.expiredAt(now); });
+        for (auto it = cookies.begin(); it != cookies.end();) {
+            const auto next = std::next(it);
+            if (it->cookie.expiredAt(now))
+                remove(it);
+            it = next;
+        }
     }
 
     std::optional<std::string> header(const CookieRequest& request, CookieTime now)
@@ -108,6 +197,7 @@ struct CookieStore::Impl {
         std::string value;
         for (StoredCookie* stored : chosen) {
             stored->lastAccessed.store(now.time_since_epoch().count());
+            stored->lastUse.store(nextUse());
             if (!value.empty())
                 value += "; ";
             value += stored->cookie.name + "=" + stored->cookie.value;
@@ -148,6 +238,7 @@ std::vector<Cookie> CookieStore::cookies() const
 {
     std::shared_lock reading(impl_->lock);
     std::vector<Cookie> copies;
+    copies.reserve(impl_->cookies.size());
     for (const StoredCookie& stored : impl_->cookies)
         copies.push_back(stored.snapshot());
     return copies;

@@ -47,8 +47,79 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"UsAsciiReplacesHighBytes", "a\x80z", "us-ascii", "a\xEF\xBF\xBDz"},
         DecodeCase{"Utf7", "Hi +AKM-1 +- x", "UTF-7", "Hi \xC2\xA3" "1 + x"},
         DecodeCase{"Windows1252ByConverter", "\x80", "windows-1252", "\xE2\x82\xAC"},
-        DecodeCase{"Koi8rByConverter", "\xC1", "KOI8-R", "\xD0\xB0"}),
+        DecodeCase{"Koi8rByConverter", "\xC1", "KOI8-R", "\xD0\xB0"},
+        DecodeCase{"Latin1Alias", "\xE9", "latin1", "\xC3\xA9"},
+        DecodeCase{"ShiftJisAlias", "\x82\xA0", "csShiftJIS", "\xE3\x81\x82"},
+        DecodeCase{"WindowsCodePageSpelling", "\x80", "cp1252", "\xE2\x82\xAC"},
+        DecodeCase{"RegistryNameIgnoresCaseAndBlanks", "\x80", " Windows-1252 ", "\xE2\x82\xAC"},
+        DecodeCase{"KoreanStandardName", "\xB0\xA1", "KS_C_5601-1987", "\xEA\xB0\x80"},
+        DecodeCase{"ConverterOnlyUtf8SpellingMapsBytes", "caf\xC3\xA9", "utf8", "caf\xC3\x83\xC2\xA9"},
+        DecodeCase{"ConverterOnlyWideNameMapsBytes", std::string("a\0\0\0", 4), "WCHAR_T",
+                   std::string("a\0\0\0", 4)},
+        DecodeCase{"ConverterOnlyCodePageMapsBytes", "ok\xA2\xE8", "cp949", "ok\xC2\xA2\xC3\xA8"},
+        DecodeCase{"Ucs4BeyondUnicodeIsReplaced", std::string("\0\x11\0\0\0\0\0A", 8), "ISO-10646-UCS-4",
+                   "\xEF\xBF\xBD" "A"}),
     [](const testing::TestParamInfo<DecodeCase>& info) { return std::string(info.param.name); });
+
+bool isValidUtf8(const std::string& text) {
+    for (size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        size_t length = lead < 0x80 ? 1 : (lead >= 0xC2 && lead <= 0xDF) ? 2 : (lead >= 0xE0 && lead <= 0xEF) ? 3
+                                      : (lead >= 0xF0 && lead <= 0xF4) ? 4 : 0;
+        if (length == 0 || i + length > text.size()) return false;
+        char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+        for (size_t k = 1; k < length; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            c = (c << 6) | (next & 0x3F);
+        }
+        const char32_t minimum[] = {0, 0, 0x80, 0x800, 0x10000};
+        if (c < minimum[length] || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return false;
+        i += length;
+    }
+    return true;
+}
+
+struct HostileCase {
+    const char* name;
+    std::string bytes;
+    const char* charSet;
+    std::string prefix; // what the decoded text must begin with
+};
+
+class HostileBytesTest : public testing::TestWithParam<HostileCase> {};
+
+// Converters that stop on the last byte, stateful encodings cut after a shift, and wide
+// encodings with values beyond Unicode all give valid UTF-8.
+TEST_P(HostileBytesTest, GiveValidUtf8) {
+    const std::string text = decodeBodyText(GetParam().bytes, GetParam().charSet);
+    EXPECT_TRUE(isValidUtf8(text)) << testing::PrintToString(text);
+    EXPECT_EQ(text.substr(0, GetParam().prefix.size()), GetParam().prefix);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Converters, HostileBytesTest,
+    testing::Values(
+        HostileCase{"KoreanCutSequence", "ok\xA2\xE8", "KS_C_5601-1987", "ok"},
+        HostileCase{"ChineseShiftOutAtTheEnd", "\x0E", "iso-2022-cn-ext", ""},
+        HostileCase{"ChineseShiftOutAfterText", "<html>x\x0E", "ISO-2022-CN-EXT", "<html>x"},
+        HostileCase{"JapaneseEscapeCutShort", "a\x1B$", "ISO-2022-JP", "a"},
+        HostileCase{"Ucs4HighValues", std::string("\x7F\xFF\xFF\xFF\xFF\xFF\xFF\xFF\0\0\xD8\0", 12),
+                    "ISO-10646-UCS-4", ""},
+        HostileCase{"Utf32BeyondUnicode", std::string("\0\0\x11\0\0\0\0A\0", 9), "UTF-32LE", ""},
+        HostileCase{"Utf32OddTail", std::string("A\0\0\0\xFF\xFF", 6), "UTF-32LE", "A"},
+        HostileCase{"Gb18030CutFourByteForm", "z\x81\x30\x81", "GB18030", "z"}),
+    [](const testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
+
+TEST(ReplyText, CutShiftSequenceAtTheEndOfAPageDoesNotCrash) {
+    ScriptedServer server;
+    server.addConnection(ConnectionScript().expectHead().send(
+        lengthReply("HTTP/1.1 200 OK", "<html>x\x0E", {"Content-Type: text/html; charset=ISO-2022-CN-EXT"})));
+    HttpClient client(ClientSettings::runtime());
+    const std::string text = client.GetAsText(server.url("/page"));
+    EXPECT_TRUE(isValidUtf8(text));
+    EXPECT_EQ(text.substr(0, 7), "<html>x");
+}
 
 TEST(MetaScan, ReadsHttpEquivAndCharsetFromTheHead) {
     const auto found = scanHtmlMeta(

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <thread>
 
 using namespace vornel::http;
@@ -267,12 +268,191 @@ TEST(CookieStore, CanBeUsedFromSeveralThreads)
     for (int t = 0; t < 4; ++t)
         threads.emplace_back([&store, t] {
             for (int i = 0; i < 200; ++i) {
+                // Each host stays within the per-domain bound, so every cookie is kept.
+                const CookieRequest site =
+                    plain("h" + std::to_string(t) + "-" + std::to_string(i % 4) + ".example.com");
                 store.takeReplyCookies({"Set-Cookie: c" + std::to_string(t) + "_" + std::to_string(i) + "=v"},
-                                       kSite);
-                store.cookieHeader(kSite);
+                                       site);
+                store.cookieHeader(site);
             }
         });
     for (std::thread& thread : threads)
         thread.join();
     EXPECT_EQ(store.cookies().size(), 800u);
+}
+
+TEST(CookieStore, ReplacementKeepsItsPlaceWhenCreationTimesTie)
+{
+    ClockedStore clocked; // the clock stands still: every cookie is created at the same time
+    clocked.take("x=1", kSite);
+    clocked.take("y=2", kSite);
+    clocked.take("x=3", kSite);
+    EXPECT_EQ(clocked.store.cookieHeader(kSite), "x=3; y=2");
+    const std::vector<Cookie> cookies = clocked.store.cookies();
+    ASSERT_EQ(cookies.size(), 2u);
+    EXPECT_EQ(cookies[0].value, "3");
+}
+
+struct UnsendableCase {
+    std::string label;
+    std::string setCookie;
+    std::string header;
+};
+
+std::ostream& operator<<(std::ostream& out, const UnsendableCase& c)
+{
+    return out << c.label;
+}
+
+class UnsendableCharacters : public testing::TestWithParam<UnsendableCase> {};
+
+TEST_P(UnsendableCharacters, BecomeQuestionMarks)
+{
+    CookieStore store;
+    store.takeSetCookie(GetParam().setCookie, kSite);
+    const std::optional<std::string> header = store.cookieHeader(kSite);
+    ASSERT_TRUE(header);
+    EXPECT_EQ(*header, GetParam().header);
+    EXPECT_EQ(header->find_first_of(std::string("\r\n\0", 3)), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cookie, UnsendableCharacters,
+    testing::Values(UnsendableCase{"BareCrInValue", "s=1\rX-Injected: 2", "s=1?X-Injected: 2"},
+                    UnsendableCase{"LineFeedInValue", "s=1\nX-Injected: 2; Path=/", "s=1?X-Injected: 2"},
+                    UnsendableCase{"CrLfInQuotedValue", "s=\"a\r\nb\"", "s=a??b"},
+                    UnsendableCase{"NulInValue", std::string("s=a\0b", 5), "s=a?b"},
+                    UnsendableCase{"CrInName", "a\rb=1", "a?b=1"}),
+    [](const testing::TestParamInfo<UnsendableCase>& info) { return info.param.label; });
+
+struct SizeCase {
+    std::string label;
+    size_t nameBytes;
+    size_t valueBytes;
+    bool stored;
+};
+
+std::ostream& operator<<(std::ostream& out, const SizeCase& c)
+{
+    return out << c.label;
+}
+
+class CookieSizeBound : public testing::TestWithParam<SizeCase> {};
+
+TEST_P(CookieSizeBound, KeepsOnlyCookiesWithinTheBound)
+{
+    const SizeCase& c = GetParam();
+    CookieStore store;
+    store.takeSetCookie("n=old", kSite);
+    const std::string name = "n" + std::string(c.nameBytes - 1, 'a');
+    store.takeSetCookie(name + "=" + std::string(c.valueBytes, 'v'), kSite);
+    const std::vector<Cookie> cookies = store.cookies();
+    ASSERT_EQ(cookies.size(), c.stored ? 2u : 1u);
+    EXPECT_EQ(cookies[0].value, "old") << "a cookie too large changes nothing stored";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cookie, CookieSizeBound,
+    testing::Values(SizeCase{"SmallValue", 1 + 1, 10, true},
+                    SizeCase{"NameAndValueAtTheBound", 96, CookieStore::kMaxNameAndValueBytes - 96, true},
+                    SizeCase{"ValueOneByteOver", 96, CookieStore::kMaxNameAndValueBytes - 95, false},
+                    SizeCase{"NameAloneOver", CookieStore::kMaxNameAndValueBytes + 1, 0, false},
+                    SizeCase{"SixteenKilobytes", 4, 16 * 1024, false}),
+    [](const testing::TestParamInfo<SizeCase>& info) { return info.param.label; });
+
+TEST(CookieStore, AnOversizedCookieDoesNotReplaceTheStoredOne)
+{
+    CookieStore store;
+    store.takeSetCookie("a=1", kSite);
+    store.takeSetCookie("a=" + std::string(CookieStore::kMaxNameAndValueBytes, 'x'), kSite);
+    EXPECT_EQ(store.cookieHeader(kSite), "a=1");
+}
+
+std::vector<std::string> namesOf(const std::vector<Cookie>& cookies)
+{
+    std::vector<std::string> names;
+    for (const Cookie& cookie : cookies)
+        names.push_back(cookie.name);
+    return names;
+}
+
+bool holds(const std::vector<std::string>& names, const std::string& name)
+{
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+struct DomainBoundCase {
+    std::string label;
+    CookieRequest first;  // where the first cookies are set
+    CookieRequest second; // where the cookie over the bound is set
+    std::string attributes;
+};
+
+std::ostream& operator<<(std::ostream& out, const DomainBoundCase& c)
+{
+    return out << c.label;
+}
+
+class DomainBound : public testing::TestWithParam<DomainBoundCase> {};
+
+// c0 is sent (used) after all are stored: c1 is then the least recently used.
+TEST_P(DomainBound, DropsTheLeastRecentlyUsedOfTheDomain)
+{
+    const DomainBoundCase& c = GetParam();
+    ClockedStore clocked;
+    const size_t bound = CookieStore::kMaxCookiesPerDomain;
+    for (size_t i = 0; i < bound; ++i)
+        clocked.take("c" + std::to_string(i) + "=v; Path=/p" + std::to_string(i) + c.attributes, c.first);
+    clocked.take("other=v", plain("elsewhere.org"));
+    CookieRequest used = c.first;
+    used.path = "/p0/";
+    ASSERT_EQ(clocked.store.cookieHeader(used), "c0=v");
+    clocked.take("late=v" + c.attributes, c.second);
+
+    const std::vector<std::string> names = namesOf(clocked.store.cookies());
+    EXPECT_EQ(names.size(), bound + 1);
+    EXPECT_FALSE(holds(names, "c1"));
+    for (const char* kept : {"c0", "c2", "late", "other"})
+        EXPECT_TRUE(holds(names, kept)) << kept;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cookie, DomainBound,
+    testing::Values(DomainBoundCase{"HostOnly", kSite, kSite, ""},
+                    DomainBoundCase{"HostNameIgnoresCase", kSite, plain("WWW.Example.com"), ""},
+                    DomainBoundCase{"DomainAttribute", kSite, plain("img.example.com"), "; Domain=example.com"}),
+    [](const testing::TestParamInfo<DomainBoundCase>& info) { return info.param.label; });
+
+TEST(CookieStore, ExpiredCookiesOfTheDomainGoFirst)
+{
+    ClockedStore clocked;
+    clocked.take("short=v; Max-Age=5", kSite);
+    for (size_t i = 1; i < CookieStore::kMaxCookiesPerDomain; ++i)
+        clocked.take("c" + std::to_string(i) + "=v", kSite);
+    clocked.now += seconds{10};
+    clocked.take("late=v", kSite);
+    const std::vector<std::string> names = namesOf(clocked.store.cookies());
+    EXPECT_EQ(names.size(), CookieStore::kMaxCookiesPerDomain);
+    EXPECT_FALSE(holds(names, "short"));
+    EXPECT_TRUE(holds(names, "c1"));
+}
+
+TEST(CookieStore, TheWholeStoreIsBoundedLeastRecentlyUsedFirst)
+{
+    ClockedStore clocked;
+    const size_t perDomain = CookieStore::kMaxCookiesPerDomain;
+    const size_t domains = CookieStore::kMaxCookies / perDomain + 2;
+    for (size_t d = 0; d < domains; ++d) {
+        const CookieRequest host = plain("h" + std::to_string(d) + ".example.com");
+        for (size_t i = 0; i < perDomain; ++i)
+            clocked.take("c" + std::to_string(i) + "=v; Path=/p" + std::to_string(i), host);
+        if (d == domains / 2) // the first cookie of the first host is used again
+            ASSERT_EQ(clocked.store.cookieHeader(plain("h0.example.com", "/p0/")), "c0=v");
+        EXPECT_LE(clocked.store.cookies().size(), CookieStore::kMaxCookies);
+    }
+    EXPECT_GE(clocked.store.cookies().size(), CookieStore::kMaxCookies - CookieStore::kStorePurgeBatch);
+    EXPECT_EQ(clocked.store.cookieHeader(plain("h0.example.com", "/p0/")), "c0=v");
+    EXPECT_EQ(clocked.store.cookieHeader(plain("h0.example.com", "/p1/")), std::nullopt);
+    const std::string last = "h" + std::to_string(domains - 1) + ".example.com";
+    EXPECT_EQ(clocked.store.cookieHeader(plain(last, "/p1/")), "c1=v");
 }

@@ -1,0 +1,43 @@
+#include "download/track_download.h"
+
+#include "download/pending_file.h"
+
+#include <algorithm>
+#include <cctype>
+#include <memory>
+
+namespace {
+
+bool isSuccessStatus(int code)
+{
+    return code >= 200 && code <= 299;
+}
+
+bool isChunked(std::string transferEncoding)
+{
+    std::transform(transferEncoding.begin(), transferEncoding.end(), transferEncoding.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return transferEncoding.find("chunked") != std::string::npos;
+}
+
+} // namespace
+
+bool bodyCameWhole(int64_t received, int64_t contentLength, const std::string& transferEncoding)
+{
+    return isChunked(transferEncoding) || contentLength < 0 || received >= contentLength;
+}
+
+DownloadOutcome downloadTrackFile(vornel::http::HttpClient& client, const std::string& url,
+                                  const std::string& likelyPath,
+                                  const std::function<std::string()>& savedPath)
+{
+    const std::unique_ptr<PendingFile> file = openPendingFileFor(likelyPath);
+    client.GetToStream(url, *file);
+    const vornel::http::Response& reply = client.response();
+    if (!isSuccessStatus(reply.ResponseCode))
+        return DownloadOutcome::ErrorStatus;
+    if (!bodyCameWhole(file->position(), reply.ContentLength, reply.TransferEncoding))
+        return DownloadOutcome::CutShort;
+    file->saveAs(savedPath());
+    return DownloadOutcome::Saved;
+}
