@@ -27,6 +27,11 @@ struct ClientSettings {
     // (the window's clients); false makes one at the first connection, TLS-capable only
     // when that connection is https.
     bool transportAtCreation = false;
+    // A request that receives no byte for this long fails with "Read timed out.".
+    int readTimeoutMs = 60000;
+    // A body held in memory (a MemoryStream destination, or one collected for its
+    // character set) that passes this many bytes fails with "Reply body too large.".
+    int64_t maxBodyInMemory = 32 * 1024 * 1024;
 
     static ClientSettings configured(); // the page and download clients of the window
     static ClientSettings runtime();    // a client made at run time (link extraction)
