@@ -6,6 +6,7 @@
 #include "http/idle_pump.h"
 #include "http/input_buffer.h"
 #include "http/received_text.h"
+#include "http/reply_head.h"
 #include "http/stream_matcher.h"
 
 #include <algorithm>
@@ -133,9 +134,14 @@ void BodyReader::readChunked(std::vector<std::string>& rawHeaders) {
         takeDataOf(size, true);
         takeLine(nullptr);
     }
+    // Trailer lines join the header lines, so they share the head's bound.
+    size_t trailerBytes = 0;
     for (;;) {
         takeLine(&line);
         if (line.empty()) break;
+        trailerBytes += line.size();
+        if (trailerBytes > kMaxHeadBytes)
+            throw HttpError("EIdHeaderBlockTooLarge", "Reply header block too large.");
         rawHeaders.push_back(receivedText(line));
     }
 }

@@ -117,6 +117,9 @@ INSTANTIATE_TEST_SUITE_P(
                     "EIdBodyTooLarge: Reply body too large."},
         EndlessCase{"LongHeaderLines", "HTTP/1.1 200 OK\r\n", "X-Filler: " + std::string(16000, 'h') + "\r\n",
                     "EIdHeaderBlockTooLarge: Reply header block too large."},
+        EndlessCase{"ChunkedTrailer", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1\r\nx\r\n0\r\n",
+                    "X-Trailer: " + std::string(1000, 't') + "\r\n",
+                    "EIdHeaderBlockTooLarge: Reply header block too large."},
         EndlessCase{"InterimReplies", "", "HTTP/1.1 100 Continue\r\nX-Filler: " + std::string(100, 'i') + "\r\n\r\n",
                     "EIdHeaderBlockTooLarge: Reply header block too large."}),
     [](const auto& info) { return std::string(info.param.name); });
