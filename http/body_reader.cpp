@@ -178,7 +178,9 @@ void BodyReader::readMultipart(const std::string& boundary) {
     size_t scanned = 0; // buffered bytes already fed to the matcher
     bool found = false;
     const auto scanUpTo = [&](size_t limit) {
-        while (!found && scanned < limit) found = matcher.feed(input_.data()[scanned++]);
+        if (found || scanned >= limit) return;
+        scanned += matcher.scan(input_.data() + scanned, limit - scanned);
+        found = matcher.matched();
     };
     scanUpTo(input_.size());
     if (!found) {

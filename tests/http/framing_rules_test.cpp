@@ -151,6 +151,16 @@ TEST(StreamMatcherTest, FindsEveryEndOfAnOverlappingPattern) {
     EXPECT_EQ(ends, "0001001001");
 }
 
+TEST(StreamMatcherTest, ScanStopsRightAfterTheFirstOccurrenceAcrossCalls) {
+    StreamMatcher matcher("--end--");
+    const std::string first = "body -- --en";
+    EXPECT_EQ(matcher.scan(first.data(), first.size()), first.size());
+    EXPECT_FALSE(matcher.matched());
+    const std::string second = "d--tail--end--";
+    EXPECT_EQ(matcher.scan(second.data(), second.size()), 3u);
+    EXPECT_TRUE(matcher.matched());
+}
+
 struct XhtmlCase {
     const char* name;
     std::string body;
