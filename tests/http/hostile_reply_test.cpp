@@ -12,6 +12,9 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -198,7 +201,7 @@ TEST_P(HeaderInjection, NoLineBreakOrNulReachesTheHead) {
     ScriptedServer server;
     if (!param.location.empty())
         server.addConnection(ConnectionScript().expectHead().send(
-            lengthReply("HTTP/1.1 302 Found", "", {"Location: " + param.location})));
+            lengthReply("HTTP/1.1 302 Found", "", {"Location: " + param.location, "Connection: close"})));
     server.addConnection(ConnectionScript().reply200("done"));
     HttpClient client(ClientSettings::configured());
     MemoryStream body;
@@ -258,6 +261,33 @@ TEST(IdlePumpThreads, ARequestOnAnotherThreadNeverReachesThePump) {
     EXPECT_EQ(outcome, "abcd");
     std::lock_guard lock(mutex);
     EXPECT_EQ(std::count(pumpedOn.begin(), pumpedOn.end(), worker), 0);
+}
+
+// The window makes and destroys its pump while a download thread waits for data; under
+// ThreadSanitizer or AddressSanitizer any read of a destroyed pump shows.
+TEST(IdlePumpThreads, PumpsComeAndGoWhileAnotherThreadWaits) {
+    using vornel::http::IdlePump;
+    ScriptedServer server;
+    server.addConnection(ConnectionScript().expectHead().wait(Millis(600)).send(lengthReply("HTTP/1.1 200 OK", "late")));
+    std::atomic<bool> done{false};
+    std::string outcome;
+    std::thread request([&] {
+        HttpClient client(ClientSettings::configured());
+        MemoryStream body;
+        client.GetToStream(server.url("/engine"), body);
+        outcome = body.bytes();
+        done = true;
+    });
+    int made = 0;
+    while (!done) {
+        auto pump = std::make_unique<IdlePump>([] {}, [] { return true; });
+        pump->idleTimeoutMs = 1;
+        ++made;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    request.join();
+    EXPECT_EQ(outcome, "late");
+    EXPECT_GT(made, 10);
 }
 
 TEST(IdlePumpThreads, TheMakingThreadStillRunsIt) {
