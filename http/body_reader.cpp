@@ -1,10 +1,13 @@
 #include "http/body_reader.h"
 
+#include "http/bounded_stream.h"
 #include "http/header_fields.h"
 #include "http/http_error.h"
 #include "http/idle_pump.h"
 #include "http/input_buffer.h"
 #include "http/received_text.h"
+#include "http/reply_head.h"
+#include "http/stream_matcher.h"
 
 #include <algorithm>
 #include <cstring>
@@ -18,10 +21,10 @@ namespace {
     throw HttpError("EIdConnClosedGracefully", "Connection Closed Gracefully.");
 }
 
-// "1a;ext=1" -> 26; anything that is not hexadecimal counts as 0.
+// "1a;ext=1" -> 26, "0000000000000003" -> 3; anything that is not hexadecimal counts as 0.
+// A size that does not fit a signed 64-bit count fails.
 uint64_t chunkSizeOf(const std::string& line) {
     const std::string digits = trim(line.substr(0, line.find(';')));
-    if (digits.empty() || digits.size() > 15) return 0;
     uint64_t size = 0;
     for (char c : digits) {
         int value;
@@ -29,6 +32,8 @@ uint64_t chunkSizeOf(const std::string& line) {
         else if (c >= 'a' && c <= 'f') value = c - 'a' + 10;
         else if (c >= 'A' && c <= 'F') value = c - 'A' + 10;
         else return 0;
+        if (size > (static_cast<uint64_t>(INT64_MAX) >> 4))
+            throw HttpError("EIdChunkSizeTooLarge", "Chunk size too large.");
         size = size * 16 + static_cast<uint64_t>(value);
     }
     return size;
@@ -125,18 +130,26 @@ void BodyReader::readChunked(std::vector<std::string>& rawHeaders) {
         takeLine(&line);
         const uint64_t size = chunkSizeOf(line);
         if (size == 0) break;
+        if (destination_ && size > static_cast<uint64_t>(destination_->room())) throwBodyTooLarge();
         takeDataOf(size, true);
         takeLine(nullptr);
     }
+    // Trailer lines join the header lines, so they share the head's bound.
+    size_t trailerBytes = 0;
     for (;;) {
         takeLine(&line);
         if (line.empty()) break;
+        trailerBytes += line.size();
+        if (trailerBytes > kMaxHeadBytes)
+            throw HttpError("EIdHeaderBlockTooLarge", "Reply header block too large.");
         rawHeaders.push_back(receivedText(line));
     }
 }
 
 void BodyReader::readUntilClose() {
     Transfer transfer(events_, 0);
+    // Into a stream: what came with the header block first, then whole pieces.
+    if (destination_) take(input_.size());
     for (;;) {
         try {
             if (destination_) input_.fillTo(kPiece);
@@ -155,20 +168,32 @@ void BodyReader::readUntilClose() {
     }
 }
 
+// Reads up to and including the terminator, scanning each byte once (Knuth-Morris-Pratt),
+// so a long boundary costs no more than a short one. Into a stream the pieces are those of
+// any other body: what came with the header block, then pieces of kPiece.
 void BodyReader::readMultipart(const std::string& boundary) {
     Transfer transfer(events_, 0);
     const std::string terminator = "--" + boundary + "--";
-    for (;;) {
-        const std::string_view buffered(input_.data(), input_.size());
-        const size_t found = buffered.find(terminator);
-        if (found != std::string_view::npos) {
-            take(found + terminator.size());
-            break;
-        }
-        // Keep a tail that may be the start of the terminator.
-        const size_t keep = std::min(buffered.size(), terminator.size() - 1);
-        if (buffered.size() > keep) {
-            take(std::min(buffered.size() - keep, kPiece));
+    StreamMatcher matcher(terminator);
+    size_t scanned = 0; // buffered bytes already fed to the matcher
+    bool found = false;
+    const auto scanUpTo = [&](size_t limit) {
+        if (found || scanned >= limit) return;
+        scanned += matcher.scan(input_.data() + scanned, limit - scanned);
+        found = matcher.matched();
+    };
+    scanUpTo(input_.size());
+    if (!found) {
+        take(scanned);
+        scanned = 0;
+    }
+    while (!found) {
+        const size_t piece = destination_ ? kPiece : std::max<size_t>(1, input_.size());
+        scanUpTo(std::min(input_.size(), piece));
+        if (found) break;
+        if (scanned == piece) {
+            take(scanned);
+            scanned = 0;
             continue;
         }
         if (!input_.receiveMore()) {
@@ -176,14 +201,15 @@ void BodyReader::readMultipart(const std::string& boundary) {
             return;
         }
     }
-    // The line end after the closing boundary belongs to the body as well.
+    // The line end after the closing boundary belongs to the body as well; it goes in one
+    // piece with the boundary.
     for (;;) {
-        const void* lf = std::memchr(input_.data(), '\n', input_.size());
+        const void* lf = std::memchr(input_.data() + scanned, '\n', input_.size() - scanned);
         if (lf != nullptr) {
-            take(static_cast<const char*>(lf) - input_.data() + 1);
+            take(static_cast<size_t>(static_cast<const char*>(lf) - input_.data()) + 1);
             return;
         }
-        if (input_.size() > InputBuffer::kMaxLineLength)
+        if (input_.size() - scanned > InputBuffer::kMaxLineLength)
             throw HttpError("EIdReadLnMaxLineLengthExceeded", "Max line length exceeded.");
         if (!input_.receiveMore()) {
             take(input_.size());

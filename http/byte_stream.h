@@ -15,6 +15,8 @@ public:
     virtual void truncate(int64_t size) = 0;
     // A hint that about this many bytes will follow; a stream may ignore it.
     virtual void reserve(int64_t /*bytes*/) {}
+    // How many more bytes the stream takes before a write fails.
+    virtual int64_t room() const { return INT64_MAX; }
 
     // A body's first hint is at most this much: an announced length may be far more than
     // ever arrives. Once that much has come, the rest of the length is hinted whole, so a

@@ -2,6 +2,7 @@
 
 #include "http/body_reader.h"
 #include "http/body_text.h"
+#include "http/bounded_stream.h"
 #include "http/cookie_store.h"
 #include "http/header_fields.h"
 #include "http/html_meta_scan.h"
@@ -99,7 +100,7 @@ struct HttpClient::Impl {
     Impl(HttpClient& client, ClientSettings clientSettings, std::shared_ptr<Transport> given)
         : owner(client), settings(std::move(clientSettings)), transport(std::move(given)) {
         if (!transport && settings.transportAtCreation) transport = std::make_shared<Transport>(true);
-        if (transport) input = std::make_unique<InputBuffer>(*transport, aborted);
+        if (transport) input = std::make_unique<InputBuffer>(*transport, aborted, settings.readTimeoutMs);
         events.begin = [this](int64_t size) {
             if (owner.OnWorkBegin) owner.OnWorkBegin(WorkMode::Read, size);
         };
@@ -151,7 +152,7 @@ RequestTarget HttpClient::Impl::prepare(const std::string& url) {
 void HttpClient::Impl::useTransport(std::shared_ptr<Transport> made) {
     std::lock_guard lock(transportMutex);
     transport = std::move(made);
-    input = std::make_unique<InputBuffer>(*transport, aborted);
+    input = std::make_unique<InputBuffer>(*transport, aborted, settings.readTimeoutMs);
 }
 
 void HttpClient::Impl::closeConnection() {
@@ -189,8 +190,9 @@ void HttpClient::Impl::sendHead(const RequestTarget& request) {
 }
 
 void HttpClient::Impl::readHeads(const RequestTarget& request) {
+    size_t headBytes = 0; // interim 100 replies count towards the bound as well
     do {
-        readReplyHead(*input, settings.maxHeaderLines, response);
+        readReplyHead(*input, settings.maxHeaderLines, response, &headBytes);
         if (settings.allowCookies) {
             if (!cookies) cookies = std::make_unique<CookieStore>();
             cookies->takeReplyCookies(response.RawHeaders, request.cookieRequest());
@@ -216,6 +218,9 @@ void HttpClient::Impl::readFramedBody(ByteStream* destination) {
         bodyLeftUnread = true;
         return;
     }
+    // A body held in memory is bounded; other destinations bound themselves.
+    std::optional<BoundedStream> bounded;
+    if (dynamic_cast<MemoryStream*>(destination)) destination = &bounded.emplace(*destination, settings.maxBodyInMemory);
     BodyReader reader(*input, events, destination);
     switch (framing) {
     case Framing::Length: reader.readLength(response.ContentLength); break;
@@ -259,9 +264,9 @@ void HttpClient::Impl::applyBodyCharset(std::string_view body) {
             if (charSet.empty()) charSet = mediaTypeOf(type.value_or(""), type.has_value()).charSet;
         }
         if (!charSet.empty()) response.CharSet = charSet;
-    } else if (isXmlMediaType(response.ContentType)) {
-        response.CharSet = detectXmlEncoding(body);
     }
+    // Not an alternative: an XHTML page gets the meta scan and then the XML detection.
+    if (isXmlMediaType(response.ContentType)) response.CharSet = detectXmlEncoding(body);
 }
 
 void HttpClient::Impl::dropErrorBodyOrFail() {

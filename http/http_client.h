@@ -27,6 +27,15 @@ struct ClientSettings {
     // (the window's clients); false makes one at the first connection, TLS-capable only
     // when that connection is https.
     bool transportAtCreation = false;
+    // A request that receives no byte for this long fails: kind "EIdReadTimeout",
+    // "Read timed out.".
+    int readTimeoutMs = 60000;
+    // A body held in memory (a MemoryStream destination, or one collected for its
+    // character set) that passes this many bytes fails: kind "EIdBodyTooLarge", "Reply
+    // body too large.". Fixed bounds besides: a reply's head (and a chunked body's
+    // trailer) over 1 MiB fails with "EIdHeaderBlockTooLarge", a chunk size beyond a
+    // signed 64-bit count with "EIdChunkSizeTooLarge".
+    int64_t maxBodyInMemory = 32 * 1024 * 1024;
 
     static ClientSettings configured(); // the page and download clients of the window
     static ClientSettings runtime();    // a client made at run time (link extraction)

@@ -26,12 +26,11 @@ private:
     int errorNumber_;
 };
 
-// A reply with an error status on a client that treats it as a failure.
+// A reply with an error status on a client that treats it as a failure. The message is
+// the status line with its control characters (NUL included) shown as U+FFFD.
 class ProtocolError : public HttpError {
 public:
-    ProtocolError(const std::string& responseText, int statusCode, std::string bodyText)
-        : HttpError("EIdHTTPProtocolException", responseText),
-          statusCode_(statusCode), bodyText_(std::move(bodyText)) {}
+    ProtocolError(const std::string& responseText, int statusCode, std::string bodyText);
     int statusCode() const { return statusCode_; }
     const std::string& bodyText() const { return bodyText_; }
 
@@ -39,6 +38,9 @@ private:
     int statusCode_;
     std::string bodyText_;
 };
+
+// Text from a server made fit for a message: every control character becomes U+FFFD.
+std::string visibleText(const std::string& text);
 
 // The text of a socket error number (10061 -> "Connection refused."), empty when unknown.
 std::string socketErrorText(int errorNumber);

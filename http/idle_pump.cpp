@@ -9,35 +9,37 @@
 namespace vornel::http {
 namespace {
 
-std::atomic<IdlePump*> instance{nullptr};
+// Only the thread that made the pump can reach it: requests on other threads (the audio
+// engine's downloads) never touch it, so they cannot race with its destruction.
+thread_local IdlePump* threadPump = nullptr;
+std::atomic<bool> pumpExists{false};
 constexpr int kDefaultIdleTimeoutMs = 250;
 
 } // namespace
 
 IdlePump::IdlePump(std::function<void()> pump, std::function<bool()> onWindowThread)
     : pump_(std::move(pump)), onWindowThread_(std::move(onWindowThread)) {
-    IdlePump* expected = nullptr;
-    if (!instance.compare_exchange_strong(expected, this))
+    if (pumpExists.exchange(true))
         throw HttpError("EIdException", "Only one TIdAntiFreeze can exist per application.");
+    threadPump = this;
 }
 
 IdlePump::~IdlePump() {
-    IdlePump* expected = this;
-    instance.compare_exchange_strong(expected, nullptr);
+    if (threadPump == this) threadPump = nullptr;
+    pumpExists = false;
 }
 
 bool IdlePump::willRun() {
-    IdlePump* pump = instance.load();
-    return pump != nullptr && pump->active && pump->pump_ && pump->onWindowThread_ &&
-           pump->onWindowThread_();
+    const IdlePump* pump = threadPump;
+    return pump != nullptr && pump->active && pump->pump_ && pump->onWindowThread_ && pump->onWindowThread_();
 }
 
 void IdlePump::runIfDue() {
-    if (willRun()) instance.load()->pump_();
+    if (willRun()) threadPump->pump_();
 }
 
 int IdlePump::idleTimeout() {
-    IdlePump* pump = instance.load();
+    const IdlePump* pump = threadPump;
     return pump != nullptr ? std::max(1, pump->idleTimeoutMs) : kDefaultIdleTimeoutMs;
 }
 

@@ -9,7 +9,8 @@ class IdlePump {
 public:
     // pump handles every pending window event; onWindowThread tells whether the calling
     // thread is the window thread. A second instance throws HttpError
-    // ("Only one TIdAntiFreeze can exist per application.").
+    // ("Only one TIdAntiFreeze can exist per application."). The pump is reachable only
+    // from the thread that made it, and must be destroyed on that thread.
     IdlePump(std::function<void()> pump, std::function<bool()> onWindowThread);
     ~IdlePump();
     IdlePump(const IdlePump&) = delete;
@@ -18,7 +19,8 @@ public:
     bool active = true;
     int idleTimeoutMs = 250;
 
-    // Runs the pump when an instance exists, is active, and this is the window thread.
+    // Runs the pump when this thread made the instance, it is active, and this is the
+    // window thread. Other threads see no pump (and the default idle time-out).
     static void runIfDue();
     static bool willRun();
     static int idleTimeout();

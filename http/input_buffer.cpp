@@ -11,8 +11,9 @@
 
 namespace vornel::http {
 
-InputBuffer::InputBuffer(Transport& transport, const std::atomic<bool>& aborted)
-    : transport_(transport), aborted_(aborted), storage_(2 * kReceiveChunk) {}
+InputBuffer::InputBuffer(Transport& transport, const std::atomic<bool>& aborted, int readTimeoutMs)
+    : transport_(transport), aborted_(aborted), readTimeoutMs_(std::max(1, readTimeoutMs)),
+      storage_(2 * kReceiveChunk) {}
 
 void InputBuffer::consume(size_t count) {
     begin_ += std::min(count, size());
@@ -34,12 +35,6 @@ void InputBuffer::makeRoom() {
     if (storage_.size() - end_ < kReceiveChunk) storage_.resize(end_ + kReceiveChunk);
 }
 
-bool InputBuffer::receiveOnce() {
-    makeRoom();
-    const size_t got = transport_.read(storage_.data() + end_, kReceiveChunk);
-    return took(got);
-}
-
 bool InputBuffer::took(size_t got) {
     if (aborted_) throwAborted();
     if (got == 0) {
@@ -50,31 +45,36 @@ bool InputBuffer::took(size_t got) {
     return true;
 }
 
-bool InputBuffer::receiveMore() {
-    if (closed_) return false;
-    // While data streams in, skip the readiness wait.
+// Tries a read first (while data streams in there is no readiness wait), then waits in
+// steps of the pump's idle time-out. Bytes reaching the socket restart the limit even when
+// they are not yet data (a TLS record arriving in parts).
+InputBuffer::Wait InputBuffer::waitForBytes(int limitMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto limit = std::chrono::milliseconds(limitMs);
     makeRoom();
-    if (const auto got = transport_.readIfReady(storage_.data() + end_, kReceiveChunk)) return took(*got);
+    auto deadline = Clock::now() + limit;
     for (;;) {
         if (aborted_) throwAborted();
-        if (transport_.waitReadable(IdlePump::idleTimeout())) return receiveOnce();
-        IdlePump::runIfDue();
+        if (const auto got = transport_.readIfReady(storage_.data() + end_, kReceiveChunk))
+            return took(*got) ? Wait::Received : Wait::Closed;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return Wait::TimedOut;
+        const int step = static_cast<int>(std::min<long long>(left, IdlePump::idleTimeout()));
+        if (transport_.waitReadable(step)) deadline = Clock::now() + limit;
+        else IdlePump::runIfDue();
     }
+}
+
+bool InputBuffer::receiveMore() {
+    if (closed_) return false;
+    const Wait wait = waitForBytes(readTimeoutMs_);
+    if (wait == Wait::TimedOut) throw HttpError("EIdReadTimeout", "Read timed out.");
+    return wait == Wait::Received;
 }
 
 bool InputBuffer::receiveWithin(int limitMs) {
     if (closed_) return false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-    for (;;) {
-        if (aborted_) throwAborted();
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              deadline - std::chrono::steady_clock::now())
-                              .count();
-        if (left <= 0) return false;
-        const int wait = static_cast<int>(std::min<long long>(left, IdlePump::idleTimeout()));
-        if (transport_.waitReadable(wait)) return receiveOnce();
-        IdlePump::runIfDue();
-    }
+    return waitForBytes(limitMs) == Wait::Received;
 }
 
 void InputBuffer::fillTo(size_t count) {
@@ -89,17 +89,18 @@ std::optional<std::string> InputBuffer::readLine(size_t* consumed) {
         const void* lf = std::memchr(start + searched, '\n', size() - searched);
         if (lf != nullptr) {
             const size_t length = static_cast<const char*>(lf) - start;
+            // The limit counts every byte before the LF, a CR included.
+            if (length > kMaxLineLength)
+                throw HttpError("EIdReadLnMaxLineLengthExceeded", "Max line length exceeded.");
             size_t contentLength = length;
             if (contentLength > 0 && start[contentLength - 1] == '\r') --contentLength;
-            if (contentLength > kMaxLineLength)
-                throw HttpError("EIdReadLnMaxLineLengthExceeded", "Max line length exceeded.");
             std::string line(start, contentLength);
             consume(length + 1);
             if (consumed) *consumed = length + 1;
             return line;
         }
         searched = size();
-        if (searched > kMaxLineLength + 1)
+        if (searched > kMaxLineLength)
             throw HttpError("EIdReadLnMaxLineLengthExceeded", "Max line length exceeded.");
         if (!receiveMore()) return std::nullopt;
     }

@@ -15,8 +15,11 @@ class InputBuffer {
 public:
     static constexpr size_t kReceiveChunk = 32768;
     static constexpr size_t kMaxLineLength = 16384;
+    static constexpr int kDefaultReadTimeoutMs = 60000;
 
-    InputBuffer(Transport& transport, const std::atomic<bool>& aborted);
+    // A wait in which no byte arrives for readTimeoutMs fails with "Read timed out.".
+    InputBuffer(Transport& transport, const std::atomic<bool>& aborted,
+                int readTimeoutMs = kDefaultReadTimeoutMs);
 
     size_t size() const { return end_ - begin_; }
     const char* data() const { return storage_.data() + begin_; }
@@ -26,8 +29,9 @@ public:
     bool closed() const { return closed_; }
     void markClosed() { closed_ = true; }
 
-    // Waits without limit for at least one more byte, in readiness checks of the pump's
-    // idle time-out, running the pump after each empty one. False when the peer closed.
+    // Waits for at least one more byte, in readiness checks of the pump's idle time-out,
+    // running the pump after each empty one. False when the peer closed; a failure
+    // (kind "EIdReadTimeout") when nothing arrived within the read time-out.
     bool receiveMore();
     // As receiveMore, but gives up (false) after limitMs without data.
     bool receiveWithin(int limitMs);
@@ -39,12 +43,14 @@ public:
     std::optional<std::string> readLine(size_t* consumed = nullptr);
 
 private:
-    bool receiveOnce();
+    enum class Wait { Received, Closed, TimedOut };
+    Wait waitForBytes(int limitMs);
     bool took(size_t received);
     void makeRoom();
 
     Transport& transport_;
     const std::atomic<bool>& aborted_;
+    int readTimeoutMs_;
     std::vector<char> storage_;
     size_t begin_ = 0;
     size_t end_ = 0;

@@ -18,7 +18,9 @@ std::string asciiForSending(const std::string& utf8) {
     for (size_t i = 0; i < utf8.size();) {
         const auto lead = static_cast<unsigned char>(utf8[i]);
         if (lead < 0x80) {
-            text += static_cast<char>(lead);
+            // Line breaks and NUL from a URL or a Location would end or split a line.
+            const bool breaksLine = lead == '\r' || lead == '\n' || lead == '\0';
+            text += breaksLine ? '?' : static_cast<char>(lead);
             ++i;
             continue;
         }

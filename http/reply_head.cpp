@@ -23,6 +23,15 @@ std::optional<Integer> parseDecimal(const std::string& text) {
     return value;
 }
 
+// The next head line, counted against the bound before it is kept.
+std::optional<std::string> readHeadLine(InputBuffer& input, size_t& headBytes) {
+    size_t used = 0;
+    std::optional<std::string> line = input.readLine(&used);
+    headBytes += used;
+    if (headBytes > kMaxHeadBytes) throw HttpError("EIdHeaderBlockTooLarge", "Reply header block too large.");
+    return line;
+}
+
 } // namespace
 
 int statusCodeOf(const std::string& statusLine) {
@@ -48,16 +57,18 @@ void evaluateHeaders(Response& response) {
     response.ProxyConnection = findHeader(lines, "Proxy-Connection").value_or("");
 }
 
-void readReplyHead(InputBuffer& input, int maxHeaderLines, Response& response) {
+void readReplyHead(InputBuffer& input, int maxHeaderLines, Response& response, size_t* headBytes) {
+    size_t ownCount = 0;
+    size_t& counted = headBytes ? *headBytes : ownCount;
     response = Response();
-    const auto statusLine = input.readLine();
+    const auto statusLine = readHeadLine(input, counted);
     if (!statusLine) throw HttpError("EIdConnClosedGracefully", "Connection Closed Gracefully.");
     response.ResponseText = receivedText(*statusLine);
     response.ResponseCode = statusCodeOf(response.ResponseText);
     const size_t version = response.ResponseText.find("HTTP/");
     response.version11 = version != std::string::npos && response.ResponseText.compare(version + 5, 3, "1.1") == 0;
     for (int count = 0; count < maxHeaderLines; ++count) {
-        const auto line = input.readLine();
+        const auto line = readHeadLine(input, counted);
         if (!line) {
             input.consume(input.size()); // a cut-off line is no header
             break;

@@ -195,6 +195,30 @@ void TlsSession::handshake()
 
 size_t TlsSession::read(char* buffer, size_t size)
 {
+    return *readOnce(buffer, size, true);
+}
+
+std::optional<size_t> TlsSession::readIfReady(char* buffer, size_t size)
+{
+    if (!impl_->ssl)
+        return std::nullopt;
+    // The socket stays blocking for writes and the handshake; only this read must not wait.
+    const int flags = ::fcntl(impl_->fd, F_GETFL);
+    ::fcntl(impl_->fd, F_SETFL, flags | O_NONBLOCK);
+    try {
+        const std::optional<size_t> got = readOnce(buffer, size, false);
+        ::fcntl(impl_->fd, F_SETFL, flags);
+        return got;
+    } catch (...) {
+        ::fcntl(impl_->fd, F_SETFL, flags);
+        throw;
+    }
+}
+
+// Blocking: waits (up to the socket's time-out) for data. Non-blocking: nullopt when the
+// library wants more bytes than have arrived.
+std::optional<size_t> TlsSession::readOnce(char* buffer, size_t size, bool blocking)
+{
     const int wanted = static_cast<int>(std::min<size_t>(size, INT_MAX));
     for (;;) {
         const CallResult call = callLibrary([&] { return SSL_read(impl_->ssl, buffer, wanted); });
@@ -202,6 +226,10 @@ size_t TlsSession::read(char* buffer, size_t size)
             return static_cast<size_t>(call.result);
         const int code = SSL_get_error(impl_->ssl, call.result);
         if (wantsRetry(code)) {
+            if (!blocking) {
+                ERR_clear_error();
+                return std::nullopt;
+            }
             if (!socketTimedOut(call.savedErrno))
                 continue;
             throwReadTimeout();
@@ -245,26 +273,6 @@ void TlsSession::write(const char* data, size_t size)
 bool TlsSession::hasPending() const
 {
     return impl_->ssl && SSL_pending(impl_->ssl) > 0;
-}
-
-bool TlsSession::hasDataOnceReadable()
-{
-    if (!impl_->ssl)
-        return false;
-    // Records such as TLS 1.3 session tickets make the socket readable without carrying
-    // data; peeking without blocking consumes them so a caller's wait can go on pumping.
-    const int flags = ::fcntl(impl_->fd, F_GETFL);
-    ::fcntl(impl_->fd, F_SETFL, flags | O_NONBLOCK);
-    char probe;
-    const CallResult call = callLibrary([&] { return SSL_peek(impl_->ssl, &probe, 1); });
-    ::fcntl(impl_->fd, F_SETFL, flags);
-    if (call.result > 0)
-        return true;
-    if (wantsRetry(SSL_get_error(impl_->ssl, call.result))) {
-        ERR_clear_error();
-        return false;
-    }
-    return true; // a close or a failure: the next read reports it
 }
 
 } // namespace vornel::http

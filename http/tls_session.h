@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace vornel::http {
@@ -31,13 +32,15 @@ public:
     // Bytes read, 0 when the peer closed the connection. Throws on failure.
     size_t read(char* buffer, size_t size);
     void write(const char* data, size_t size);
+    // As read, but without blocking: nullopt when no whole record of data is there yet
+    // (nothing arrived, only part of a record, or only protocol records such as tickets).
+    std::optional<size_t> readIfReady(char* buffer, size_t size);
     // Decrypted bytes waiting in the session (they count as readable).
     bool hasPending() const;
-    // Called when the socket polls readable: true when a read would now return data, a
-    // close or a failure; false when only protocol records arrived.
-    bool hasDataOnceReadable();
 
 private:
+    std::optional<size_t> readOnce(char* buffer, size_t size, bool blocking);
+
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };

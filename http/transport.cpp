@@ -48,7 +48,6 @@ bool Transport::waitReadable(int timeoutMs) {
     pollfd readable{fd_, POLLIN, 0};
     const int ready = ::poll(&readable, 1, timeoutMs);
     if (ready < 0 && errno != EINTR) throw SocketError(socketErrorFromErrno(errno));
-    if (ready > 0 && tls_) return tls_->hasDataOnceReadable();
     return ready > 0;
 }
 
@@ -62,10 +61,7 @@ size_t Transport::read(char* buffer, size_t size) {
 }
 
 std::optional<size_t> Transport::readIfReady(char* buffer, size_t size) {
-    if (tls_) {
-        if (!tls_->hasPending()) return std::nullopt;
-        return tls_->read(buffer, size);
-    }
+    if (tls_) return tls_->readIfReady(buffer, size);
     for (;;) {
         const ssize_t got = ::recv(fd_, buffer, size, MSG_DONTWAIT);
         if (got >= 0) return static_cast<size_t>(got);

@@ -31,11 +31,12 @@ public:
     const std::string& host() const { return host_; }
     const std::string& port() const { return port_; }
 
-    // Waits at most timeoutMs until a read would not block; true when it would not.
+    // Waits at most timeoutMs until bytes are there (for TLS they may be only part of a
+    // record, so readIfReady can still find no data); true when something arrived.
     bool waitReadable(int timeoutMs);
     // Bytes read, 0 when the peer closed the connection. Throws on failure.
     size_t read(char* buffer, size_t size);
-    // As read, but nullopt instead of waiting when nothing has arrived yet.
+    // As read, but nullopt instead of waiting when no data has arrived yet.
     std::optional<size_t> readIfReady(char* buffer, size_t size);
     void write(const std::string& bytes);
     // For a connection left open between requests: false when the peer closed it or sent
