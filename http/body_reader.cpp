@@ -63,9 +63,15 @@ private:
 BodyReader::BodyReader(InputBuffer& input, const WorkEvents& events, ByteStream* destination)
     : input_(input), events_(events), destination_(destination) {}
 
+void BodyReader::countDropped(size_t count) {
+    dropped_ += static_cast<int64_t>(count);
+    if (dropped_ > kMaxDroppedBytes) throwBodyTooLarge();
+}
+
 void BodyReader::take(size_t count) {
     if (count == 0) return;
     if (destination_) destination_->write(input_.data(), count);
+    else countDropped(count);
     input_.consume(count);
     count_ += static_cast<int64_t>(count);
     if (events_.work) events_.work(count_);
@@ -161,6 +167,7 @@ void BodyReader::readUntilClose() {
         if (destination_) {
             take(std::min(input_.size(), kPiece));
         } else {
+            countDropped(input_.size());
             input_.consume(input_.size());
             IdlePump::runIfDue();
         }

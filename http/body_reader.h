@@ -21,6 +21,10 @@ struct WorkEvents {
 class BodyReader {
 public:
     static constexpr size_t kPiece = 32768;
+    // A dropped body (a redirect's, an error page's) that goes on past this fails with kind
+    // "EIdBodyTooLarge": no real reply drops this much, and an endless one would hold the
+    // request for ever.
+    static constexpr int64_t kMaxDroppedBytes = 32 * 1024 * 1024;
 
     // destination nullptr: the body is read and dropped.
     BodyReader(InputBuffer& input, const WorkEvents& events, ByteStream* destination);
@@ -33,6 +37,7 @@ public:
 
 private:
     class Transfer;
+    void countDropped(size_t count);
     void take(size_t count);
     void takeDataOf(uint64_t length, bool mustComplete);
     void takeLine(std::string* line);
@@ -42,6 +47,7 @@ private:
     const WorkEvents& events_;
     ByteStream* destination_;
     int64_t count_ = 0;
+    int64_t dropped_ = 0;
     int64_t hintCoversUpTo_ = 0; // the count up to which the last size hint reached; 0: none
 };
 

@@ -137,6 +137,11 @@ INSTANTIATE_TEST_SUITE_P(
         EndlessCase{"ChunkedTrailer", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n1\r\nx\r\n0\r\n",
                     "X-Trailer: " + std::string(1000, 't') + "\r\n",
                     "EIdHeaderBlockTooLarge: Reply header block too large."},
+        EndlessCase{"DroppedErrorBody", "HTTP/1.1 404 Not Found\r\n\r\n", std::string(65536, 'e'),
+                    "EIdBodyTooLarge: Reply body too large."},
+        EndlessCase{"DroppedRedirectBody",
+                    "HTTP/1.1 302 Found\r\nLocation: /elsewhere\r\nTransfer-Encoding: chunked\r\n\r\n", kChunk32k,
+                    "EIdBodyTooLarge: Reply body too large."},
         EndlessCase{"InterimReplies", "", "HTTP/1.1 100 Continue\r\nX-Filler: " + std::string(100, 'i') + "\r\n\r\n",
                     "EIdHeaderBlockTooLarge: Reply header block too large."}),
     [](const auto& info) { return std::string(info.param.name); });
