@@ -2,11 +2,13 @@
 #include "app/loading_overlay.h"
 #include "app/player.h"
 #include "app/skin.h"
+#include "desktop/x11_platform.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[])
 {
+    preferX11Platform();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VornelPlayer"));
     applySkin(application);

@@ -1,4 +1,4 @@
-#include "app/application_visibility.h"
+#include "desktop/application_visibility.h"
 
 #include <QByteArray>
 #include <QVariant>
