@@ -76,17 +76,24 @@ void TfrmVornelPlayer::changeEvent(QEvent* event)
 }
 
 // The overlay covers the playlist: placed at its client area's screen origin, at its size.
+// While the program is hidden behind its tray icon it waits to come back with the program.
 void TfrmVornelPlayer::showLoadingOverlay()
 {
     if (!frmLoading)
         return;
     frmLoading->placeAt(lb_PlayList->mapToGlobal(lb_PlayList->contentsRect().topLeft()));
     frmLoading->resizeTo(lb_PlayList->size());
-    frmLoading->showOverlay();
+    if (isHiddenBehindTray(this))
+        setReturnsWithApplication(frmLoading, true);
+    else
+        frmLoading->showOverlay();
 }
 
+// Also while the program is hidden: a load that ended there leaves no overlay to come back.
 void TfrmVornelPlayer::closeLoadingOverlay()
 {
-    if (frmLoading)
-        frmLoading->closeOverlay();
+    if (!frmLoading)
+        return;
+    frmLoading->closeOverlay();
+    setReturnsWithApplication(frmLoading, false);
 }

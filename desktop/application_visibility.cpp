@@ -61,6 +61,17 @@ void ShowApplication(QWidget* mainWindow, const QList<QWidget*>& others)
     mainWindow->setProperty(kGeometryBeforeHiding, QVariant());
 }
 
+bool isHiddenBehindTray(QWidget* mainWindow)
+{
+    return mainWindow != nullptr && mainWindow->property(kHiddenBehindTray).toBool();
+}
+
+void setReturnsWithApplication(QWidget* window, bool returns)
+{
+    if (window != nullptr)
+        window->setProperty(kShownBeforeHiding, returns);
+}
+
 bool isApplicationVisible(QWidget* mainWindow)
 {
     return mainWindow != nullptr && mainWindow->isVisible() && !mainWindow->isMinimized();
