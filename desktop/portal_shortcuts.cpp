@@ -70,7 +70,7 @@ PortalShortcuts::PortalShortcuts(const QDBusConnection& bus, QObject* parent)
     bindTimer_.setInterval(0);
     connect(&bindTimer_, &QTimer::timeout, this, &PortalShortcuts::bindAll);
     bus_.connect(kPortalService, kPortalPath, kShortcutsInterface, QStringLiteral("Activated"), this,
-                 SLOT(activated(QDBusObjectPath, QString, qulonglong, QVariantMap)));
+                 SLOT(activated(QDBusMessage)));
 }
 
 PortalShortcuts::~PortalShortcuts()
@@ -214,11 +214,13 @@ void PortalShortcuts::shortcutsBound(uint response, const QVariantMap& /*results
     emit bindingFinished(bound_);
 }
 
-void PortalShortcuts::activated(const QDBusObjectPath& session, const QString& name, qulonglong /*timestamp*/,
-                                const QVariantMap& /*options*/)
+// Activated(o session_handle, s shortcut_id, t timestamp, a{sv} options)
+void PortalShortcuts::activated(const QDBusMessage& signal)
 {
-    if (session_.isEmpty() || session.path() != session_)
+    const QList<QVariant> arguments = signal.arguments();
+    if (session_.isEmpty() || arguments.size() < 2 || sessionHandle(arguments.at(0)) != session_)
         return;
+    const QString name = arguments.at(1).toString();
     for (const auto& [id, request] : shortcuts_) {
         if (request.name == name) {
             if (onHotkey)

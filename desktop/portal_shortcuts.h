@@ -3,6 +3,7 @@
 #include "desktop/global_shortcuts.h"
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QTimer>
 #include <QVariantMap>
@@ -36,8 +37,7 @@ signals:
 private slots:
     void sessionCreated(uint response, const QVariantMap& results);
     void shortcutsBound(uint response, const QVariantMap& results);
-    void activated(const QDBusObjectPath& session, const QString& name, qulonglong timestamp,
-                   const QVariantMap& options);
+    void activated(const QDBusMessage& signal);
 
 private:
     void bindSoon();

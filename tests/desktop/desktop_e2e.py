@@ -33,6 +33,7 @@ BACKEND_NAME = "org.freedesktop.impl.portal.desktop.vorneltest"
 MPRIS_NAME = "org.mpris.MediaPlayer2.vornelplayer"
 MPRIS_PATH = "/org/mpris/MediaPlayer2"
 PLAY_TIMEOUT = 25
+QUICK = 5                   # seconds for an action to reach the demo; tracks last 15
 SHORTCUTS = {"download": "CTRL+SHIFT+d", "next": "CTRL+SHIFT+w", "previous": "CTRL+SHIFT+q",
              "pause": "CTRL+SHIFT+p"}
 
@@ -168,8 +169,8 @@ class DesktopChecks:
             ("the portal session binds the four shortcuts; no X11 key grabs", self.check_portal_bound),
             ("play-pause plays the selected entry (Track 01, 330 Hz) and shows it", self.check_play),
             ("play-pause pauses (silence) and resumes (330 Hz again), announced", self.check_pause_resume),
-            ("position follows playback and SetPosition moves it", self.check_position),
             ("the portal's Activated for \"next\" plays the next entry (Track 02, 440 Hz)", self.check_portal_next),
+            ("position follows playback and SetPosition moves it", self.check_position),
             ("next plays Track 03 (550 Hz), previous Track 02 (440 Hz)", self.check_next_previous),
             ("stop frees the stream: silence, Stopped, no track", self.check_stop),
             ("Quit closes the player with exit status 0", self.check_quit),
@@ -288,13 +289,19 @@ class DesktopChecks:
         pressed = time.monotonic()
         require(self.demo.wait_for_count(FILE_HOST, "/file/02", 1, PLAY_TIMEOUT), "Track 02 was not resolved")
         resolved = time.monotonic() - pressed
+        # Track 01 has seconds left to play: its own end must not be what started Track 02.
+        require(resolved < QUICK, "Track 02 was resolved %.1f s after the press, not by it" % resolved)
         self.expect_pitch(2, since)
         self.expect_title(2)
         return "resolved %.1f s after the press, playing %.1f s after it" % (resolved, time.monotonic() - pressed)
 
     def check_next_previous(self):
         since = self.audio.mark()
+        pressed = time.monotonic()
         self.bus.playerctl("next")
+        require(self.demo.wait_for_count(FILE_HOST, "/file/03", 1, PLAY_TIMEOUT), "Track 03 was not resolved")
+        resolved = time.monotonic() - pressed
+        require(resolved < QUICK, "Track 03 was resolved %.1f s after the call, not by it" % resolved)
         self.expect_pitch(3, since)
         self.expect_title(3)
         since = self.audio.mark()
@@ -303,7 +310,7 @@ class DesktopChecks:
         self.expect_title(2)
         require(self.bus.player_property("CanGoPrevious") == "(<true>,)", "CanGoPrevious at the second entry: %s"
                 % self.bus.player_property("CanGoPrevious"))
-        return ""
+        return "next resolved %.1f s after the call" % resolved
 
     def check_stop(self):
         since = self.audio.mark()
