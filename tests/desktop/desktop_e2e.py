@@ -93,7 +93,7 @@ class DesktopBus:
         with open(config, "w") as f:
             f.write(BUS_CONFIG % self.socket)
         processes.start("dbus-daemon", ["dbus-daemon", "--config-file=" + config, "--nofork", "--nopidfile"])
-        if not wait_until(lambda: os.path.exists(self.socket), 10):
+        if not wait_until(self.answers, 10, interval=0.1):
             raise RuntimeError("the private dbus-daemon did not start")
         out = open(self.backend_out, "w")
         processes.start("portal backend", [self.backend], env=self.env, stdout=out, stderr=subprocess.STDOUT)
@@ -116,6 +116,11 @@ class DesktopBus:
         processes.start("dbus-monitor", ["dbus-monitor", "--address", self.address,
                                          "type='signal',path='%s'" % MPRIS_PATH], stdout=out)
         out.close()
+
+    def answers(self):
+        return os.path.exists(self.socket) and self.run(
+            ["gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path", "/org/freedesktop/DBus",
+             "--method", "org.freedesktop.DBus.GetId"]).returncode == 0
 
     def run(self, argv, timeout=10):
         return subprocess.run(argv, env=self.env, capture_output=True, text=True, timeout=timeout)

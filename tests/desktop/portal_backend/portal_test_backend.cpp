@@ -1,7 +1,8 @@
 // A desktop's side of the global-shortcuts portal, for tests: the real xdg-desktop-portal
 // frontend forwards to it. It accepts every session and every bind, prints each bound
-// shortcut as "bound <id> <preferred trigger> <description>", and presses a shortcut when
-// asked through org.vornel.PortalTest.Press(id).
+// shortcut as "bound <id> <preferred trigger> <description>" (also into the file named by
+// its argument, when given), and presses a shortcut when asked through
+// org.vornel.PortalTest.Press(id).
 #include <QCoreApplication>
 #include <QDBusAbstractAdaptor>
 #include <QDBusArgument>
@@ -9,6 +10,7 @@
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QDateTime>
+#include <QFile>
 #include <QTextStream>
 
 #include <cstdio>
@@ -45,6 +47,7 @@ public:
     explicit ShortcutsBackend(QObject* parent) : QDBusAbstractAdaptor(parent) {}
     uint version() const { return 1; }
     QString session;
+    QString recordPath;
 
 public slots:
     uint CreateSession(const QDBusObjectPath&, const QDBusObjectPath& sessionHandle, const QString&,
@@ -59,16 +62,22 @@ public slots:
                        const QString&, const QVariantMap&, QVariantMap& results)
     {
         BoundShortcuts answered;
-        QTextStream out(stdout);
+        QString lines;
         for (const BoundShortcut& shortcut : shortcuts) {
             const QString trigger = shortcut.properties.value(QStringLiteral("preferred_trigger")).toString();
             const QString description = shortcut.properties.value(QStringLiteral("description")).toString();
-            out << "bound " << shortcut.id << ' ' << trigger << ' ' << description << Qt::endl;
+            lines += QStringLiteral("bound %1 %2 %3\n").arg(shortcut.id, trigger, description);
             answered.append({shortcut.id,
                              {{QStringLiteral("description"), description},
                               {QStringLiteral("trigger_description"), trigger}}});
         }
         results.insert(QStringLiteral("shortcuts"), QVariant::fromValue(answered));
+        QTextStream(stdout) << lines << Qt::flush;
+        if (!recordPath.isEmpty()) {
+            QFile record(recordPath);
+            if (record.open(QIODevice::Append))
+                record.write(lines.toUtf8());
+        }
         return 0;
     }
 
@@ -110,6 +119,8 @@ int main(int argc, char** argv)
     qDBusRegisterMetaType<BoundShortcuts>();
     QObject root;
     auto* backend = new ShortcutsBackend(&root);
+    if (argc > 1)
+        backend->recordPath = QString::fromLocal8Bit(argv[1]);
     new TestControl(&root, backend);
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &root)
