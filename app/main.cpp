@@ -2,13 +2,13 @@
 #include "app/loading_overlay.h"
 #include "app/player.h"
 #include "app/skin.h"
-#include "desktop/x11_platform.h"
+#include "desktop/desktop_session.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[])
 {
-    preferX11Platform();
+    prepareDesktopSession();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VornelPlayer"));
     applySkin(application);

@@ -24,30 +24,6 @@ namespace {
 const char* const kFrontend = "/usr/libexec/xdg-desktop-portal";
 const QString kBackendName = QStringLiteral("org.freedesktop.impl.portal.desktop.vorneltest");
 
-// Sets an environment variable for one scope and puts the old value back.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name)
-    {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        if (value != nullptr)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedEnv()
-    {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 class PortalShortcutsTest : public testing::Test {
 protected:
