@@ -55,7 +55,7 @@ void registerPortalTypes()
 // The portal names the session in an object path, given as a string or as a path.
 QString sessionHandle(const QVariant& value)
 {
-    if (value.canConvert<QDBusObjectPath>() && value.userType() == qMetaTypeId<QDBusObjectPath>())
+    if (value.userType() == qMetaTypeId<QDBusObjectPath>())
         return value.value<QDBusObjectPath>().path();
     return value.toString();
 }
