@@ -3,11 +3,13 @@
 #include "app/player.h"
 #include "app/quit_signals.h"
 #include "app/skin.h"
+#include "desktop/desktop_session.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[])
 {
+    prepareDesktopSession();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VornelPlayer"));
     applySkin(application);

@@ -1,7 +1,9 @@
 #pragma once
 // The main window: every control of the player and every event handler.
-#include "app/global_hotkeys.h"
-#include "app/tray_icon.h"
+#include "desktop/global_shortcuts.h"
+#include "desktop/media_player_controls.h"
+#include "desktop/mpris_service.h"
+#include "desktop/tray_icon.h"
 #include "http/http_client.h"
 #include "http/idle_pump.h"
 #include "playback/audio_library.h"
@@ -93,8 +95,10 @@ public:
     std::unique_ptr<vornel::http::HttpClient> IdHTTP1;
     std::unique_ptr<vornel::http::HttpClient> IdHTTP2;
     std::unique_ptr<vornel::http::IdlePump> IdAntiFreeze1;
-    std::unique_ptr<GlobalHotkeys> hotkeys;
+    std::unique_ptr<GlobalShortcuts> hotkeys;
     std::unique_ptr<TrayIcon> JvTrayIcon1;
+    // Desktop media controls (MPRIS2); none without a session bus.
+    std::unique_ptr<MprisService> mediaPlayerService;
     LoadingOverlay* frmLoading = nullptr;
 
     int32_t hotkey1 = 0;
@@ -113,6 +117,14 @@ public:
     // Delay before a failed open is retried; grows with each failure in a row.
     int openRetryDelayMs() const;
 
+    // The playing track as media-player clients see it, and their actions.
+    PlaybackStatus playbackStatus() const;
+    NowPlaying nowPlaying() const;
+    int64_t playbackPositionUs() const;
+    void stopPlayback();
+    // Moves playback to a byte position of the stream, as a release of the seek bar does.
+    void seekToByte(uint64_t position);
+
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void changeEvent(QEvent* event) override;
@@ -130,6 +142,9 @@ private:
     QList<QWidget*> otherWindows() const;
     void registerHotkeys();
     void unregisterHotkeys();
+    void publishMediaPlayer();
+    MediaPlayerControls mediaPlayerControls();
+    void rememberPlayingEntry();
     void showLoadingOverlay();
     void closeLoadingOverlay();
     bool clicksDefaultButton(QObject* watched, QEvent* event);
@@ -152,6 +167,14 @@ private:
     bool downloading_ = false;
     std::string downloadFileName_;
     bool hiding_ = false;
+    // The entry that reported it plays, for media-player clients.
+    struct PlayingEntry {
+        int row = -1;
+        QString text;
+        std::string url;
+        bool blocks = false;
+    };
+    PlayingEntry playing_;
     bool created_ = false;
     bool destroyed_ = false;
 };

@@ -4,6 +4,7 @@
 #include "app/error_report.h"
 #include "app/window_thread.h"
 #include "app/message_boxes.h"
+#include "desktop/mpris_service.h"
 #include "download/known_folder.h"
 #include "http/idle_pump.h"
 #include "http/tls_session.h"
@@ -59,6 +60,7 @@ bool TfrmVornelPlayer::FormCreate(const AudioStartup& audio)
     }
     BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 1);
     BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 0);
+    publishMediaPlayer();
     return true;
 }
 
@@ -67,6 +69,7 @@ void TfrmVornelPlayer::FormDestroy()
     if (!created_ || destroyed_)
         return;
     destroyed_ = true;
+    mediaPlayerService.reset();
     vornel::playback::setNotifyWindow({});
     vornel::playback::retireStreamWorkers();
     unregisterHotkeys();

@@ -52,6 +52,7 @@ void TfrmVornelPlayer::WMPlayerNotify(uint32_t code, intptr_t value)
         btn_Download->setEnabled(true);
         sTrackBar1->setEnabled(true);
         label_currentTrack->setText(entry ? entry->text() : QStringLiteral("playing"));
+        rememberPlayingEntry();
         Timer2->start();
         break;
     }

@@ -1,11 +1,12 @@
 // The window's desktop integration: global hot keys, the tray icon, the loading overlay.
 #include "app/player.h"
 
-#include "app/application_visibility.h"
+#include "desktop/application_visibility.h"
 #include "app/error_report.h"
 #include "app/loading_overlay.h"
 #include "app/program_icon.h"
 
+#include <QDBusConnection>
 #include <QEvent>
 #include <QListWidget>
 
@@ -17,12 +18,12 @@ void TfrmVornelPlayer::createTrayIcon()
 
 void TfrmVornelPlayer::registerHotkeys()
 {
-    hotkeys = std::make_unique<GlobalHotkeys>();
+    hotkeys = makeGlobalShortcuts(QDBusConnection::sessionBus());
     hotkeys->onHotkey = [this](int32_t id) { vornel::app::runGuarded([this, id] { WMHotKey(id); }); };
-    hotkey1 = hotkeys->registerHotkey('D');
-    hotkey2 = hotkeys->registerHotkey('W');
-    hotkey3 = hotkeys->registerHotkey('Q');
-    hotkey4 = hotkeys->registerHotkey('P');
+    hotkey1 = hotkeys->registerShortcut({'D', QStringLiteral("download"), QStringLiteral("Save the current track")});
+    hotkey2 = hotkeys->registerShortcut({'W', QStringLiteral("next"), QStringLiteral("Play the next entry")});
+    hotkey3 = hotkeys->registerShortcut({'Q', QStringLiteral("previous"), QStringLiteral("Play the previous entry")});
+    hotkey4 = hotkeys->registerShortcut({'P', QStringLiteral("pause"), QStringLiteral("Pause, resume or play")});
 }
 
 void TfrmVornelPlayer::unregisterHotkeys()
@@ -30,7 +31,7 @@ void TfrmVornelPlayer::unregisterHotkeys()
     if (!hotkeys)
         return;
     for (int32_t id : {hotkey1, hotkey2, hotkey3, hotkey4})
-        hotkeys->unregisterHotkey(id);
+        hotkeys->unregisterShortcut(id);
     hotkeys.reset();
 }
 
@@ -75,17 +76,24 @@ void TfrmVornelPlayer::changeEvent(QEvent* event)
 }
 
 // The overlay covers the playlist: placed at its client area's screen origin, at its size.
+// While the program is hidden behind its tray icon it waits to come back with the program.
 void TfrmVornelPlayer::showLoadingOverlay()
 {
     if (!frmLoading)
         return;
     frmLoading->placeAt(lb_PlayList->mapToGlobal(lb_PlayList->contentsRect().topLeft()));
     frmLoading->resizeTo(lb_PlayList->size());
-    frmLoading->showOverlay();
+    if (isHiddenBehindTray(this))
+        setReturnsWithApplication(frmLoading, true);
+    else
+        frmLoading->showOverlay();
 }
 
+// Also while the program is hidden: a load that ended there leaves no overlay to come back.
 void TfrmVornelPlayer::closeLoadingOverlay()
 {
-    if (frmLoading)
-        frmLoading->closeOverlay();
+    if (!frmLoading)
+        return;
+    frmLoading->closeOverlay();
+    setReturnsWithApplication(frmLoading, false);
 }

@@ -76,6 +76,12 @@ void TfrmVornelPlayer::sTrackBar1MouseUp(int x)
     const int width = std::max(1, sTrackBar1->width());
     const int64_t clampedX = std::clamp(x, 0, width);
     const int64_t target = clampedX * sTrackBar1->maximum() / width;
-    BASS_ChannelSetPosition(currentStream(), static_cast<QWORD>(target), BASS_POS_BYTE);
+    seekToByte(static_cast<QWORD>(target));
+}
+
+// A block-mode stream refuses; it plays on and the next tick puts the bar back.
+void TfrmVornelPlayer::seekToByte(uint64_t position)
+{
+    BASS_ChannelSetPosition(currentStream(), position, BASS_POS_BYTE);
     Timer2->start();
 }

@@ -1,7 +1,7 @@
 // The hot keys' handlers and the tray icon's click, from the window.
 #include "window_fixture.h"
 
-#include "app/application_visibility.h"
+#include "desktop/application_visibility.h"
 #include <set>
 #include "tests/support/scripted_server.h"
 

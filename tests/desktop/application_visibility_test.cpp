@@ -1,5 +1,5 @@
-#include "app/application_visibility.h"
-#include "app/global_hotkeys.h"
+#include "desktop/application_visibility.h"
+#include "desktop/global_hotkeys.h"
 
 #include "desktop_test_support.h"
 

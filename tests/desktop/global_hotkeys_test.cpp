@@ -1,4 +1,4 @@
-#include "app/global_hotkeys.h"
+#include "desktop/global_hotkeys.h"
 
 #include "desktop_test_support.h"
 

@@ -1,5 +1,5 @@
-#include "app/application_visibility.h"
-#include "app/tray_icon.h"
+#include "desktop/application_visibility.h"
+#include "desktop/tray_icon.h"
 
 #include "desktop_test_support.h"
 

@@ -1,4 +1,4 @@
-#include "app/global_hotkeys.h"
+#include "desktop/global_hotkeys.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -64,7 +64,7 @@ uint8_t keycodeFor(Display* display, char key)
 
 } // namespace
 
-GlobalHotkeys::GlobalHotkeys(QObject* parent) : QObject(parent)
+GlobalHotkeys::GlobalHotkeys(QObject* parent) : GlobalShortcuts(parent)
 {
     if (QCoreApplication::instance() != nullptr)
         QCoreApplication::instance()->installNativeEventFilter(this);

@@ -1,4 +1,4 @@
-#include "app/application_visibility.h"
+#include "desktop/application_visibility.h"
 
 #include <QByteArray>
 #include <QVariant>
@@ -59,6 +59,17 @@ void ShowApplication(QWidget* mainWindow, const QList<QWidget*>& others)
         showOthersShownBefore(others);
     mainWindow->setProperty(kHiddenBehindTray, QVariant());
     mainWindow->setProperty(kGeometryBeforeHiding, QVariant());
+}
+
+bool isHiddenBehindTray(QWidget* mainWindow)
+{
+    return mainWindow != nullptr && mainWindow->property(kHiddenBehindTray).toBool();
+}
+
+void setReturnsWithApplication(QWidget* window, bool returns)
+{
+    if (window != nullptr)
+        window->setProperty(kShownBeforeHiding, returns);
 }
 
 bool isApplicationVisible(QWidget* mainWindow)

@@ -1,4 +1,4 @@
-#include "app/tray_icon.h"
+#include "desktop/tray_icon.h"
 
 TrayIcon::TrayIcon(const QIcon& icon, QObject* parent)
     : QObject(parent), icon_(new QSystemTrayIcon(icon, this))

@@ -13,5 +13,14 @@ void HideApplication(QWidget* mainWindow, const QList<QWidget*>& others);
 // those other windows that were on screen when it was hidden.
 void ShowApplication(QWidget* mainWindow, const QList<QWidget*>& others);
 
+// Whether the program is hidden behind its tray icon (HideApplication ran, ShowApplication
+// not yet).
+bool isHiddenBehindTray(QWidget* mainWindow);
+
+// For one of the other windows while the program is hidden: whether it comes back when the
+// program is shown. A window closed meanwhile must stay closed; one opened meanwhile waits
+// for the program to come back.
+void setReturnsWithApplication(QWidget* window, bool returns);
+
 // Whether the main window is on screen (shown and not minimised), covered or not.
 bool isApplicationVisible(QWidget* mainWindow);

@@ -1,17 +1,17 @@
 #pragma once
 
+#include "desktop/global_shortcuts.h"
+
 #include <QAbstractNativeEventFilter>
-#include <QObject>
 
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <vector>
 
 // System-wide Ctrl+Shift+<key> combinations, grabbed on the X11 root window so that they
 // reach the program whichever application has the focus and while its windows are hidden.
 // Without an X11 display (another Qt platform) registration hands out ids but grabs nothing.
-class GlobalHotkeys : public QObject, public QAbstractNativeEventFilter {
+class GlobalHotkeys : public GlobalShortcuts, public QAbstractNativeEventFilter {
     Q_OBJECT
 
 public:
@@ -23,8 +23,8 @@ public:
     int32_t registerHotkey(char key);
     void unregisterHotkey(int32_t id);
 
-    // Runs on the GUI thread when a registered combination is pressed.
-    std::function<void(int32_t id)> onHotkey;
+    int32_t registerShortcut(const ShortcutRequest& request) override { return registerHotkey(request.key); }
+    void unregisterShortcut(int32_t id) override { unregisterHotkey(id); }
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 

@@ -1,0 +1,409 @@
+#!/usr/bin/env python3
+"""End-to-end checks of the player's desktop integration on a Wayland-like session: a
+private D-Bus session bus with the real xdg-desktop-portal frontend in front of a test
+backend for global shortcuts, the real vornelplayer under Xvfb against the demo catalogue,
+sound captured through SDL's disk driver, and playerctl, gdbus and dbus-monitor as the
+desktop's media controls.
+
+Reuses the pieces of the end-to-end harness in tests/e2e. Exit status 0 when every check
+passed, 1 when one failed, 2 when the run could not be set up.
+"""
+import argparse
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.dont_write_bytecode = True
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
+
+from audio_monitor import AudioMonitor               # noqa: E402
+from demo_catalogue import ALL_PITCHES, CATALOGUE, FILE_HOST, DemoCatalogue, pitch_of  # noqa: E402
+from player_session import WINDOW_TITLE, PlayerSession  # noqa: E402
+from processes import Processes, wait_until          # noqa: E402
+from x_session import XSession, start_xvfb           # noqa: E402
+
+TOOLS = ["Xvfb", "trayer", "xdotool", "lame", "dbus-daemon", "dbus-monitor", "gdbus", "playerctl"]
+PORTAL_FRONTEND = "/usr/libexec/xdg-desktop-portal"
+BACKEND_NAME = "org.freedesktop.impl.portal.desktop.vorneltest"
+MPRIS_NAME = "org.mpris.MediaPlayer2.vornelplayer"
+MPRIS_PATH = "/org/mpris/MediaPlayer2"
+PLAY_TIMEOUT = 25
+QUICK = 5                   # seconds for an action to reach the demo; tracks last 15
+SHORTCUTS = {"download": "CTRL+SHIFT+d", "next": "CTRL+SHIFT+w", "previous": "CTRL+SHIFT+q",
+             "pause": "CTRL+SHIFT+p"}
+
+BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>session</type>
+  <listen>unix:path=%s</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow send_destination="*" eavesdrop="true"/>
+    <allow eavesdrop="true"/>
+    <allow own="*"/>
+  </policy>
+</busconfig>
+"""
+
+PORTAL_FILE = """[portal]
+DBusName=%s
+Interfaces=org.freedesktop.impl.portal.GlobalShortcuts;
+UseIn=vorneltest
+""" % BACKEND_NAME
+
+
+class CheckFailed(Exception):
+    pass
+
+
+def require(condition, message):
+    if not condition:
+        raise CheckFailed(message)
+
+
+def read(path):
+    try:
+        with open(path, errors="replace") as f:
+            return f.read()
+    except FileNotFoundError:
+        return ""
+
+
+class DesktopBus:
+    """A private session bus (no service activation), the portal frontend and its test
+    backend on it, and a monitor of the player's signals."""
+
+    def __init__(self, workdir, backend):
+        self.workdir = workdir
+        self.backend = backend
+        self.socket = os.path.join(workdir, "bus")
+        self.address = "unix:path=" + self.socket
+        self.env = dict(os.environ, DBUS_SESSION_BUS_ADDRESS=self.address)
+        self.backend_out = os.path.join(workdir, "portal-backend.out")
+        self.monitor_out = os.path.join(workdir, "dbus-monitor.out")
+
+    def start(self, processes):
+        config = os.path.join(self.workdir, "bus.conf")
+        with open(config, "w") as f:
+            f.write(BUS_CONFIG % self.socket)
+        processes.start("dbus-daemon", ["dbus-daemon", "--config-file=" + config, "--nofork", "--nopidfile"])
+        if not wait_until(self.answers, 10, interval=0.1):
+            raise RuntimeError("the private dbus-daemon did not start")
+        out = open(self.backend_out, "w")
+        processes.start("portal backend", [self.backend], env=self.env, stdout=out, stderr=subprocess.STDOUT)
+        out.close()
+        if not wait_until(lambda: "ready" in read(self.backend_out), 10):
+            raise RuntimeError("the portal test backend did not start: %s" % read(self.backend_out))
+        portals = os.path.join(self.workdir, "portals")
+        os.makedirs(portals)
+        with open(os.path.join(portals, "vorneltest.portal"), "w") as f:
+            f.write(PORTAL_FILE)
+        portal_env = dict(self.env, XDG_DESKTOP_PORTAL_DIR=portals, XDG_CURRENT_DESKTOP="vorneltest")
+        log = open(os.path.join(self.workdir, "portal.out"), "w")
+        processes.start("xdg-desktop-portal", [PORTAL_FRONTEND, "-v"], env=portal_env, stdout=log,
+                        stderr=subprocess.STDOUT)
+        log.close()
+        if not wait_until(lambda: self.portal_version() is not None, 15, interval=0.2):
+            raise RuntimeError("the portal frontend offers no GlobalShortcuts: %s"
+                               % read(os.path.join(self.workdir, "portal.out"))[-2000:])
+        out = open(self.monitor_out, "w")
+        processes.start("dbus-monitor", ["dbus-monitor", "--address", self.address,
+                                         "type='signal',path='%s'" % MPRIS_PATH], stdout=out)
+        out.close()
+
+    def answers(self):
+        return os.path.exists(self.socket) and self.run(
+            ["gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path", "/org/freedesktop/DBus",
+             "--method", "org.freedesktop.DBus.GetId"]).returncode == 0
+
+    def run(self, argv, timeout=10):
+        return subprocess.run(argv, env=self.env, capture_output=True, text=True, timeout=timeout)
+
+    def portal_version(self):
+        result = self.run(["gdbus", "call", "--session", "--dest", "org.freedesktop.portal.Desktop",
+                           "--object-path", "/org/freedesktop/portal/desktop", "--method",
+                           "org.freedesktop.DBus.Properties.Get", "org.freedesktop.portal.GlobalShortcuts",
+                           "version"])
+        return result.stdout.strip() if result.returncode == 0 else None
+
+    def press(self, shortcut):
+        return self.run(["gdbus", "call", "--session", "--dest", BACKEND_NAME, "--object-path",
+                         "/org/freedesktop/portal/desktop", "--method", "org.vornel.PortalTest.Press", shortcut])
+
+    def bound_shortcuts(self):
+        """{id: trigger} of every shortcut the backend was asked to bind."""
+        bound = {}
+        for line in read(self.backend_out).splitlines():
+            parts = line.split(" ", 3)
+            if parts[0] == "bound" and len(parts) >= 3:
+                bound[parts[1]] = parts[2]
+        return bound
+
+    def playerctl(self, *args):
+        result = self.run(["playerctl", "-p", "vornelplayer"] + list(args))
+        return result.stdout.strip() if result.returncode == 0 else None
+
+    def player_property(self, name):
+        result = self.run(["gdbus", "call", "--session", "--dest", MPRIS_NAME, "--object-path", MPRIS_PATH,
+                           "--method", "org.freedesktop.DBus.Properties.Get", "org.mpris.MediaPlayer2.Player",
+                           name])
+        return result.stdout.strip() if result.returncode == 0 else None
+
+    def call(self, interface, method):
+        return self.run(["gdbus", "call", "--session", "--dest", MPRIS_NAME, "--object-path", MPRIS_PATH,
+                         "--method", "%s.%s" % (interface, method)])
+
+    def monitored(self):
+        return read(self.monitor_out)
+
+
+class DesktopChecks:
+    def __init__(self, x, bus, demo, player, audio, probe):
+        self.x, self.bus, self.demo, self.player, self.audio, self.probe = x, bus, demo, player, audio, probe
+        self.results = []
+
+    def run_all(self):
+        for name, check in [
+            ("start: the window, a filled playlist, and vornelplayer on the bus, stopped", self.check_start),
+            ("the portal session binds the four shortcuts; no X11 key grabs", self.check_portal_bound),
+            ("play-pause plays the selected entry (Track 01, 330 Hz) and shows it", self.check_play),
+            ("play-pause pauses (silence) and resumes (330 Hz again), announced", self.check_pause_resume),
+            ("the portal's Activated for \"next\" plays the next entry (Track 02, 440 Hz)", self.check_portal_next),
+            ("position follows playback and SetPosition moves it", self.check_position),
+            ("next plays Track 03 (550 Hz), previous Track 02 (440 Hz)", self.check_next_previous),
+            ("stop frees the stream: silence, Stopped, no track", self.check_stop),
+            ("Quit closes the player with exit status 0", self.check_quit),
+        ]:
+            started = time.monotonic()
+            if not self.player.running() and check != self.check_quit:
+                self.results.append((name, False, "the player is not running"))
+                print("FAIL  %s\n      the player is not running" % name, flush=True)
+                continue
+            try:
+                detail = check() or ""
+                self.results.append((name, True, detail))
+                print("PASS  %s  [%.1f s] %s" % (name, time.monotonic() - started, detail), flush=True)
+            except CheckFailed as failure:
+                self.results.append((name, False, str(failure)))
+                print("FAIL  %s  [%.1f s]\n      %s" % (name, time.monotonic() - started, failure), flush=True)
+            except (subprocess.SubprocessError, OSError, RuntimeError) as error:
+                self.results.append((name, False, "harness error: %s" % error))
+                print("FAIL  %s\n      harness error: %s" % (name, error), flush=True)
+        return self.results
+
+    # --- helpers -------------------------------------------------------------------------
+
+    def expect_pitch(self, track_id, since, timeout=PLAY_TIMEOUT):
+        found, summary = self.audio.wait_for_pitch(pitch_of(track_id), timeout, since=since)
+        require(found, "no %d Hz tone of track %02d within %d s; %s" % (pitch_of(track_id), track_id, timeout, summary))
+
+    def expect_status(self, status, timeout=10):
+        seen = wait_until(lambda: self.bus.playerctl("status") == status, timeout, interval=0.1)
+        require(seen, "status is %r, expected %r" % (self.bus.playerctl("status"), status))
+
+    def expect_title(self, track_id, timeout=10):
+        ending = "Track %02d (%d Hz)" % (track_id, pitch_of(track_id))
+        title = wait_until(lambda: (self.bus.playerctl("metadata", "xesam:title") or "").endswith(ending) and
+                           self.bus.playerctl("metadata", "xesam:title"), timeout, interval=0.1)
+        require(title, "metadata title is %r, expected one ending in %r"
+                % (self.bus.playerctl("metadata", "xesam:title"), ending))
+        require(not title.startswith("\u25ba"), "the title carries the playing marker: %r" % title)
+        return title
+
+    # --- checks --------------------------------------------------------------------------
+
+    def check_start(self):
+        self.player.window = self.x.find_window(WINDOW_TITLE, 30)
+        require(self.player.window, "no visible window titled %r within 30 s" % WINDOW_TITLE)
+        require(self.demo.wait_for_count(CATALOGUE, "/", 2, 30), "page 1 was not loaded")
+        listed = wait_until(lambda: "vornelplayer" in (self.bus.run(["playerctl", "-l"]).stdout or ""), 15)
+        require(listed, "playerctl -l does not list vornelplayer")
+        self.expect_status("Stopped")
+        identity = self.bus.run(["gdbus", "call", "--session", "--dest", MPRIS_NAME, "--object-path", MPRIS_PATH,
+                                 "--method", "org.freedesktop.DBus.Properties.Get", "org.mpris.MediaPlayer2",
+                                 "Identity"]).stdout
+        require("VornelPlayer" in identity, "Identity reads %r" % identity)
+        require(self.bus.player_property("CanGoPrevious") == "(<false>,)", "CanGoPrevious at the first entry: %s"
+                % self.bus.player_property("CanGoPrevious"))
+        require(self.bus.player_property("CanGoNext") == "(<true>,)", "CanGoNext at the first entry: %s"
+                % self.bus.player_property("CanGoNext"))
+        return ""
+
+    def check_portal_bound(self):
+        bound = wait_until(lambda: self.bus.bound_shortcuts() if len(self.bus.bound_shortcuts()) >= 4 else None, 10)
+        require(bound == SHORTCUTS, "bound %s, expected %s" % (self.bus.bound_shortcuts(), SHORTCUTS))
+        probe = subprocess.run([self.probe, "grab-hotkeys"], env=self.x.env, capture_output=True, text=True,
+                               timeout=15)
+        require(probe.returncode == 0, "the player grabbed keys on X11 as well: %s" % probe.stdout.split("\n"))
+        return ""
+
+    def check_play(self):
+        since = self.audio.mark()
+        require(self.bus.playerctl("play-pause") is not None, "playerctl play-pause failed")
+        self.expect_pitch(1, since)
+        self.expect_status("Playing")
+        title = self.expect_title(1)
+        url = self.bus.playerctl("metadata", "xesam:url") or ""
+        require(url.endswith("/audio/01.mp3"), "xesam:url is %r" % url)
+        length = int(self.bus.playerctl("metadata", "mpris:length") or "0")
+        expected = self.demo.track_seconds * 1000000
+        require(abs(length - expected) < 1000000, "mpris:length %d us, the track lasts %d us" % (length, expected))
+        return "title %r, length %d us" % (title, length)
+
+    def check_pause_resume(self):
+        since = self.audio.mark()
+        self.bus.playerctl("play-pause")
+        silent, how = self.audio.wait_for_silence(10, since=since)
+        require(silent, "no silence after play-pause; %s" % self.audio.summary(since))
+        self.expect_status("Paused")
+        since = self.audio.mark()
+        self.bus.playerctl("play-pause")
+        self.expect_pitch(1, since, timeout=10)
+        self.expect_status("Playing")
+        require(self.demo.count(FILE_HOST, "/audio/01.mp3") == 1, "resuming fetched the track again")
+        signals = self.bus.monitored()
+        for text in ('"PlaybackStatus"', 'string "Paused"', 'string "Playing"', '"Metadata"'):
+            require(text in signals, "no PropertiesChanged with %s seen by dbus-monitor" % text)
+        return "while paused: %s" % how
+
+    def check_position(self):
+        first = float(self.bus.playerctl("position") or "-1")
+        time.sleep(1.0)
+        second = float(self.bus.playerctl("position") or "-1")
+        require(0 <= first < second, "position did not advance: %.2f then %.2f" % (first, second))
+        seeked_before = self.bus.monitored().count("member=Seeked")
+        target = max(0.5, second - 1.0) if second > 3 else second + 2.0
+        self.bus.playerctl("position", "%.1f" % target)
+        moved = wait_until(lambda: abs(float(self.bus.playerctl("position") or "-100") - target) < 0.8, 5, 0.1)
+        require(moved, "position %s after SetPosition to %.1f" % (self.bus.playerctl("position"), target))
+        require(wait_until(lambda: self.bus.monitored().count("member=Seeked") > seeked_before, 5),
+                "no Seeked signal after SetPosition")
+        return "%.2f s -> %.2f s, then set to %.1f s" % (first, second, target)
+
+    def check_portal_next(self):
+        since = self.audio.mark()
+        result = self.bus.press("next")
+        require(result.returncode == 0 and "true" in result.stdout, "the backend could not press: %s %s"
+                % (result.stdout, result.stderr))
+        pressed = time.monotonic()
+        require(self.demo.wait_for_count(FILE_HOST, "/file/02", 1, PLAY_TIMEOUT), "Track 02 was not resolved")
+        resolved = time.monotonic() - pressed
+        # Track 01 has seconds left to play: its own end must not be what started Track 02.
+        require(resolved < QUICK, "Track 02 was resolved %.1f s after the press, not by it" % resolved)
+        self.expect_pitch(2, since)
+        self.expect_title(2)
+        return "resolved %.1f s after the press, playing %.1f s after it" % (resolved, time.monotonic() - pressed)
+
+    def check_next_previous(self):
+        since = self.audio.mark()
+        pressed = time.monotonic()
+        self.bus.playerctl("next")
+        require(self.demo.wait_for_count(FILE_HOST, "/file/03", 1, PLAY_TIMEOUT), "Track 03 was not resolved")
+        resolved = time.monotonic() - pressed
+        require(resolved < QUICK, "Track 03 was resolved %.1f s after the call, not by it" % resolved)
+        self.expect_pitch(3, since)
+        self.expect_title(3)
+        since = self.audio.mark()
+        self.bus.playerctl("previous")
+        self.expect_pitch(2, since)
+        self.expect_title(2)
+        require(self.bus.player_property("CanGoPrevious") == "(<true>,)", "CanGoPrevious at the second entry: %s"
+                % self.bus.player_property("CanGoPrevious"))
+        return "next resolved %.1f s after the call" % resolved
+
+    def check_stop(self):
+        since = self.audio.mark()
+        self.bus.playerctl("stop")
+        silent, how = self.audio.wait_for_silence(10, since=since)
+        require(silent, "no silence after stop; %s" % self.audio.summary(since))
+        self.expect_status("Stopped")
+        trackid = (self.bus.playerctl("metadata", "mpris:trackid") or "").strip("'\"")
+        require(trackid == "/org/mpris/MediaPlayer2/TrackList/NoTrack", "track id after stop: %r" % trackid)
+        return how
+
+    def check_quit(self):
+        result = self.bus.call("org.mpris.MediaPlayer2", "Quit")
+        require(result.returncode == 0, "Quit failed: %s" % result.stderr)
+        try:
+            status = self.player.process.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            raise CheckFailed("the player still runs 20 s after Quit")
+        require(status == 0, "exit status %s" % status)
+        return ""
+
+
+def parse_arguments():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--player", required=True)
+    parser.add_argument("--demo", required=True)
+    parser.add_argument("--probe", required=True)
+    parser.add_argument("--backend", required=True, help="the portal test backend")
+    parser.add_argument("--artifacts", required=True)
+    parser.add_argument("--track-seconds", type=int, default=15)
+    parser.add_argument("--port-wait", type=int, default=300)
+    return parser.parse_args()
+
+
+def run(args, workdir, processes):
+    xvfb_log = open(os.path.join(workdir, "xvfb.log"), "w")
+    display = start_xvfb(processes, xvfb_log)
+    x = XSession(display, os.environ)
+    x.start_tray(processes, xvfb_log)
+    bus = DesktopBus(workdir, args.backend)
+    bus.start(processes)
+    demo = DemoCatalogue(args.demo, workdir, args.track_seconds)
+    demo.start(processes, args.port_wait)
+    player = PlayerSession(args.player, workdir, display)
+    # A Wayland session as the player sees it, with no Wayland server: it must choose X11
+    # (XWayland) for its windows and the portal for its shortcuts.
+    player.env.update({"DBUS_SESSION_BUS_ADDRESS": bus.address, "WAYLAND_DISPLAY": "vornel-no-wayland",
+                       "XDG_SESSION_TYPE": "wayland"})
+    player.env.pop("QT_QPA_PLATFORM", None)
+    audio = AudioMonitor(player.sound_path, ALL_PITCHES)
+    player.start(processes)
+    results = DesktopChecks(x, bus, demo, player, audio, args.probe).run_all()
+    if not all(ok for _, ok, _ in results):
+        print("--- player output ---\n%s\n--- demo requests ---\n%s\n--- portal backend ---\n%s"
+              % (player.output_tail(), demo.tail(), read(bus.backend_out)), flush=True)
+    return results
+
+
+def main():
+    signal.signal(signal.SIGTERM, lambda n, f: sys.exit("stopped by signal %d" % n))
+    args = parse_arguments()
+    problems = ["%s is not built" % p for p in (args.player, args.demo, args.probe, args.backend)
+                if not os.access(p, os.X_OK)]
+    problems += ["%s is not installed" % t for t in TOOLS if not shutil.which(t)]
+    if not os.access(PORTAL_FRONTEND, os.X_OK):
+        problems.append("xdg-desktop-portal is not installed")
+    if problems:
+        print("the desktop checks cannot run:\n  " + "\n  ".join(problems), flush=True)
+        return 2
+    shutil.rmtree(args.artifacts, ignore_errors=True)
+    os.makedirs(args.artifacts)
+    workdir = tempfile.mkdtemp(prefix="vornel-desktop-e2e-")
+    processes = Processes()
+    try:
+        results = run(args, workdir, processes)
+    except RuntimeError as error:
+        print("the desktop run could not be set up: %s" % error, flush=True)
+        return 2
+    finally:
+        processes.stop_all()
+        for name in ("player.out", "portal.out", "portal-backend.out", "dbus-monitor.out", "demo-requests.log"):
+            if os.path.exists(os.path.join(workdir, name)):
+                shutil.copy(os.path.join(workdir, name), args.artifacts)
+        shutil.rmtree(workdir, ignore_errors=True)
+    passed = sum(1 for _, ok, _ in results if ok)
+    print("%d of %d checks passed" % (passed, len(results)))
+    return 0 if passed == len(results) else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
