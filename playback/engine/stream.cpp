@@ -255,8 +255,10 @@ int64_t Stream::lengthFramesLocked() const {
         return -1;
     const int64_t audioBytes = std::max<int64_t>(0, contentLength_ - std::max<int64_t>(0, connection_->audioStart()));
     // Rounded up: a constant bit rate file then never seems to end before it does.
-    const int64_t bitsPerSecond = int64_t(frame->bitrateKbps) * 1000;
-    return (audioBytes * 8 * rate_ + bitsPerSecond - 1) / bitsPerSecond;
+    // In 128 bits: a server may announce any length up to the largest 64-bit number.
+    const __int128 bitsPerSecond = __int128(frame->bitrateKbps) * 1000;
+    const __int128 frames = (__int128(audioBytes) * 8 * rate_ + bitsPerSecond - 1) / bitsPerSecond;
+    return static_cast<int64_t>(std::min<__int128>(frames, INT64_MAX / 8));
 }
 
 int64_t Stream::length() const {
