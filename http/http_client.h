@@ -27,6 +27,7 @@ struct ClientSettings {
     // (the window's clients); false makes one at the first connection, TLS-capable only
     // when that connection is https.
     bool transportAtCreation = false;
+    bool bodyAsReceived = false; // the body goes to the destination as it arrives, whatever its type; no character-set work
 
     static ClientSettings configured(); // the page and download clients of the window
     static ClientSettings runtime();    // a client made at run time (link extraction)

@@ -49,6 +49,8 @@ Connection::Connection(std::string url, bool block)
     settings.noProtocolErrorException = true;
     settings.allowCookies = false;
     settings.accept = "*/*";
+    // Audio labelled as a page still reaches the decoder piece by piece.
+    settings.bodyAsReceived = true;
     client_ = std::make_unique<http::HttpClient>(settings);
     client_->extraHeaders = {"Icy-MetaData: 1"};
     client_->OnHeaders = [this](const http::Response& reply) {

@@ -9,6 +9,8 @@ SdlOutput::~SdlOutput() {
 }
 
 bool SdlOutput::open(RenderFunction render) {
+    // SIGINT and SIGTERM stay with the host program.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
         return false;
     render_ = std::move(render);
