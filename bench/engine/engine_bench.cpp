@@ -130,14 +130,14 @@ int decode(vornel::audio::MemoryOutput& output, const std::string& url) {
 // The SDL device, noting when a callback first hands over a non-silent sample.
 class TimedDeviceOutput : public vornel::audio::AudioOutput {
 public:
-    bool open(vornel::audio::RenderFunction render) override {
+    bool open(vornel::audio::RenderFunction render, vornel::audio::CatchUpFunction catchUp) override {
         return device_.open([this, render](int16_t* out, int frames) {
             render(out, frames);
             if (armed_ && std::any_of(out, out + frames * 2, [](int16_t s) { return s != 0; })) {
                 firstSound_ = Clock::now();
                 armed_ = false;
             }
-        });
+        }, std::move(catchUp));
     }
     void close() override { device_.close(); }
     int latencyFrames() const override { return device_.latencyFrames(); }

@@ -100,7 +100,7 @@ OpenOutcome Opener::followPlaylist(Connection& playlist, int depth) {
 
 OpenOutcome Opener::waitForAudio(std::unique_ptr<Connection>& connection) {
     Connection& c = *connection;
-    c.waitUntil([&] { return c.scannerLocked().locked() || c.scannerLocked().gaveUp(); }, deadline_);
+    c.waitUntil([&] { return c.scanLocked().locked || c.scanLocked().gaveUp; }, deadline_);
     if (c.firstFrame())
         return {std::move(connection), BASS_OK};
     if (cancel_.cancelled())
