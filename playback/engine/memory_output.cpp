@@ -46,4 +46,13 @@ std::vector<int16_t> MemoryOutput::pull(int frames) {
     return out;
 }
 
+std::vector<int16_t> MemoryOutput::renderNow(int frames) {
+    std::lock_guard lock(mutex_);
+    if (!render_ || frames <= 0)
+        return {};
+    std::vector<int16_t> out(static_cast<size_t>(frames) * kOutputChannels);
+    render_(out.data(), frames);
+    return out;
+}
+
 } // namespace vornel::audio

@@ -20,6 +20,8 @@ public:
 
     // Renders that many stereo frames; empty when the output is closed.
     std::vector<int16_t> pull(int frames);
+    // Renders at once, without letting decoding catch up, as a real-time device does.
+    std::vector<int16_t> renderNow(int frames);
     bool isOpen() const;
 
 private:
