@@ -83,7 +83,7 @@ void playToEnd(HSTREAM stream) {
                 " length: " + std::to_string(static_cast<int64_t>(length)));
             nextReport += std::chrono::seconds(1);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
 }
 

@@ -8,6 +8,9 @@
 //                                          while the whole file streams and plays
 //   engine_bench decode URL                CPU time to decode and mix the whole file once it
 //                                          has arrived (prints "decode-cpu-seconds: <s>")
+//   engine_bench stall-callback STALLING-URL URL [seconds]
+//                                          the longest SDL device callback while one stream's
+//                                          server stops sending and another stream plays
 #include "playback/audio_library.h"
 #include "playback/engine/audio_output.h"
 #include "playback/engine/memory_output.h"
@@ -127,12 +130,18 @@ int decode(vornel::audio::MemoryOutput& output, const std::string& url) {
     return 0;
 }
 
-// The SDL device, noting when a callback first hands over a non-silent sample.
+// The SDL device, noting when a callback first hands over a non-silent sample, and the
+// longest time a callback took.
 class TimedDeviceOutput : public vornel::audio::AudioOutput {
 public:
     bool open(vornel::audio::RenderFunction render, vornel::audio::CatchUpFunction catchUp) override {
         return device_.open([this, render](int16_t* out, int frames) {
+            const auto start = Clock::now();
             render(out, frames);
+            const auto took = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+            if (took > longestNanos_)
+                longestNanos_ = took;
+            ++callbacks_;
             if (armed_ && std::any_of(out, out + frames * 2, [](int16_t s) { return s != 0; })) {
                 firstSound_ = Clock::now();
                 armed_ = false;
@@ -143,6 +152,12 @@ public:
     int latencyFrames() const override { return device_.latencyFrames(); }
 
     void arm() { armed_ = true; }
+    void resetTimes() {
+        longestNanos_ = 0;
+        callbacks_ = 0;
+    }
+    double longestMillis() const { return double(longestNanos_.load()) / 1e6; }
+    long callbacks() const { return callbacks_.load(); }
     bool heard() const { return !armed_; }
     Clock::time_point firstSound() const { return firstSound_; }
 
@@ -150,7 +165,36 @@ private:
     vornel::audio::SdlOutput device_;
     std::atomic<bool> armed_{false};
     Clock::time_point firstSound_{};
+    std::atomic<int64_t> longestNanos_{0};
+    std::atomic<long> callbacks_{0};
 };
+
+int stallCallback(TimedDeviceOutput& output, const std::string& stallingUrl, const std::string& url, int seconds) {
+    const HSTREAM stalling = BASS_StreamCreateURL(stallingUrl.c_str(), 0, kPlayerFlags, nullptr, nullptr);
+    const HSTREAM playing = BASS_StreamCreateURL(url.c_str(), 0, kPlayerFlags, nullptr, nullptr);
+    if (!stalling || !playing) {
+        std::printf("error: open failed (code %d)\n", BASS_ErrorGetCode());
+        return 1;
+    }
+    BASS_ChannelPlay(stalling, false);
+    BASS_ChannelPlay(playing, false);
+    output.resetTimes();
+    const auto start = Clock::now();
+    bool stalled = false;
+    while (millisSince(start) < seconds * 1000.0) {
+        // The window's position timer keeps asking meanwhile.
+        BASS_ChannelGetPosition(stalling, BASS_POS_BYTE);
+        BASS_ChannelGetLength(stalling, BASS_POS_BYTE);
+        stalled = stalled || BASS_ChannelIsActive(stalling) == BASS_ACTIVE_STALLED;
+        std::this_thread::sleep_for(std::chrono::milliseconds(15));
+    }
+    std::printf("longest device callback while a connection stalls: %.3f ms over %ld callbacks of %d frames"
+                " (stream stalled: %s; goal < 1 ms)\n",
+                output.longestMillis(), output.callbacks(), output.latencyFrames(), stalled ? "yes" : "no");
+    BASS_StreamFree(stalling);
+    BASS_StreamFree(playing);
+    return 0;
+}
 
 int firstSampleOnDevice(TimedDeviceOutput& output, const std::string& url, int runs) {
     std::vector<double> times;
@@ -179,13 +223,15 @@ int firstSampleOnDevice(TimedDeviceOutput& output, const std::string& url, int r
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fputs("usage: engine_bench first-sample[-device] URL [runs] | memory URL [--blocks] | decode URL\n", stderr);
+        std::fputs("usage: engine_bench first-sample[-device] URL [runs] | memory URL [--blocks] | decode URL |"
+                   " stall-callback STALLING-URL URL [seconds]\n", stderr);
         return 2;
     }
     const std::string mode = argv[1], url = argv[2];
     auto output = std::make_shared<vornel::audio::MemoryOutput>();
     auto device = std::make_shared<TimedDeviceOutput>();
-    if (mode == "first-sample-device")
+    const bool onDevice = mode == "first-sample-device" || mode == "stall-callback";
+    if (onDevice)
         vornel::audio::injectAudioOutput(device);
     else
         vornel::audio::injectAudioOutput(output);
@@ -200,6 +246,8 @@ int main(int argc, char** argv) {
         status = firstSampleOnDevice(*device, url, argc > 3 ? std::atoi(argv[3]) : 20);
     else if (mode == "first-sample")
         status = firstSample(*output, url, argc > 3 ? std::atoi(argv[3]) : 20);
+    else if (mode == "stall-callback" && argc > 3)
+        status = stallCallback(*device, url, argv[3], argc > 4 ? std::atoi(argv[4]) : 6);
     else if (mode == "decode")
         status = decode(*output, url);
     else if (mode == "memory")

@@ -12,8 +12,9 @@ namespace {
 constexpr size_t kFeedChunk = 16 * 1024;
 // Room for the output of the largest frame (1152 samples at 8 kHz) and the filter's tail.
 constexpr size_t kRoomForAFrame = 8192;
-// How often a thread with a full ring looks again; the ring holds far more than this.
-constexpr auto kRefillInterval = std::chrono::milliseconds(100);
+// A thread with a full ring sleeps until about half of it has played, so that it wakes
+// a few times a second and decodes in batches; never less than this.
+constexpr auto kShortestRefillWait = std::chrono::milliseconds(50);
 constexpr auto kInputWait = std::chrono::seconds(1);
 
 } // namespace
@@ -75,7 +76,7 @@ void DecodeWorker::run() {
     std::unique_lock lock(mutex_);
     while (!stop_) {
         if (!flushLocked() || (!ending_ && ring_.writable() < kRoomForAFrame)) {
-            wake_.wait_for(lock, kRefillInterval);
+            wake_.wait_for(lock, refillWait());
             continue;
         }
         if (finished()) {
@@ -94,6 +95,12 @@ void DecodeWorker::run() {
         }
         progress_.notify_all();
     }
+}
+
+std::chrono::milliseconds DecodeWorker::refillWait() const {
+    const size_t half = ring_.capacity() / 2;
+    const size_t above = ring_.readable() > half ? ring_.readable() - half : 0;
+    return std::max(kShortestRefillWait, std::chrono::milliseconds(above * 1000 / kOutputRate));
 }
 
 void DecodeWorker::waitForInput(std::unique_lock<std::mutex>& lock) {

@@ -61,6 +61,7 @@ private:
     void endLocked();
     bool starvedLocked() const;
     void waitForInput(std::unique_lock<std::mutex>& lock);
+    std::chrono::milliseconds refillWait() const;
     void interruptWaits();
 
     Connection& connection_;

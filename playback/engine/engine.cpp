@@ -9,7 +9,7 @@ namespace vornel::audio {
 namespace {
 
 constexpr auto kPrimeTimeout = std::chrono::seconds(10);
-constexpr auto kSweepInterval = std::chrono::milliseconds(200);
+constexpr auto kSweepInterval = std::chrono::milliseconds(500);
 constexpr size_t kTagsKept = 64;
 
 int16_t clip(int32_t sample) {
