@@ -25,6 +25,7 @@
 #include <ctime>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -197,8 +198,11 @@ int stallCallback(TimedDeviceOutput& output, const std::string& stallingUrl, con
 }
 
 int firstSampleOnDevice(TimedDeviceOutput& output, const std::string& url, int runs) {
-    std::vector<double> times;
+    std::vector<double> times, opens;
+    std::mt19937 random(12345);
     for (int i = 0; i < runs; ++i) {
+        // Opens at any point of the device's period, as a user's click comes.
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 150)(random)));
         output.arm();
         const auto start = Clock::now();
         const HSTREAM stream = BASS_StreamCreateURL(url.c_str(), 0, kPlayerFlags, nullptr, nullptr);
@@ -206,6 +210,7 @@ int firstSampleOnDevice(TimedDeviceOutput& output, const std::string& url, int r
             std::printf("error: open failed (code %d)\n", BASS_ErrorGetCode());
             return 1;
         }
+        opens.push_back(millisSince(start));
         BASS_ChannelPlay(stream, false);
         while (!output.heard() && millisSince(start) < 5000)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -213,9 +218,12 @@ int firstSampleOnDevice(TimedDeviceOutput& output, const std::string& url, int r
         BASS_StreamFree(stream);
     }
     std::sort(times.begin(), times.end());
+    std::sort(opens.begin(), opens.end());
     std::printf("open to first sound handed to the SDL device (%d-frame buffer): median %.2f ms, max %.2f ms"
-                " over %d opens (goal < 50 ms)\n",
-                output.latencyFrames(), times[times.size() / 2], times.back(), runs);
+                " over %d opens, of which the open call: median %.2f ms, max %.2f ms"
+                " (goal < 150 ms: the open and at most one device period)\n",
+                output.latencyFrames(), times[times.size() / 2], times.back(), runs, opens[opens.size() / 2],
+                opens.back());
     return 0;
 }
 

@@ -145,6 +145,8 @@ TEST_F(Mp3ShapesTest, EachShapePlaysToItsEndAtItsOwnPitchAndDuration) {
         {"48 kHz", [&] { return encode({700, 3, 48000, 2, "--cbr -b 160"}); }, {{0.3, 2.7, 700}}},
         {"44.1 kHz followed by 48 kHz", [&] { return encode(cbr) + encode(second48k); },
          {{0.3, 2.7, 440}, {3.3, 4.7, 660}}},
+        {"MPEG-1 stereo followed by MPEG-2 mono", [&] { return encode(cbr) + encode({550, 2, 22050, 1, "--cbr -b 32"}); },
+         {{0.3, 2.7, 440}, {3.3, 4.7, 550}}},
         {"a stray 48 kHz frame at the end",
          [&] { return encode(cbr) + firstAudioFrame(encode({660, 1, 48000, 2, "--cbr -b 128 -t"})); },
          {{0.3, 2.7, 440}}},
