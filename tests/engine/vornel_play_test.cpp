@@ -48,7 +48,8 @@ protected:
         std::ifstream in(raw, std::ios::binary);
         std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         run.sound.resize(bytes.size() / 2);
-        std::memcpy(run.sound.data(), bytes.data(), run.sound.size() * 2);
+        if (!run.sound.empty())
+            std::memcpy(run.sound.data(), bytes.data(), run.sound.size() * 2);
         return run;
     }
 
@@ -91,6 +92,17 @@ TEST_F(VornelPlayTest, PlaysTheToneAndReportsEachStep) {
         const auto second = loudestSecond(run.sound);
         EXPECT_GT(toneAmplitude(second, 0, 700), 0.4 * 32767);
         EXPECT_GT(toneAmplitude(second, 1, 700), 0.4 * 32767);
+    }
+}
+
+TEST_F(VornelPlayTest, PlaysTheMixedRateAndStrayFrameInputsToTheirEnd) {
+    for (const std::string name : {"mixed-rate-44k-then-48k.mp3", "stray-48k-frame-at-end.mp3"}) {
+        SCOPED_TRACE(name);
+        server_.addRoute("/" + name, Route::fromFile(std::string(VORNEL_ENGINE_TEST_DATA) + "/" + name));
+        const ToolRun run = play(server_.url("/" + name));
+        EXPECT_EQ(run.status, 0) << run.output;
+        EXPECT_NE(run.output.find("playing\n"), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find("ended\n"), std::string::npos) << run.output;
     }
 }
 
