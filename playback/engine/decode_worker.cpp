@@ -209,6 +209,8 @@ int64_t DecodeWorker::seek(int64_t frame, int64_t fallbackFrame) {
     ending_ = false;
     finished_.store(false);
     wake_.notify_all();
+    // A wait for input that began before the seek looks again: the new place may have data.
+    interruptWaits();
     return reached;
 }
 
