@@ -16,6 +16,7 @@ constexpr size_t kRoomForAFrame = 8192;
 // a few times a second and decodes in batches; never less than this.
 constexpr auto kShortestRefillWait = std::chrono::milliseconds(50);
 constexpr auto kInputWait = std::chrono::seconds(1);
+constexpr size_t kPrimedFrames = 8192;
 
 } // namespace
 
@@ -38,6 +39,7 @@ int DecodeWorker::prime(Clock::time_point deadline) {
             rate_ = decoder_->rate();
             channels_ = std::clamp(decoder_->channels(), 1, 2);
             emitLocked(samples, frames, decoder_->channels(), decoder_->rate());
+            fillFromWhatArrivedLocked();
             return BASS_OK;
         }
         const bool over = connection_.over();
@@ -49,6 +51,24 @@ int DecodeWorker::prime(Clock::time_point deadline) {
         if (over || Clock::now() >= deadline)
             return BASS_ERROR_FORMAT;
         connection_.waitUntil([&] { return connection_.unreadLocked() > 0; }, deadline);
+    }
+}
+
+// Before the first play: a device period or two is decoded at once from the bytes already
+// there, so that the first callbacks find sound without waiting for the thread.
+void DecodeWorker::fillFromWhatArrivedLocked() {
+    while (ring_.readable() < kPrimedFrames && ring_.writable() >= kRoomForAFrame) {
+        const int16_t* samples = nullptr;
+        size_t frames = 0;
+        if (decoder_->decode(samples, frames) == Mp3Decoder::Result::Audio) {
+            emitLocked(samples, frames, decoder_->channels(), decoder_->rate());
+            continue;
+        }
+        char chunk[kFeedChunk];
+        const size_t n = connection_.read(chunk, sizeof chunk);
+        if (n == 0)
+            return;
+        decoder_->feed(chunk, n);
     }
 }
 
@@ -88,7 +108,9 @@ void DecodeWorker::run() {
             progress_.notify_all();
             continue;
         }
-        switch (stepLocked()) {
+        const Step step = stepLocked();
+        starvedForInput_.store(step == Step::NeedInput, std::memory_order_relaxed);
+        switch (step) {
         case Step::Decoded: break;
         case Step::End: ending_ = true; break;
         case Step::NeedInput: waitForInput(lock); break;
@@ -208,6 +230,7 @@ int64_t DecodeWorker::seek(int64_t frame, int64_t fallbackFrame) {
     ticks_ = 0;
     ending_ = false;
     finished_.store(false);
+    starvedForInput_.store(false);
     wake_.notify_all();
     // A wait for input that began before the seek looks again: the new place may have data.
     interruptWaits();

@@ -48,6 +48,8 @@ public:
 
     // All the stream's sound is in the ring.
     bool finished() const { return finished_.load(std::memory_order_acquire); }
+    // Decoding waits for the connection: the input, not the decoder, keeps the ring low.
+    bool starvedForInput() const { return starvedForInput_.load(std::memory_order_relaxed); }
     // Frames (at the first frame's rate) decoded since the start or the last seek.
     int64_t decodedFrames() const;
 
@@ -55,6 +57,7 @@ private:
     enum class Step { Decoded, NeedInput, End };
 
     void run();
+    void fillFromWhatArrivedLocked();
     Step stepLocked();
     void emitLocked(const int16_t* samples, size_t frames, int channels, int rate);
     bool flushLocked();
@@ -82,6 +85,7 @@ private:
     bool waitingForInput_ = false;
     bool stop_ = false;
     std::atomic<bool> finished_{false};
+    std::atomic<bool> starvedForInput_{false};
     std::atomic<bool> interrupted_{false};
     std::thread thread_;
 };

@@ -89,7 +89,10 @@ void Stream::account(int frames, size_t taken) {
     if (audible > heard_.load(std::memory_order_relaxed))
         heard_.store(audible, std::memory_order_relaxed);
     const bool finished = worker_->finished();
-    starved_.store(taken < static_cast<size_t>(frames) && !finished, std::memory_order_relaxed);
+    // Stalled when the connection keeps the ring empty; a decoder that is only late (a busy
+    // machine) catches up by itself.
+    starved_.store(taken < static_cast<size_t>(frames) && !finished && worker_->starvedForInput(),
+                   std::memory_order_relaxed);
     if (finished && ring_.readable() == 0 && audible >= consumed) {
         int playing = Playing;
         state_.compare_exchange_strong(playing, Ended);
