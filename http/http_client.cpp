@@ -234,7 +234,7 @@ void HttpClient::Impl::readFramedBody(ByteStream* destination) {
 // Reads the body into destination (nullptr drops it). A kept body of an HTML or XML type
 // also decides the reply's character set; it is collected in memory for that.
 void HttpClient::Impl::readBody(ByteStream* destination, bool keepText) {
-    const bool scanned = keepText && destination &&
+    const bool scanned = !settings.bodyAsReceived && keepText && destination &&
                          (isHtmlMediaType(response.ContentType) || isXmlMediaType(response.ContentType));
     if (!scanned) {
         readFramedBody(destination);

@@ -36,6 +36,9 @@ struct ClientSettings {
     // trailer) over 1 MiB fails with "EIdHeaderBlockTooLarge", a chunk size beyond a
     // signed 64-bit count with "EIdChunkSizeTooLarge".
     int64_t maxBodyInMemory = 32 * 1024 * 1024;
+    // The body goes to the destination as it arrives, whatever its type: no character-set
+    // work, so nothing is collected in memory first (audio and saved files).
+    bool bodyAsReceived = false;
 
     static ClientSettings configured(); // the page and download clients of the window
     static ClientSettings runtime();    // a client made at run time (link extraction)

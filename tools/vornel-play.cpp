@@ -1,14 +1,37 @@
 // vornel-play [--blocks] URL: opens, buffers and plays an audio URL on the default output
-// device the way the player does, reporting each step on stdout.
+// device the way the player does, reporting each step on stdout. SIGINT or SIGTERM end it at
+// once: the stream and the library are freed, "interrupted" is reported, and the exit status
+// is 128 plus the signal's number (130, 143).
 #include "playback/audio_library.h"
 
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <pthread.h>
 #include <string>
 #include <thread>
 
 namespace {
+
+std::atomic<int> stopSignal{0};
+
+bool stopping() {
+    return stopSignal.load() != 0;
+}
+
+// SIGINT and SIGTERM are blocked in every thread and taken here, so that the engine's
+// threads never see them. Freeing the library breaks off an open and every wait.
+void watchSignals(sigset_t signals) {
+    std::thread([signals] {
+        int signal = 0;
+        if (sigwait(&signals, &signal) != 0)
+            return;
+        stopSignal = signal;
+        BASS_Free();
+    }).detach();
+}
 
 void say(const std::string& line) {
     std::fputs((line + "\n").c_str(), stdout);
@@ -31,6 +54,8 @@ void bufferUntilReady(HSTREAM stream) {
         if (percent > 75 || BASS_StreamGetFilePosition(stream, BASS_FILEPOS_CONNECTED) == 0 ||
             BASS_StreamGetFilePosition(stream, BASS_FILEPOS_BLOCKFULL) == 1)
             return;
+        if (stopping())
+            return;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 }
@@ -47,7 +72,7 @@ void reportTags(HSTREAM stream) {
 
 void playToEnd(HSTREAM stream) {
     auto nextReport = std::chrono::steady_clock::now() + std::chrono::seconds(1);
-    for (;;) {
+    while (!stopping()) {
         const QWORD length = BASS_ChannelGetLength(stream, BASS_POS_BYTE);
         const QWORD position = BASS_ChannelGetPosition(stream, BASS_POS_BYTE);
         const bool known = length != static_cast<QWORD>(-1) && position != static_cast<QWORD>(-1);
@@ -58,8 +83,15 @@ void playToEnd(HSTREAM stream) {
                 " length: " + std::to_string(static_cast<int64_t>(length)));
             nextReport += std::chrono::seconds(1);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
+}
+
+int interrupted(HSTREAM stream) {
+    BASS_StreamFree(stream); // already gone with the library; harmless
+    BASS_Free();
+    say("interrupted");
+    return 128 + stopSignal.load();
 }
 
 } // namespace
@@ -74,27 +106,43 @@ int main(int argc, char** argv) {
             url = argv[i];
     }
     if (url.empty()) {
-        std::fputs("usage: vornel-play [--blocks] URL\n", stderr);
+        std::fputs("usage: vornel-play [--blocks] URL\n"
+                   "  SIGINT or SIGTERM stop playback; the exit status is then 128 + the signal number\n",
+                   stderr);
         return 2;
     }
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    watchSignals(signals);
     if (!BASS_Init(-1, 44100, 0, nullptr, nullptr)) {
         say("error: no output device (code " + std::to_string(BASS_ErrorGetCode()) + ")");
         return 1;
     }
+    if (stopping())
+        return interrupted(0);
     BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 1);
     BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 0);
     const DWORD flags = BASS_STREAM_STATUS | BASS_STREAM_AUTOFREE | BASS_STREAM_PRESCAN | (blocks ? BASS_STREAM_BLOCK : 0);
     const HSTREAM stream = BASS_StreamCreateURL(url.c_str(), 0, flags, statusProc, nullptr);
+    if (stopping())
+        return interrupted(stream);
     if (!stream) {
         say("error: open failed (code " + std::to_string(BASS_ErrorGetCode()) + ")");
         BASS_Free();
         return 1;
     }
     bufferUntilReady(stream);
+    if (stopping())
+        return interrupted(stream);
     reportTags(stream);
     BASS_ChannelPlay(stream, false);
     say("playing");
     playToEnd(stream);
+    if (stopping())
+        return interrupted(stream);
     say("ended");
     BASS_Free();
     return 0;

@@ -8,6 +8,9 @@
 //                                          while the whole file streams and plays
 //   engine_bench decode URL                CPU time to decode and mix the whole file once it
 //                                          has arrived (prints "decode-cpu-seconds: <s>")
+//   engine_bench stall-callback STALLING-URL URL [seconds]
+//                                          the longest SDL device callback while one stream's
+//                                          server stops sending and another stream plays
 #include "playback/audio_library.h"
 #include "playback/engine/audio_output.h"
 #include "playback/engine/memory_output.h"
@@ -22,6 +25,7 @@
 #include <ctime>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -127,22 +131,41 @@ int decode(vornel::audio::MemoryOutput& output, const std::string& url) {
     return 0;
 }
 
-// The SDL device, noting when a callback first hands over a non-silent sample.
+// The SDL device, noting when a callback first hands over a non-silent sample, and the
+// longest time a callback took.
 class TimedDeviceOutput : public vornel::audio::AudioOutput {
 public:
-    bool open(vornel::audio::RenderFunction render) override {
+    bool open(vornel::audio::RenderFunction render, vornel::audio::CatchUpFunction catchUp) override {
         return device_.open([this, render](int16_t* out, int frames) {
+            const auto start = Clock::now();
+            const int64_t sinceLast = lastStart_.time_since_epoch().count() == 0
+                ? 0 : std::chrono::duration_cast<std::chrono::nanoseconds>(start - lastStart_).count();
+            lastStart_ = start;
+            if (sinceLast > longestGapNanos_)
+                longestGapNanos_ = sinceLast;
             render(out, frames);
+            const auto took = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+            if (took > longestNanos_)
+                longestNanos_ = took;
+            ++callbacks_;
             if (armed_ && std::any_of(out, out + frames * 2, [](int16_t s) { return s != 0; })) {
                 firstSound_ = Clock::now();
                 armed_ = false;
             }
-        });
+        }, std::move(catchUp));
     }
     void close() override { device_.close(); }
     int latencyFrames() const override { return device_.latencyFrames(); }
 
     void arm() { armed_ = true; }
+    void resetTimes() {
+        longestNanos_ = 0;
+        longestGapNanos_ = 0;
+        callbacks_ = 0;
+    }
+    double longestGapMillis() const { return double(longestGapNanos_.load()) / 1e6; }
+    double longestMillis() const { return double(longestNanos_.load()) / 1e6; }
+    long callbacks() const { return callbacks_.load(); }
     bool heard() const { return !armed_; }
     Clock::time_point firstSound() const { return firstSound_; }
 
@@ -150,11 +173,48 @@ private:
     vornel::audio::SdlOutput device_;
     std::atomic<bool> armed_{false};
     Clock::time_point firstSound_{};
+    std::atomic<int64_t> longestNanos_{0};
+    std::atomic<int64_t> longestGapNanos_{0};
+    Clock::time_point lastStart_{}; // the callback's own
+    std::atomic<long> callbacks_{0};
 };
 
+int stallCallback(TimedDeviceOutput& output, const std::string& stallingUrl, const std::string& url, int seconds) {
+    const HSTREAM stalling = BASS_StreamCreateURL(stallingUrl.c_str(), 0, kPlayerFlags, nullptr, nullptr);
+    const HSTREAM playing = BASS_StreamCreateURL(url.c_str(), 0, kPlayerFlags, nullptr, nullptr);
+    if (!stalling || !playing) {
+        std::printf("error: open failed (code %d)\n", BASS_ErrorGetCode());
+        return 1;
+    }
+    BASS_ChannelPlay(stalling, false);
+    BASS_ChannelPlay(playing, false);
+    output.resetTimes();
+    const auto start = Clock::now();
+    bool stalled = false;
+    while (millisSince(start) < seconds * 1000.0) {
+        // The window's position timer keeps asking meanwhile.
+        BASS_ChannelGetPosition(stalling, BASS_POS_BYTE);
+        BASS_ChannelGetLength(stalling, BASS_POS_BYTE);
+        stalled = stalled || BASS_ChannelIsActive(stalling) == BASS_ACTIVE_STALLED;
+        std::this_thread::sleep_for(std::chrono::milliseconds(15));
+    }
+    std::printf("longest device callback while a connection stalls: %.3f ms over %ld callbacks of %d frames"
+                " (stream stalled: %s; goal < 1 ms)\n",
+                output.longestMillis(), output.callbacks(), output.latencyFrames(), stalled ? "yes" : "no");
+    BASS_StreamFree(stalling);
+    BASS_StreamFree(playing);
+    return 0;
+}
+
 int firstSampleOnDevice(TimedDeviceOutput& output, const std::string& url, int runs) {
-    std::vector<double> times;
+    std::vector<double> times, opens;
+    std::mt19937 random(12345);
+    // The player opens the device at start-up, long before the first track: let it settle.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    output.resetTimes();
     for (int i = 0; i < runs; ++i) {
+        // Opens at any point of the device's period, as a user's click comes.
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 150)(random)));
         output.arm();
         const auto start = Clock::now();
         const HSTREAM stream = BASS_StreamCreateURL(url.c_str(), 0, kPlayerFlags, nullptr, nullptr);
@@ -162,6 +222,7 @@ int firstSampleOnDevice(TimedDeviceOutput& output, const std::string& url, int r
             std::printf("error: open failed (code %d)\n", BASS_ErrorGetCode());
             return 1;
         }
+        opens.push_back(millisSince(start));
         BASS_ChannelPlay(stream, false);
         while (!output.heard() && millisSince(start) < 5000)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -169,9 +230,13 @@ int firstSampleOnDevice(TimedDeviceOutput& output, const std::string& url, int r
         BASS_StreamFree(stream);
     }
     std::sort(times.begin(), times.end());
+    std::sort(opens.begin(), opens.end());
     std::printf("open to first sound handed to the SDL device (%d-frame buffer): median %.2f ms, max %.2f ms"
-                " over %d opens (goal < 50 ms)\n",
-                output.latencyFrames(), times[times.size() / 2], times.back(), runs);
+                " over %d opens, of which the open call: median %.2f ms, max %.2f ms"
+                " (goal < 150 ms: the open and at most one device period); longest gap between two device"
+                " callbacks meanwhile %.2f ms, longest callback %.3f ms\n",
+                output.latencyFrames(), times[times.size() / 2], times.back(), runs, opens[opens.size() / 2],
+                opens.back(), output.longestGapMillis(), output.longestMillis());
     return 0;
 }
 
@@ -179,13 +244,15 @@ int firstSampleOnDevice(TimedDeviceOutput& output, const std::string& url, int r
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fputs("usage: engine_bench first-sample[-device] URL [runs] | memory URL [--blocks] | decode URL\n", stderr);
+        std::fputs("usage: engine_bench first-sample[-device] URL [runs] | memory URL [--blocks] | decode URL |"
+                   " stall-callback STALLING-URL URL [seconds]\n", stderr);
         return 2;
     }
     const std::string mode = argv[1], url = argv[2];
     auto output = std::make_shared<vornel::audio::MemoryOutput>();
     auto device = std::make_shared<TimedDeviceOutput>();
-    if (mode == "first-sample-device")
+    const bool onDevice = mode == "first-sample-device" || mode == "stall-callback";
+    if (onDevice)
         vornel::audio::injectAudioOutput(device);
     else
         vornel::audio::injectAudioOutput(output);
@@ -200,6 +267,8 @@ int main(int argc, char** argv) {
         status = firstSampleOnDevice(*device, url, argc > 3 ? std::atoi(argv[3]) : 20);
     else if (mode == "first-sample")
         status = firstSample(*output, url, argc > 3 ? std::atoi(argv[3]) : 20);
+    else if (mode == "stall-callback" && argc > 3)
+        status = stallCallback(*device, url, argv[3], argc > 4 ? std::atoi(argv[4]) : 6);
     else if (mode == "decode")
         status = decode(*output, url);
     else if (mode == "memory")

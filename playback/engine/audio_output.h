@@ -10,14 +10,18 @@ namespace vornel::audio {
 constexpr int kOutputRate = 44100;
 constexpr int kOutputChannels = 2;
 
-// Fills frames interleaved stereo frames at out.
+// Fills frames interleaved stereo frames at out. Takes no lock and never waits.
 using RenderFunction = std::function<void(int16_t* out, int frames)>;
+// For an output that does not play in real time: waits until the streams have decoded what
+// a render of that many frames takes, as far as their input allows. A real-time device
+// never calls it.
+using CatchUpFunction = std::function<void(int frames)>;
 
 class AudioOutput {
 public:
     virtual ~AudioOutput() = default;
     // Opens the device and starts calling render; false when no device can be used.
-    virtual bool open(RenderFunction render) = 0;
+    virtual bool open(RenderFunction render, CatchUpFunction catchUp) = 0;
     // Stops calling render; after it returns render is never called again.
     virtual void close() = 0;
     // Frames the device holds between the mixer and the listener.

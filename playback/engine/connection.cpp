@@ -26,6 +26,17 @@ int64_t metaInterval(const std::vector<std::string>& lines) {
 
 } // namespace
 
+ScanFacts ScanFacts::of(const Mp3Scanner& scanner) {
+    ScanFacts facts;
+    facts.locked = scanner.locked();
+    facts.gaveUp = scanner.gaveUp();
+    facts.firstFrame = scanner.firstFrame();
+    facts.audioStart = scanner.audioStart();
+    facts.samples = scanner.samples();
+    facts.declaredSamples = scanner.declaredSamples();
+    return facts;
+}
+
 // Receives the body from the HTTP client on the download thread.
 class Connection::Sink : public http::ByteStream {
 public:
@@ -49,6 +60,8 @@ Connection::Connection(std::string url, bool block)
     settings.noProtocolErrorException = true;
     settings.allowCookies = false;
     settings.accept = "*/*";
+    // Audio labelled as a page still reaches the decoder piece by piece.
+    settings.bodyAsReceived = true;
     client_ = std::make_unique<http::HttpClient>(settings);
     client_->extraHeaders = {"Icy-MetaData: 1"};
     client_->OnHeaders = [this](const http::Response& reply) {
@@ -95,9 +108,15 @@ void Connection::run() {
 }
 
 void Connection::finish(bool completed) {
-    std::lock_guard lock(mutex_);
-    if (completed && !rejected_)
+    bool rejected = false;
+    {
+        std::lock_guard lock(mutex_);
+        rejected = rejected_;
+    }
+    if (completed && !rejected)
         scanner_.finish();
+    std::lock_guard lock(mutex_);
+    publishScanLocked();
     over_ = true;
     complete_ = completed && !rejected_ && head_.has_value();
     changed_.notify_all();
@@ -126,12 +145,21 @@ void Connection::onHeaders(int code, std::string statusLine, std::vector<std::st
 }
 
 void Connection::onBody(const char* data, size_t size) {
+    {
+        std::lock_guard lock(mutex_);
+        if (rejected_ || aborted_)
+            return;
+        rawReceived_ += static_cast<int64_t>(size);
+    }
+    audio_.clear();
+    icy_.strip(data, size, [&](const char* audio, size_t length) { audio_.append(audio, length); });
     std::unique_lock lock(mutex_);
-    if (rejected_ || aborted_)
-        return;
-    rawReceived_ += static_cast<int64_t>(size);
-    icy_.strip(data, size, [&](const char* audio, size_t length) { storeAudio(audio, length, lock); });
+    storeAudio(audio_.data(), audio_.size(), lock);
     changed_.notify_all();
+}
+
+void Connection::publishScanLocked() {
+    scan_ = ScanFacts::of(scanner_);
 }
 
 void Connection::storeAudio(const char* data, size_t size, std::unique_lock<std::mutex>& lock) {
@@ -142,7 +170,12 @@ void Connection::storeAudio(const char* data, size_t size, std::unique_lock<std:
             continue;
         }
         const size_t n = std::min(room, size);
+        lock.unlock();
         scanner_.feed(data, n);
+        lock.lock();
+        if (aborted_)
+            return;
+        publishScanLocked();
         store_.append(data, n);
         data += n;
         size -= n;
@@ -160,6 +193,7 @@ void Connection::onTruncate(int64_t size) {
     if (size == 0 && rawReceived_ > 0 && store_.readOffset() == 0) {
         store_.clear();
         scanner_ = Mp3Scanner();
+        publishScanLocked();
         icy_ = IcyStripper(head_ ? metaInterval(head_->lines) : 0);
         rawReceived_ = 0;
     }
@@ -169,6 +203,11 @@ bool Connection::waitUntil(const std::function<bool()>& ready, Clock::time_point
     std::unique_lock lock(mutex_);
     changed_.wait_until(lock, deadline, [&] { return ready() || over_ || aborted_; });
     return ready();
+}
+
+void Connection::wake() {
+    std::lock_guard lock(mutex_);
+    changed_.notify_all();
 }
 
 std::optional<ReplyHead> Connection::head() const {
@@ -198,22 +237,22 @@ std::string Connection::peek(int64_t offset, size_t max) const {
 
 std::optional<FrameHeader> Connection::firstFrame() const {
     std::lock_guard lock(mutex_);
-    return scanner_.firstFrame();
+    return scan_.firstFrame;
 }
 
 int64_t Connection::audioStart() const {
     std::lock_guard lock(mutex_);
-    return scanner_.audioStart();
+    return scan_.audioStart;
 }
 
 int64_t Connection::scannedSamples() const {
     std::lock_guard lock(mutex_);
-    return scanner_.samples();
+    return scan_.samples;
 }
 
 int64_t Connection::declaredSamples() const {
     std::lock_guard lock(mutex_);
-    return scanner_.declaredSamples();
+    return scan_.declaredSamples;
 }
 
 size_t Connection::read(char* out, size_t max) {

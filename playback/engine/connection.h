@@ -23,6 +23,18 @@ class HttpClient;
 
 namespace vornel::audio {
 
+// What the frame scanner has found so far, as the readers of a connection see it.
+struct ScanFacts {
+    bool locked = false;
+    bool gaveUp = false;
+    std::optional<FrameHeader> firstFrame;
+    int64_t audioStart = -1;
+    int64_t samples = 0;
+    int64_t declaredSamples = -1;
+
+    static ScanFacts of(const Mp3Scanner& scanner);
+};
+
 struct ReplyHead {
     std::string statusLine;          // "HTTP/1.1 200 OK", "ICY 200 OK"
     std::vector<std::string> lines;  // the header lines as received
@@ -53,12 +65,14 @@ public:
     // Waits until ready() holds (called under the connection's lock), the download is
     // over, or the deadline passes. Returns ready()'s last value.
     bool waitUntil(const std::function<bool()>& ready, Clock::time_point deadline);
+    // Lets every waitUntil look at its ready() again.
+    void wake();
 
     // All of these take the lock; the *Locked ones expect the caller to hold it (in ready()).
     std::optional<ReplyHead> head() const;
     bool overLocked() const { return over_; }
     bool hasHeadLocked() const { return head_.has_value(); }
-    const Mp3Scanner& scannerLocked() const { return scanner_; }
+    const ScanFacts& scanLocked() const { return scan_; }
     int64_t receivedLocked() const { return store_.end(); }
     int64_t unreadLocked() const { return store_.unread(); }
 
@@ -89,6 +103,7 @@ private:
     void onBody(const char* data, size_t size);
     void onTruncate(int64_t size);
     void storeAudio(const char* data, size_t size, std::unique_lock<std::mutex>& lock);
+    void publishScanLocked();
     void finish(bool complete);
 
     const std::string url_;
@@ -101,8 +116,13 @@ private:
     std::condition_variable changed_;
     std::optional<ReplyHead> head_;
     ByteStore store_;
+    ScanFacts scan_;
+
+    // Download thread only: the scanner's work grows with the input, so it runs without the
+    // lock that readers and abort() take, and its findings are published as scan_.
     Mp3Scanner scanner_;
     IcyStripper icy_;
+    std::string audio_;
     int64_t rawReceived_ = 0;
     bool over_ = false;
     bool complete_ = false;

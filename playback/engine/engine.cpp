@@ -9,7 +9,7 @@ namespace vornel::audio {
 namespace {
 
 constexpr auto kPrimeTimeout = std::chrono::seconds(10);
-constexpr auto kSweepInterval = std::chrono::milliseconds(200);
+constexpr auto kSweepInterval = std::chrono::milliseconds(500);
 constexpr size_t kTagsKept = 64;
 
 int16_t clip(int32_t sample) {
@@ -34,8 +34,10 @@ int Engine::init() {
     if (initialised_)
         return BASS_ERROR_ALREADY;
     auto output = takeAudioOutput();
+    accumulator_.assign(static_cast<size_t>(kRenderPieceFrames) * kOutputChannels, 0);
     lock.unlock();
-    if (!output->open([this](int16_t* out, int frames) { render(out, frames); }))
+    if (!output->open([this](int16_t* out, int frames) { render(out, frames); },
+                      [this](int frames) { catchUp(frames); }))
         return BASS_ERROR_DRIVER;
     lock.lock();
     output_ = std::move(output);
@@ -65,8 +67,10 @@ int Engine::free() {
             open->cancel();
     }
     stopSweeper();
-    for (auto& [handle, stream] : streams)
+    for (auto& [handle, stream] : streams) {
+        unpublish(stream.get());
         stream->shutdown();
+    }
     output->close();
     return BASS_OK;
 }
@@ -97,8 +101,10 @@ void Engine::sweep() {
                 }
             }
         }
-        for (auto& stream : due)
+        for (auto& stream : due) {
+            unpublish(stream.get());
             stream->shutdown();
+        }
     }
 }
 
@@ -119,7 +125,7 @@ DWORD Engine::createUrlStream(const char* url, DWORD flags, DOWNLOADPROC proc, v
     std::shared_ptr<Stream> stream;
     if (outcome.connection) {
         const DWORD handle = ++lastHandle_;
-        stream = std::make_shared<Stream>(handle, flags, std::move(outcome.connection), latency);
+        stream = std::make_shared<Stream>(handle, flags, std::move(outcome.connection), latency, gate_);
         outcome.error = stream->prime(Stream::Clock::now() + kPrimeTimeout);
     }
     {
@@ -127,6 +133,8 @@ DWORD Engine::createUrlStream(const char* url, DWORD flags, DOWNLOADPROC proc, v
         opening_.erase(cancel);
         if (!initialised_ || cancel->cancelled())
             outcome.error = BASS_ERROR_INIT; // BASS_Free ran meanwhile
+        if (outcome.error == BASS_OK && !publish(stream.get()))
+            outcome.error = BASS_ERROR_MEM;
         if (outcome.error == BASS_OK)
             streams_.emplace(stream->handle(), stream);
     }
@@ -149,8 +157,37 @@ int Engine::freeStream(DWORD handle) {
         stream = std::move(it->second);
         streams_.erase(it);
     }
+    unpublish(stream.get());
     stream->shutdown();
     return BASS_OK;
+}
+
+bool Engine::publish(Stream* stream) {
+    for (auto& slot : slots_) {
+        Stream* empty = nullptr;
+        if (slot.compare_exchange_strong(empty, stream))
+            return true;
+    }
+    return false;
+}
+
+void Engine::unpublish(const Stream* stream) {
+    for (auto& slot : slots_) {
+        Stream* expected = const_cast<Stream*>(stream);
+        slot.compare_exchange_strong(expected, nullptr);
+    }
+    gate_.waitUntilOutside();
+}
+
+void Engine::catchUp(int frames) {
+    std::vector<std::shared_ptr<Stream>> streams;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [handle, stream] : streams_)
+            streams.push_back(stream);
+    }
+    for (const auto& stream : streams)
+        stream->catchUp(frames);
 }
 
 std::shared_ptr<Stream> Engine::find(DWORD handle) const {
@@ -171,26 +208,25 @@ const char* Engine::keepTags(std::shared_ptr<const std::string> lines) {
     return lines->c_str();
 }
 
+// The device callback: mixes what the streams' rings hold. No lock, no allocation, no
+// system call; a stream with nothing ready simply adds nothing.
 void Engine::render(int16_t* out, int frames) {
-    const size_t samples = static_cast<size_t>(frames) * kOutputChannels;
-    mixing_.clear();
-    {
-        std::lock_guard lock(mutex_);
-        for (const auto& [handle, stream] : streams_)
-            mixing_.push_back(stream);
+    gate_.enter();
+    for (int done = 0; done < frames;) {
+        const int piece = std::min(kRenderPieceFrames, frames - done);
+        const size_t samples = static_cast<size_t>(piece) * kOutputChannels;
+        int32_t* __restrict mixed = accumulator_.data();
+        std::fill(mixed, mixed + samples, 0);
+        for (const auto& slot : slots_) {
+            if (Stream* stream = slot.load(std::memory_order_acquire))
+                stream->mix(mixed, piece);
+        }
+        int16_t* __restrict target = out + static_cast<size_t>(done) * kOutputChannels;
+        for (size_t i = 0; i < samples; ++i)
+            target[i] = clip(mixed[i]);
+        done += piece;
     }
-    if (mixing_.empty()) {
-        std::memset(out, 0, samples * sizeof(int16_t));
-        return;
-    }
-    accumulator_.assign(samples, 0);
-    for (const auto& stream : mixing_)
-        stream->mix(accumulator_.data(), frames);
-    mixing_.clear();
-    const int32_t* __restrict mixed = accumulator_.data();
-    int16_t* __restrict target = out;
-    for (size_t i = 0; i < samples; ++i)
-        target[i] = clip(mixed[i]);
+    gate_.leave();
 }
 
 } // namespace vornel::audio

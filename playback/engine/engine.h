@@ -3,8 +3,10 @@
 // table of open streams, the configuration and the auto-free sweeper.
 #include "playback/audio_library.h"
 #include "playback/engine/audio_output.h"
+#include "playback/engine/render_gate.h"
 #include "playback/engine/stream.h"
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -40,8 +42,16 @@ public:
     const char* keepTags(std::shared_ptr<const std::string> lines);
 
 private:
+    // Streams mixed at once; an open beyond that fails with BASS_ERROR_MEM.
+    static constexpr size_t kMixSlots = 64;
+    static constexpr int kRenderPieceFrames = 4096;
+
     Engine() = default;
     void render(int16_t* out, int frames);
+    void catchUp(int frames);
+    bool publish(Stream* stream);
+    // Takes the stream out of the mix; when it returns, the callback no longer sees it.
+    void unpublish(const Stream* stream);
     void sweep();
     void stopSweeper();
 
@@ -57,9 +67,11 @@ private:
     std::atomic<bool> followPlaylists_{false};
     std::atomic<DWORD> prebuffer_{75};
 
-    // Output thread only.
+    // What the device callback reads: streams in slots, kept alive by streams_ until
+    // unpublished, and its own mixing buffer, sized at init.
+    std::array<std::atomic<Stream*>, kMixSlots> slots_{};
+    RenderGate gate_;
     std::vector<int32_t> accumulator_;
-    std::vector<std::shared_ptr<Stream>> mixing_;
     std::thread sweeper_;
     std::mutex sweeperMutex_;
     std::condition_variable sweeperWake_;

@@ -1,6 +1,7 @@
 #pragma once
 // An output device in memory: nothing plays by itself; pull() asks the engine for frames
-// as fast as the caller wants them.
+// as fast as the caller wants them, letting decoding catch up before each piece, so that
+// what it renders does not depend on the decode threads' timing.
 #include "playback/engine/audio_output.h"
 
 #include <mutex>
@@ -13,17 +14,20 @@ public:
     explicit MemoryOutput(int latencyFrames = 0, bool usable = true)
         : latency_(latencyFrames), usable_(usable) {}
 
-    bool open(RenderFunction render) override;
+    bool open(RenderFunction render, CatchUpFunction catchUp) override;
     void close() override;
     int latencyFrames() const override { return latency_; }
 
     // Renders that many stereo frames; empty when the output is closed.
     std::vector<int16_t> pull(int frames);
+    // Renders at once, without letting decoding catch up, as a real-time device does.
+    std::vector<int16_t> renderNow(int frames);
     bool isOpen() const;
 
 private:
     mutable std::mutex mutex_;
     RenderFunction render_;
+    CatchUpFunction catchUp_;
     int latency_;
     bool usable_;
 };

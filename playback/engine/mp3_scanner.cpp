@@ -91,17 +91,29 @@ void Mp3Scanner::feed(const char* data, size_t size) {
     process(false);
 }
 
+int64_t Mp3Scanner::samples() const {
+    if (!firstFrame_)
+        return 0;
+    return static_cast<int64_t>(static_cast<__int128>(ticks_) * firstFrame_->sampleRate / kTicksPerSecond);
+}
+
+void Mp3Scanner::countFrame(const FrameHeader& header) {
+    ticks_ += int64_t(header.samplesPerFrame) * (kTicksPerSecond / header.sampleRate);
+}
+
 void Mp3Scanner::finish() {
     process(true);
 }
 
 void Mp3Scanner::consume(int64_t bytes) {
-    const int64_t now = std::min<int64_t>(bytes, static_cast<int64_t>(pending_.size()));
-    pending_.erase(0, static_cast<size_t>(now));
+    const int64_t now = std::min<int64_t>(bytes, static_cast<int64_t>(pendingSize()));
+    pendingStart_ += static_cast<size_t>(now);
     base_ += now;
     skip_ = bytes - now;
 }
 
+// Every step that reports progress consumes input or moves from Start to Search, and every
+// move from Search to Frames is followed by a frame consumed, so the loop always ends.
 void Mp3Scanner::process(bool atEnd) {
     while (skip_ == 0 && !gaveUp_) {
         bool progressed = false;
@@ -111,15 +123,17 @@ void Mp3Scanner::process(bool atEnd) {
         case State::Frames: progressed = processFrames(atEnd); break;
         }
         if (!progressed)
-            return;
+            break;
     }
+    pending_.erase(0, pendingStart_);
+    pendingStart_ = 0;
 }
 
 bool Mp3Scanner::processStart(bool atEnd) {
-    if (pending_.size() < 10 && !atEnd)
+    if (pendingSize() < 10 && !atEnd)
         return false;
     state_ = State::Search;
-    if (pending_.size() >= 10 && pending_.compare(0, 3, "ID3") == 0) {
+    if (pendingSize() >= 10 && pending_.compare(pendingStart_, 3, "ID3") == 0) {
         const auto* p = at(0);
         const int64_t tagSize = (int64_t(p[6] & 0x7F) << 21) | (int64_t(p[7] & 0x7F) << 14) |
                                 (int64_t(p[8] & 0x7F) << 7) | int64_t(p[9] & 0x7F);
@@ -130,14 +144,16 @@ bool Mp3Scanner::processStart(bool atEnd) {
 }
 
 bool Mp3Scanner::processSearch(bool atEnd) {
-    for (size_t i = 0; i + 4 <= pending_.size(); ++i) {
+    for (size_t i = 0; i + 4 <= pendingSize(); ++i) {
         const auto header = parseFrameHeader(at(i));
         if (!header)
             continue;
         const size_t next = i + static_cast<size_t>(header->size);
-        if (next + 4 > pending_.size()) {
-            if (atEnd && next <= pending_.size() && locked()) {
+        if (next + 4 > pendingSize()) {
+            if (atEnd && next <= pendingSize() && locked()) {
+                // A whole frame at the very end of a stream already found plays too.
                 consume(static_cast<int64_t>(i));
+                current_ = header;
                 state_ = State::Frames;
                 return true;
             }
@@ -152,20 +168,23 @@ bool Mp3Scanner::processSearch(bool atEnd) {
         const auto following = parseFrameHeader(at(next));
         if (!following || !sameStream(*header, *following))
             continue;
+        // Two frames in a row of one stream: from here on that stream is followed, also when
+        // its rate or version differs from the frames before.
         consume(static_cast<int64_t>(i));
+        current_ = header;
         state_ = State::Frames;
         return true;
     }
-    const size_t keep = std::min<size_t>(pending_.size(), 3);
-    searched_ += static_cast<int64_t>(pending_.size() - keep);
-    consume(static_cast<int64_t>(pending_.size() - keep));
+    const size_t keep = std::min<size_t>(pendingSize(), 3);
+    searched_ += static_cast<int64_t>(pendingSize() - keep);
+    consume(static_cast<int64_t>(pendingSize() - keep));
     if (!locked() && (searched_ > searchLimit || atEnd))
         gaveUp_ = true;
     return false;
 }
 
 bool Mp3Scanner::processFrames(bool atEnd) {
-    if (pending_.size() < 4)
+    if (pendingSize() < 4)
         return false;
     const auto header = parseFrameHeader(at(0));
     if (!header || (current_ && !sameStream(*header, *current_))) {
@@ -174,9 +193,9 @@ bool Mp3Scanner::processFrames(bool atEnd) {
     }
     if (framesSeen_ == 0) {
         const size_t needed = std::min<size_t>(static_cast<size_t>(header->size), 56);
-        if (pending_.size() < needed && !atEnd)
+        if (pendingSize() < needed && !atEnd)
             return false;
-        if (const auto info = parseInfoFrame(at(0), pending_.size(), *header)) {
+        if (const auto info = parseInfoFrame(at(0), pendingSize(), *header)) {
             if (info->frames > 0)
                 declaredSamples_ = info->frames * header->samplesPerFrame;
             ++framesSeen_;
@@ -185,7 +204,7 @@ bool Mp3Scanner::processFrames(bool atEnd) {
             return true;
         }
     }
-    if (atEnd && pending_.size() < static_cast<size_t>(header->size))
+    if (atEnd && pendingSize() < static_cast<size_t>(header->size))
         return false; // a frame cut short at the end of the data
     if (!firstFrame_) {
         firstFrame_ = header;
@@ -194,7 +213,7 @@ bool Mp3Scanner::processFrames(bool atEnd) {
     current_ = header;
     ++framesSeen_;
     ++audioFrames_;
-    samples_ += header->samplesPerFrame;
+    countFrame(*header);
     consume(header->size);
     return true;
 }

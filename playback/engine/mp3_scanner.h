@@ -33,6 +33,9 @@ std::optional<InfoFrame> parseInfoFrame(const unsigned char* frame, size_t avail
 
 class Mp3Scanner {
 public:
+    // A unit of time in which a sample of every MPEG rate lasts a whole number of units.
+    static constexpr int64_t kTicksPerSecond = 14112000;
+
     // How far into the data (past an ID3v2 tag) the first frame may start.
     static constexpr int64_t searchLimit = 64 * 1024;
 
@@ -44,7 +47,9 @@ public:
     bool gaveUp() const { return gaveUp_; }
     const std::optional<FrameHeader>& firstFrame() const { return firstFrame_; }
     int64_t audioStart() const { return audioStart_; }
-    int64_t samples() const { return samples_; }
+    // The duration of the frames seen so far in samples at the first frame's rate (parts
+    // at another rate count for the time they play).
+    int64_t samples() const;
     int64_t audioFrames() const { return audioFrames_; }
     // Samples that an Info frame announces for the whole stream, -1 when none does.
     int64_t declaredSamples() const { return declaredSamples_; }
@@ -56,10 +61,15 @@ private:
     bool processSearch(bool atEnd);
     bool processFrames(bool atEnd);
     void consume(int64_t bytes);
-    const unsigned char* at(size_t i) const { return reinterpret_cast<const unsigned char*>(pending_.data()) + i; }
+    void countFrame(const FrameHeader& header);
+    size_t pendingSize() const { return pending_.size() - pendingStart_; }
+    const unsigned char* at(size_t i) const {
+        return reinterpret_cast<const unsigned char*>(pending_.data()) + pendingStart_ + i;
+    }
 
     State state_ = State::Start;
-    std::string pending_;    // bytes not yet consumed, starting at offset base_
+    std::string pending_;    // bytes not yet consumed start at pendingStart_, at offset base_
+    size_t pendingStart_ = 0;
     int64_t base_ = 0;
     int64_t skip_ = 0;       // bytes still to pass over that have not arrived yet
     int64_t searched_ = 0;
@@ -67,7 +77,7 @@ private:
     std::optional<FrameHeader> firstFrame_;
     std::optional<FrameHeader> current_;
     int64_t audioStart_ = -1;
-    int64_t samples_ = 0;
+    int64_t ticks_ = 0;      // duration in units of 1/kTicksPerSecond s
     int64_t audioFrames_ = 0;
     int64_t framesSeen_ = 0;
     int64_t declaredSamples_ = -1;

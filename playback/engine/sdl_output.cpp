@@ -8,7 +8,9 @@ SdlOutput::~SdlOutput() {
     close();
 }
 
-bool SdlOutput::open(RenderFunction render) {
+bool SdlOutput::open(RenderFunction render, CatchUpFunction /*catchUp*/) {
+    // SIGINT and SIGTERM stay with the host program.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
         return false;
     render_ = std::move(render);
@@ -16,7 +18,7 @@ bool SdlOutput::open(RenderFunction render) {
     wanted.freq = kOutputRate;
     wanted.format = AUDIO_S16SYS;
     wanted.channels = kOutputChannels;
-    wanted.samples = 1024;
+    wanted.samples = 4096;
     wanted.callback = &SdlOutput::callback;
     wanted.userdata = this;
     SDL_AudioSpec obtained{};

@@ -1,5 +1,6 @@
 #pragma once
-// The default output device through SDL2 audio: S16 stereo at 44100 Hz.
+// The default output device through SDL2 audio: S16 stereo at 44100 Hz, in periods of
+// about 93 ms, so that the process wakes rarely.
 #include "playback/engine/audio_output.h"
 
 #include <cstdint>
@@ -9,7 +10,7 @@ namespace vornel::audio {
 class SdlOutput : public AudioOutput {
 public:
     ~SdlOutput() override;
-    bool open(RenderFunction render) override;
+    bool open(RenderFunction render, CatchUpFunction catchUp) override;
     void close() override;
     int latencyFrames() const override { return latency_; }
 

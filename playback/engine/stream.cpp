@@ -9,13 +9,17 @@
 namespace vornel::audio {
 namespace {
 
-constexpr size_t kFeedChunk = 16 * 1024;
 constexpr auto kAutoFreeGrace = std::chrono::seconds(1);
+// About 0.75 s of sound decoded ahead of the device.
+constexpr size_t kRingFrames = 32768;
+constexpr auto kCatchUpLimit = std::chrono::seconds(5);
 
 } // namespace
 
-Stream::Stream(DWORD handle, DWORD flags, std::unique_ptr<Connection> connection, int outputLatencyFrames)
-    : handle_(handle), flags_(flags), latencyFrames_(outputLatencyFrames), connection_(std::move(connection)) {
+Stream::Stream(DWORD handle, DWORD flags, std::unique_ptr<Connection> connection, int outputLatencyFrames,
+               const RenderGate& gate)
+    : handle_(handle), flags_(flags), latencyFrames_(outputLatencyFrames), gate_(gate), ring_(kRingFrames),
+      connection_(std::move(connection)) {
     if (const auto head = connection_->head()) {
         auto lines = std::make_shared<const std::string>(headLines(*head));
         (head->icy ? icyTags_ : httpTags_) = std::move(lines);
@@ -23,227 +27,127 @@ Stream::Stream(DWORD handle, DWORD flags, std::unique_ptr<Connection> connection
     }
 }
 
-Stream::~Stream() = default;
+Stream::~Stream() {
+    shutdown();
+}
 
 int Stream::prime(Clock::time_point deadline) {
     std::lock_guard lock(mutex_);
-    decoder_ = std::make_unique<Mp3Decoder>();
-    if (!decoder_->valid())
-        return BASS_ERROR_MEM;
-    Connection& c = *connection_;
-    char chunk[kFeedChunk];
-    for (;;) {
-        const int16_t* samples = nullptr;
-        size_t frames = 0;
-        const auto result = decoder_->decode(samples, frames);
-        if (result == Mp3Decoder::Result::Audio) {
-            rate_ = decoder_->rate();
-            channels_ = std::clamp(decoder_->channels(), 1, 2);
-            setPcmLocked(samples, frames, decoder_->channels());
-            return BASS_OK;
-        }
-        const bool over = c.over();
-        const size_t n = c.read(chunk, sizeof chunk);
-        if (n > 0) {
-            decoder_->feed(chunk, n);
-            continue;
-        }
-        if (over || Clock::now() >= deadline)
-            return BASS_ERROR_FORMAT;
-        c.waitUntil([&] { return c.unreadLocked() > 0; }, deadline);
-    }
+    worker_ = std::make_unique<DecodeWorker>(*connection_, ring_);
+    if (const int error = worker_->prime(deadline); error != BASS_OK)
+        return error;
+    rate_ = worker_->rate();
+    channels_ = worker_->channels();
+    worker_->start();
+    mixing_ = true;
+    return BASS_OK;
 }
 
 void Stream::shutdown() {
     std::unique_ptr<Connection> connection;
+    std::unique_ptr<DecodeWorker> worker;
     {
         std::lock_guard lock(mutex_);
+        mixing_ = false;
+        state_ = Stopped;
         connection = std::move(connection_);
-        state_ = PlayState::Stopped;
+        worker = std::move(worker_);
     }
-    connection.reset(); // aborts and waits for the download thread
+    if (connection)
+        connection->abort();
+    worker.reset();     // joins the decode thread
+    connection.reset(); // joins the download thread
 }
 
-bool Stream::autoFreeDue(Clock::time_point now) const {
+bool Stream::autoFreeDue(Clock::time_point now) {
     std::lock_guard lock(mutex_);
-    return (flags_ & BASS_STREAM_AUTOFREE) && state_ == PlayState::Ended && now - endedAt_ >= kAutoFreeGrace;
-}
-
-void Stream::setPcmLocked(const int16_t* samples, size_t frames, int decodedChannels) {
-    pcm_ = samples;
-    pcmFrames_ = frames;
-    pcmRead_ = 0;
-    if (decodedChannels == channels_)
-        return;
-    // A frame whose channel count changed mid-stream is fitted to the stream's.
-    converted_.resize(frames * static_cast<size_t>(channels_));
-    for (size_t i = 0; i < frames; ++i) {
-        if (channels_ == 2)
-            converted_[2 * i] = converted_[2 * i + 1] = samples[i * static_cast<size_t>(decodedChannels)];
-        else
-            converted_[i] = static_cast<int16_t>((samples[2 * i] + samples[2 * i + 1]) / 2);
-    }
-    pcm_ = converted_.data();
-}
-
-void Stream::clearPcmLocked() {
-    pcm_ = nullptr;
-    pcmFrames_ = 0;
-    pcmRead_ = 0;
-}
-
-bool Stream::decodeMoreLocked() {
-    clearPcmLocked();
-    char chunk[kFeedChunk];
-    for (;;) {
-        const int16_t* samples = nullptr;
-        size_t frames = 0;
-        if (decoder_->decode(samples, frames) == Mp3Decoder::Result::Audio) {
-            setPcmLocked(samples, frames, decoder_->channels());
-            starved_ = false;
-            return true;
-        }
-        const bool over = connection_->over();
-        const size_t n = connection_->read(chunk, sizeof chunk);
-        if (n > 0) {
-            decoder_->feed(chunk, n);
-            continue;
-        }
-        if (over) {
-            endOfData_ = true;
-            decodedTotal_ = consumed_;
-        } else {
-            starved_ = true;
-        }
+    if (!(flags_ & BASS_STREAM_AUTOFREE) || state_ != Ended)
         return false;
-    }
+    if (!endedAt_)
+        endedAt_ = now;
+    return now - *endedAt_ >= kAutoFreeGrace;
 }
 
 void Stream::mix(int32_t* acc, int frames) {
-    std::lock_guard lock(mutex_);
-    if (state_ != PlayState::Playing || !connection_)
+    if (!mixing_.load(std::memory_order_acquire) || state_.load(std::memory_order_relaxed) != Playing)
         return;
-    int produced = 0;
-    if (rate_ == kOutputRate)
-        mixSameRateLocked(acc, frames, produced);
-    else
-        mixResampledLocked(acc, frames, produced);
-    accountLocked(frames, produced);
+    const size_t taken = ring_.mixInto(acc, static_cast<size_t>(frames));
+    account(frames, taken);
 }
 
-void Stream::mixSameRateLocked(int32_t* acc, int frames, int& produced) {
-    const auto ch = static_cast<size_t>(channels_);
-    while (produced < frames) {
-        if (pcmRead_ >= pcmFrames_ && (endOfData_ || !decodeMoreLocked()))
-            return;
-        const size_t n = std::min(pcmFrames_ - pcmRead_, static_cast<size_t>(frames - produced));
-        const int16_t* __restrict source = pcm_ + pcmRead_ * ch;
-        int32_t* __restrict target = acc + static_cast<size_t>(produced) * kOutputChannels;
-        if (ch == 2) {
-            for (size_t i = 0; i < 2 * n; ++i)
-                target[i] += source[i];
-        } else {
-            for (size_t i = 0; i < n; ++i) {
-                target[2 * i] += source[i];
-                target[2 * i + 1] += source[i];
-            }
-        }
-        pcmRead_ += n;
-        produced += static_cast<int>(n);
-        consumed_ += static_cast<int64_t>(n);
-    }
-}
-
-size_t Stream::takeFramesLocked(int16_t* out, size_t frames) {
-    const auto ch = static_cast<size_t>(channels_);
-    size_t taken = 0;
-    while (taken < frames) {
-        if (pcmRead_ >= pcmFrames_ && (endOfData_ || !decodeMoreLocked()))
-            break;
-        const int16_t* source = pcm_ + pcmRead_ * ch;
-        out[taken * 2] = source[0];
-        out[taken * 2 + 1] = ch == 2 ? source[1] : source[0];
-        ++pcmRead_;
-        ++taken;
-        ++consumed_;
-    }
-    return taken;
-}
-
-void Stream::mixResampledLocked(int32_t* acc, int frames, int& produced) {
-    const double step = static_cast<double>(rate_) / kOutputRate;
-    while (produced < frames) {
-        while (phase_ >= 1.0) {
-            int16_t frame[2];
-            if (takeFramesLocked(frame, 1) == 0)
-                return;
-            previous_[0] = next_[0];
-            previous_[1] = next_[1];
-            next_[0] = frame[0];
-            next_[1] = frame[1];
-            phase_ -= 1.0;
-        }
-        int32_t* target = acc + static_cast<size_t>(produced) * kOutputChannels;
-        for (int c = 0; c < 2; ++c)
-            target[c] += static_cast<int32_t>(std::lround(previous_[c] + (next_[c] - previous_[c]) * phase_));
-        phase_ += step;
-        ++produced;
-    }
-}
-
-void Stream::accountLocked(int frames, int produced) {
-    const double ratio = static_cast<double>(rate_) / kOutputRate;
-    if (produced == frames)
+// What has left the device is what was taken from the ring minus what the device still
+// holds; silence given after the data pushes the rest out.
+void Stream::account(int frames, size_t taken) {
+    const int64_t consumed = consumed_.load(std::memory_order_relaxed) + static_cast<int64_t>(taken);
+    consumed_.store(consumed, std::memory_order_relaxed);
+    if (taken == static_cast<size_t>(frames))
         silentRun_ = 0;
     else
-        silentRun_ += (frames - produced) * ratio;
-    const double stillInDevice = std::max(0.0, latencyFrames_ * ratio - silentRun_);
-    const int64_t audible = consumed_ - static_cast<int64_t>(std::ceil(stillInDevice));
-    heard_ = std::max(heard_, std::clamp<int64_t>(audible, 0, consumed_));
-    if (endOfData_ && heard_ >= consumed_) {
-        state_ = PlayState::Ended;
-        endedAt_ = Clock::now();
+        silentRun_ += frames - static_cast<int64_t>(taken);
+    const int64_t stillInDevice = std::max<int64_t>(0, latencyFrames_ - silentRun_);
+    const int64_t audible = std::clamp<int64_t>(consumed - stillInDevice, 0, consumed);
+    if (audible > heard_.load(std::memory_order_relaxed))
+        heard_.store(audible, std::memory_order_relaxed);
+    const bool finished = worker_->finished();
+    // Stalled when the connection keeps the ring empty; a decoder that is only late (a busy
+    // machine) catches up by itself.
+    starved_.store(taken < static_cast<size_t>(frames) && !finished && worker_->starvedForInput(),
+                   std::memory_order_relaxed);
+    if (finished && ring_.readable() == 0 && audible >= consumed) {
+        int playing = Playing;
+        state_.compare_exchange_strong(playing, Ended);
     }
+}
+
+void Stream::catchUp(int frames) {
+    std::unique_lock lock(mutex_);
+    if (!worker_ || state_ != Playing)
+        return;
+    DecodeWorker& worker = *worker_;
+    lock.unlock(); // the worker stays until shutdown, which the engine never runs meanwhile
+    worker.catchUp(static_cast<size_t>(frames), Clock::now() + kCatchUpLimit);
 }
 
 int Stream::play(bool restart) {
     std::lock_guard lock(mutex_);
     if (!connection_)
         return BASS_ERROR_HANDLE;
-    if (restart || state_ == PlayState::Ended) {
-        if (connection_->block() && consumed_ > 0)
+    const bool started = base_ > 0 || heard_ > 0 || consumed_ > 0;
+    if (restart || state_ == Ended) {
+        if (connection_->block() && started)
             return BASS_ERROR_NOTAVAIL;
-        if (consumed_ > 0) {
+        if (started) {
             if (const int error = seekLocked(0); error != BASS_OK)
                 return error;
         }
     }
-    state_ = PlayState::Playing;
+    state_ = Playing;
     return BASS_OK;
 }
 
 int Stream::pause() {
     std::lock_guard lock(mutex_);
-    if (state_ == PlayState::Paused)
+    if (state_ == Paused)
         return BASS_ERROR_ALREADY;
-    if (state_ != PlayState::Playing)
+    if (state_ != Playing)
         return BASS_ERROR_NOPLAY;
-    state_ = PlayState::Paused;
+    state_ = Paused;
     return BASS_OK;
 }
 
 DWORD Stream::state() const {
-    std::lock_guard lock(mutex_);
-    switch (state_) {
-    case PlayState::Playing: return starved_ && !endOfData_ ? BASS_ACTIVE_STALLED : BASS_ACTIVE_PLAYING;
-    case PlayState::Paused: return BASS_ACTIVE_PAUSED;
+    switch (state_.load()) {
+    case Playing: return starved_ ? BASS_ACTIVE_STALLED : BASS_ACTIVE_PLAYING;
+    case Paused: return BASS_ACTIVE_PAUSED;
     default: return BASS_ACTIVE_STOPPED;
     }
 }
 
 int64_t Stream::lengthFramesLocked() const {
-    if (decodedTotal_ >= 0)
-        return decodedTotal_;
+    if (worker_ && worker_->finished())
+        knownTotal_ = base_ + worker_->decodedFrames();
+    if (knownTotal_ >= 0)
+        return knownTotal_;
     if (!connection_)
         return -1;
     if ((flags_ & BASS_STREAM_PRESCAN) && connection_->complete())
@@ -255,8 +159,10 @@ int64_t Stream::lengthFramesLocked() const {
         return -1;
     const int64_t audioBytes = std::max<int64_t>(0, contentLength_ - std::max<int64_t>(0, connection_->audioStart()));
     // Rounded up: a constant bit rate file then never seems to end before it does.
-    const int64_t bitsPerSecond = int64_t(frame->bitrateKbps) * 1000;
-    return (audioBytes * 8 * rate_ + bitsPerSecond - 1) / bitsPerSecond;
+    // In 128 bits: a server may announce any length up to the largest 64-bit number.
+    const __int128 bitsPerSecond = __int128(frame->bitrateKbps) * 1000;
+    const __int128 frames = (__int128(audioBytes) * 8 * rate_ + bitsPerSecond - 1) / bitsPerSecond;
+    return static_cast<int64_t>(std::min<__int128>(frames, INT64_MAX / 8));
 }
 
 int64_t Stream::length() const {
@@ -265,9 +171,19 @@ int64_t Stream::length() const {
     return frames < 0 ? -1 : frames * frameBytes();
 }
 
+// Source frames heard: the ring carries output-rate frames, counted back to the stream's
+// own rate.
+int64_t Stream::heardFramesLocked() const {
+    const int64_t length = lengthFramesLocked();
+    if (state_ == Ended && length >= 0)
+        return length;
+    const int64_t heard = base_ + heard_.load() * rate_ / kOutputRate;
+    return length >= 0 && knownTotal_ >= 0 ? std::min(heard, length) : heard;
+}
+
 int64_t Stream::position() const {
     std::lock_guard lock(mutex_);
-    return heard_ * frameBytes();
+    return heardFramesLocked() * frameBytes();
 }
 
 int64_t Stream::bytesFor(double seconds) const {
@@ -290,24 +206,20 @@ int Stream::setPosition(int64_t bytes) {
 }
 
 int Stream::seekLocked(int64_t frame) {
-    int64_t inputOffset = 0;
-    const int64_t reached = decoder_->seek(frame, inputOffset);
-    if (reached < 0 || !connection_->setReadOffset(inputOffset)) {
-        // Put the decoder back where the output is.
-        if (decoder_->seek(consumed_, inputOffset) >= 0)
-            connection_->setReadOffset(inputOffset);
-        return BASS_ERROR_POSITION;
-    }
-    clearPcmLocked();
-    consumed_ = heard_ = reached;
-    silentRun_ = latencyFrames_ * static_cast<double>(rate_) / kOutputRate;
-    endOfData_ = false;
+    mixing_ = false;
+    gate_.waitUntilOutside();
+    const int64_t here = heardFramesLocked();
+    const int64_t reached = worker_->seek(frame, here);
+    base_ = reached >= 0 ? reached : here;
+    consumed_ = 0;
+    heard_ = 0;
+    // What the device still holds of the old place counts as already heard.
+    silentRun_ = latencyFrames_;
     starved_ = false;
-    phase_ = 1.0;
-    previous_[0] = previous_[1] = next_[0] = next_[1] = 0;
-    if (state_ == PlayState::Ended)
-        state_ = PlayState::Stopped;
-    return BASS_OK;
+    if (state_ == Ended)
+        state_ = Stopped;
+    mixing_ = true;
+    return reached >= 0 ? BASS_OK : BASS_ERROR_POSITION;
 }
 
 int64_t Stream::filePosition(DWORD mode, int& error) {

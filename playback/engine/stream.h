@@ -1,15 +1,19 @@
 #pragma once
-// One open stream: decodes its connection's MP3 data on demand of the output, and keeps
-// the play state and the position that the listener hears.
+// One open stream: its connection, its decode thread filling a ring of PCM ahead of the
+// output, and the play state and position that the listener hears. The device callback
+// only calls mix(), which takes no lock and never waits.
 #include "playback/audio_library.h"
 #include "playback/engine/connection.h"
-#include "playback/engine/mp3_decoder.h"
+#include "playback/engine/decode_worker.h"
+#include "playback/engine/pcm_ring.h"
+#include "playback/engine/render_gate.h"
 
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
-#include <vector>
 
 namespace vornel::audio {
 
@@ -17,18 +21,22 @@ class Stream {
 public:
     using Clock = std::chrono::steady_clock;
 
-    Stream(DWORD handle, DWORD flags, std::unique_ptr<Connection> connection, int outputLatencyFrames);
+    // gate tells when the device callback is not inside mix().
+    Stream(DWORD handle, DWORD flags, std::unique_ptr<Connection> connection, int outputLatencyFrames,
+           const RenderGate& gate);
     ~Stream();
 
-    // Decodes up to the first audio frame; BASS_OK or an error code.
+    // Decodes up to the first audio frame and starts the decode thread; BASS_OK or an error.
     int prime(Clock::time_point deadline);
-    // Adds this stream's next frames (stereo, output rate) to acc; output thread only.
+    // Adds this stream's next frames (stereo, output rate) to acc; device callback only.
     void mix(int32_t* acc, int frames);
-    // Stops the download and leaves the stream silent; called once, before it is dropped.
+    // For outputs that do not play in real time: lets decoding catch up with a render.
+    void catchUp(int frames);
+    // Stops the download and the decoding; called once, after the callback has let go.
     void shutdown();
 
     DWORD handle() const { return handle_; }
-    bool autoFreeDue(Clock::time_point now) const;
+    bool autoFreeDue(Clock::time_point now);
 
     int play(bool restart);
     int pause();
@@ -47,48 +55,40 @@ public:
     int channels() const { return channels_; }
 
 private:
-    enum class PlayState { Stopped, Playing, Paused, Ended };
+    enum PlayState : int { Stopped, Playing, Paused, Ended };
 
-    bool decodeMoreLocked();
-    void setPcmLocked(const int16_t* samples, size_t frames, int decodedChannels);
-    void clearPcmLocked();
-    size_t takeFramesLocked(int16_t* out, size_t frames);
-    void mixSameRateLocked(int32_t* acc, int frames, int& produced);
-    void mixResampledLocked(int32_t* acc, int frames, int& produced);
-    void accountLocked(int frames, int produced);
+    void account(int frames, size_t taken);
     int64_t lengthFramesLocked() const;
     int seekLocked(int64_t frame);
+    int64_t heardFramesLocked() const;
     int64_t frameBytes() const { return int64_t(channels_) * 2; }
 
     const DWORD handle_;
     const DWORD flags_;
     const int latencyFrames_;
+    const RenderGate& gate_;
     std::shared_ptr<const std::string> httpTags_;
     std::shared_ptr<const std::string> icyTags_;
     int64_t contentLength_ = -1;
+    int rate_ = 0;
+    int channels_ = 0;
+
+    // Shared with the device callback without a lock.
+    PcmRing ring_;
+    std::unique_ptr<DecodeWorker> worker_;
+    std::atomic<int> state_{Stopped};
+    std::atomic<bool> mixing_{false};  // false while a seek resets the ring
+    std::atomic<bool> starved_{false};
+    std::atomic<int64_t> heard_{0};    // output frames since base_ that have left the device
+    // The device callback's own; others touch them only while mixing_ is false.
+    std::atomic<int64_t> consumed_{0}; // output frames since base_ taken from the ring
+    int64_t silentRun_ = 0;            // output frames of silence given since the last data
 
     mutable std::mutex mutex_;
     std::unique_ptr<Connection> connection_;
-    std::unique_ptr<Mp3Decoder> decoder_;
-    int rate_ = 0;
-    int channels_ = 0;
-    // Decoded frames not yet mixed: in the decoder's buffer, or in converted_.
-    const int16_t* pcm_ = nullptr;
-    size_t pcmFrames_ = 0;
-    size_t pcmRead_ = 0;
-    std::vector<int16_t> converted_;
-    PlayState state_ = PlayState::Stopped;
-    bool starved_ = false;
-    bool endOfData_ = false;
-    int64_t consumed_ = 0;         // source frames handed to the output
-    int64_t heard_ = 0;            // source frames that have left the output
-    double silentRun_ = 0;         // source frames of silence given since the last data
-    int64_t decodedTotal_ = -1;    // all frames, once the decoder reached the end
-    double phase_ = 0;             // resampling: fraction between previous and next frame
-    int16_t previous_[2] = {0, 0};
-    int16_t next_[2] = {0, 0};
-    bool resamplerPrimed_ = false;
-    Clock::time_point endedAt_{};
+    int64_t base_ = 0;                 // source frame at which the ring's sound starts
+    mutable int64_t knownTotal_ = -1;  // all frames, once decoding reached the end
+    std::optional<Clock::time_point> endedAt_;
 };
 
 } // namespace vornel::audio

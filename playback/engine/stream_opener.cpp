@@ -10,7 +10,9 @@ namespace {
 
 constexpr auto kOpenTimeout = std::chrono::seconds(30);
 constexpr int kPlaylistDepth = 3;
-constexpr size_t kPlaylistEntriesTried = 16;
+// URLs that one open follows through playlists in total, whatever their nesting: a
+// playlist that lists itself, or playlists that list each other, end here.
+constexpr int kPlaylistUrlsFollowed = 16;
 constexpr size_t kPlaylistMaxBytes = 64 * 1024;
 constexpr size_t kSniffBytes = 16;
 
@@ -37,6 +39,7 @@ private:
     const OpenRequest& request_;
     OpenCancel& cancel_;
     const Connection::Clock::time_point deadline_;
+    int urlsFollowed_ = 0;
 };
 
 OpenOutcome Opener::open(const std::string& url, int depth) {
@@ -86,7 +89,8 @@ OpenOutcome Opener::followPlaylist(Connection& playlist, int depth) {
         return fail(playlist.over() ? BASS_ERROR_FILEFORM : BASS_ERROR_TIMEOUT);
     const auto entries = playlistEntries(playlist.peek(0, kPlaylistMaxBytes), playlist.url());
     OpenOutcome last{nullptr, BASS_ERROR_FILEFORM};
-    for (size_t i = 0; i < entries.size() && i < kPlaylistEntriesTried && !cancel_.cancelled(); ++i) {
+    for (size_t i = 0; i < entries.size() && urlsFollowed_ < kPlaylistUrlsFollowed && !cancel_.cancelled(); ++i) {
+        ++urlsFollowed_;
         last = open(entries[i], depth + 1);
         if (last.connection)
             return last;
@@ -96,7 +100,7 @@ OpenOutcome Opener::followPlaylist(Connection& playlist, int depth) {
 
 OpenOutcome Opener::waitForAudio(std::unique_ptr<Connection>& connection) {
     Connection& c = *connection;
-    c.waitUntil([&] { return c.scannerLocked().locked() || c.scannerLocked().gaveUp(); }, deadline_);
+    c.waitUntil([&] { return c.scanLocked().locked || c.scanLocked().gaveUp; }, deadline_);
     if (c.firstFrame())
         return {std::move(connection), BASS_OK};
     if (cancel_.cancelled())

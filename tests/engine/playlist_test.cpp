@@ -80,5 +80,24 @@ TEST_F(PlaylistStreamTest, PlaylistWithoutPlayableEntryFails) {
     }
 }
 
+TEST_F(PlaylistStreamTest, OneOpenFollowsAtMostSixteenPlaylistUrls) {
+    // Each playlist lists itself many times over, and nothing in it plays.
+    struct Case { std::string path, body; };
+    std::string selfMany = "[playlist]\n";
+    for (int i = 1; i <= 40; ++i)
+        selfMany += "File" + std::to_string(i) + "=" + server_.url("/fan.pls") + "\n";
+    std::string m3u = "#EXTM3U\n";
+    for (int i = 0; i < 40; ++i)
+        m3u += server_.url("/fan.m3u") + "\n";
+    for (const Case& c : {Case{"/fan.pls", selfMany}, Case{"/fan.m3u", m3u}}) {
+        SCOPED_TRACE(c.path);
+        server_.addRoute(c.path, Route{c.body, "text/plain"});
+        const size_t before = server_.requestHeads().size();
+        EXPECT_EQ(BASS_StreamCreateURL(server_.url(c.path).c_str(), 0, 0, nullptr, nullptr), 0u);
+        EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FILEFORM);
+        EXPECT_EQ(server_.requestHeads().size() - before, 1u + 16u);
+    }
+}
+
 } // namespace
 } // namespace vornel::test

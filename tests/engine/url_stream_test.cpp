@@ -210,5 +210,37 @@ TEST_F(UrlStreamTest, WithoutContentLengthTheTotalIsUnknown) {
     EXPECT_EQ(BASS_ChannelGetPosition(stream, BASS_POS_BYTE), BASS_ChannelGetLength(stream, BASS_POS_BYTE));
 }
 
+TEST_F(UrlStreamTest, AnMp3LabelledAsHtmlPlaysWhileItStillDownloads) {
+    // 30 s of sound sent over about 4 s.
+    Route route{makeToneMp3({.frequency = 440, .seconds = 30}), "text/html; charset=utf-8"};
+    route.dripSize = 8000;
+    route.dripPause = Millis(60);
+    server_.addRoute("/labelled.html", route);
+    const HSTREAM stream = open(server_.url("/labelled.html"));
+    ASSERT_NE(stream, 0u);
+    EXPECT_EQ(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_CONNECTED), 1u);
+    ASSERT_TRUE(BASS_ChannelPlay(stream, false));
+    pull(4096);
+    EXPECT_GT(toneAmplitude(pull(8192), 0, 440), 0.4 * 32767);
+    EXPECT_EQ(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_CONNECTED), 1u);
+    EXPECT_LT(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_BUFFER), BASS_StreamGetFilePosition(stream, BASS_FILEPOS_END));
+    BASS_StreamFree(stream);
+}
+
+TEST_F(UrlStreamTest, AHugeAnnouncedLengthGivesAHugeEstimateNotAFailure) {
+    // The reply announces far more than it sends; the estimate before the end follows the
+    // announcement.
+    const std::string audio = makeToneMp3({.seconds = 1, .infoFrame = false});
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\n"
+                             "Content-Length: 2000000000000000000\r\n\r\n";
+    server_.addConnection(ConnectionScript().expectHead().send(head + audio).wait(Millis(3000)).close());
+    const HSTREAM stream = BASS_StreamCreateURL(server_.url("/huge.mp3").c_str(), 0, BASS_STREAM_STATUS, nullptr, nullptr);
+    ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
+    const QWORD length = BASS_ChannelGetLength(stream, BASS_POS_BYTE);
+    ASSERT_NE(length, static_cast<QWORD>(-1));
+    EXPECT_GT(length, QWORD(1) << 50);
+    BASS_StreamFree(stream);
+}
+
 } // namespace
 } // namespace vornel::test

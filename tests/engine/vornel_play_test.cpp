@@ -1,9 +1,13 @@
-// The vornel-play tool end to end: a loopback server, SDL's disk driver as the device.
+// The vornel-play tool end to end: a loopback server, SDL's disk driver (real time) as the device.
 #include "tests/engine/engine_test_support.h"
 
 #include <cstdio>
 #include <cstring>
+#include <csignal>
+#include <poll.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -32,7 +36,9 @@ protected:
 
     ToolRun play(const std::string& arguments) {
         const fs::path raw = dir_ / "out.raw";
-        const std::string command = "SDL_AUDIODRIVER=disk SDL_DISKAUDIODELAY=0 SDL_DISKAUDIOFILE='" + raw.string() +
+        // The disk driver in real time, as a device plays: the engine decodes ahead of the
+        // device at the pace of playback, not as fast as a device could take samples.
+        const std::string command = "SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE='" + raw.string() +
                                     "' timeout 60 '" VORNEL_PLAY_PATH "' " + arguments + " 2>/dev/null";
         ToolRun run;
         FILE* pipe = popen(command.c_str(), "r");
@@ -44,7 +50,8 @@ protected:
         std::ifstream in(raw, std::ios::binary);
         std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         run.sound.resize(bytes.size() / 2);
-        std::memcpy(run.sound.data(), bytes.data(), run.sound.size() * 2);
+        if (!run.sound.empty())
+            std::memcpy(run.sound.data(), bytes.data(), run.sound.size() * 2);
         return run;
     }
 
@@ -90,6 +97,17 @@ TEST_F(VornelPlayTest, PlaysTheToneAndReportsEachStep) {
     }
 }
 
+TEST_F(VornelPlayTest, PlaysTheMixedRateAndStrayFrameInputsToTheirEnd) {
+    for (const std::string name : {"mixed-rate-44k-then-48k.mp3", "stray-48k-frame-at-end.mp3"}) {
+        SCOPED_TRACE(name);
+        server_.addRoute("/" + name, Route::fromFile(std::string(VORNEL_ENGINE_TEST_DATA) + "/" + name));
+        const ToolRun run = play(server_.url("/" + name));
+        EXPECT_EQ(run.status, 0) << run.output;
+        EXPECT_NE(run.output.find("playing\n"), std::string::npos) << run.output;
+        EXPECT_NE(run.output.find("ended\n"), std::string::npos) << run.output;
+    }
+}
+
 TEST_F(VornelPlayTest, ReportsAFailedOpen) {
     Route missing{"gone", "text/plain"};
     missing.status = 404;
@@ -98,6 +116,110 @@ TEST_F(VornelPlayTest, ReportsAFailedOpen) {
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.output, "status: HTTP/1.1 404 Not Found\nerror: open failed (code " +
                               std::to_string(BASS_ERROR_FILEOPEN) + ")\n");
+}
+
+// vornel-play on the SDL dummy device (real time), with its output read line by line.
+class RunningTool {
+public:
+    explicit RunningTool(const std::string& url) {
+        int fds[2];
+        if (pipe(fds) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        std::string path = VORNEL_PLAY_PATH;
+        char* argv[] = {path.data(), const_cast<char*>(url.c_str()), nullptr};
+        std::vector<std::string> environment = {"SDL_AUDIODRIVER=dummy"};
+        for (char** e = environ; *e; ++e)
+            if (std::strncmp(*e, "SDL_AUDIODRIVER=", 16) != 0)
+                environment.emplace_back(*e);
+        std::vector<char*> envp;
+        for (auto& e : environment)
+            envp.push_back(e.data());
+        envp.push_back(nullptr);
+        if (posix_spawn(&pid_, path.c_str(), &actions, nullptr, argv, envp.data()) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(fds[1]);
+        out_ = fds[0];
+    }
+    ~RunningTool() {
+        if (pid_ > 0 && !exited_) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0)
+            close(out_);
+    }
+
+    // Reads output until it holds the text or the time is up.
+    bool waitForOutput(const std::string& text, Millis limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (output_.find(text) == std::string::npos) {
+            const auto left = std::chrono::duration_cast<Millis>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0 || !readSome(left))
+                return output_.find(text) != std::string::npos;
+        }
+        return true;
+    }
+    // The exit status, or -1 when the tool has not ended within the limit.
+    int waitForExit(Millis limit) {
+        const auto deadline = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < deadline) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                exited_ = true;
+                while (readSome(Millis(100))) {}
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            std::this_thread::sleep_for(Millis(10));
+        }
+        return -1;
+    }
+    pid_t pid() const { return pid_; }
+    const std::string& output() const { return output_; }
+
+private:
+    bool readSome(Millis limit) {
+        pollfd p{out_, POLLIN, 0};
+        if (poll(&p, 1, static_cast<int>(limit.count())) <= 0)
+            return false;
+        char buffer[1024];
+        const ssize_t n = read(out_, buffer, sizeof buffer);
+        if (n <= 0)
+            return false;
+        output_.append(buffer, static_cast<size_t>(n));
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int out_ = -1;
+    bool exited_ = false;
+    std::string output_;
+};
+
+TEST(VornelPlaySignalTest, SigintOrSigtermEndsItAtOnceWithTheStreamFreed) {
+    struct Case { int signal; const char* waitFor; bool serverSilent; };
+    for (const Case c : {Case{SIGINT, "playing", false}, Case{SIGTERM, "playing", false},
+                         Case{SIGINT, "", true}}) {
+        SCOPED_TRACE(testing::Message() << "signal " << c.signal << (c.serverSilent ? " while opening" : " while playing"));
+        ScriptedServer server;
+        server.addRoute("/long.mp3", Route{makeToneMp3({.frequency = 500, .seconds = 60}), "audio/mpeg"});
+        if (c.serverSilent)
+            server.addConnection(ConnectionScript().expectHead().wait(Millis(20000)));
+        RunningTool tool(server.url(c.serverSilent ? "/silent.mp3" : "/long.mp3"));
+        ASSERT_GT(tool.pid(), 0);
+        if (c.serverSilent)
+            ASSERT_TRUE(waitUntil([&] { return server.requestHeads().size() == 1; }));
+        else
+            ASSERT_TRUE(tool.waitForOutput(c.waitFor, Millis(10000))) << tool.output();
+        kill(tool.pid(), c.signal);
+        EXPECT_EQ(tool.waitForExit(Millis(5000)), 128 + c.signal) << tool.output();
+        EXPECT_NE(tool.output().find("interrupted\n"), std::string::npos) << tool.output();
+        EXPECT_EQ(tool.output().find("ended"), std::string::npos);
+    }
 }
 
 } // namespace
