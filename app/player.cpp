@@ -197,7 +197,10 @@ void TfrmVornelPlayer::createComponents()
 
     using vornel::http::ClientSettings;
     IdHTTP1 = std::make_unique<vornel::http::HttpClient>(ClientSettings::configured());
-    IdHTTP2 = std::make_unique<vornel::http::HttpClient>(ClientSettings::configured());
+    // A saved track goes to disk as it arrives, even when a server labels it as a page.
+    ClientSettings downloads = ClientSettings::configured();
+    downloads.bodyAsReceived = true;
+    IdHTTP2 = std::make_unique<vornel::http::HttpClient>(downloads);
     IdAntiFreeze1 = std::make_unique<vornel::http::IdlePump>(
         [] { QCoreApplication::processEvents(); }, onWindowThread);
 }

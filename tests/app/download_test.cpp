@@ -78,6 +78,21 @@ TEST_F(DownloadTest, SavesTheTrackUnderTheSanitisedCaption)
     expectIdleControls();
 }
 
+TEST_F(DownloadTest, ATrackLabelledAsAPageLargerThanAnyPageIsSavedWhole)
+{
+    // Download scripts often call audio text/html; a page body would be bounded at 32 MiB.
+    std::string bytes(40 * 1024 * 1024, 'x');
+    bytes.replace(0, 6, "<html>");
+    server.addRoute("/get.php", Route{bytes, "text/html"});
+    TfrmVornelPlayer& w = createDownloadWindow();
+    w.trackUrl = server.url("/get.php");
+    w.label_currentTrack->setText("Big");
+    w.btn_DownloadClick();
+    EXPECT_EQ(savedFiles(), (std::vector<std::string>{"Big.mp3"}));
+    EXPECT_EQ(std::filesystem::file_size(folder.path().toStdString() + "/Big.mp3"), bytes.size());
+    expectIdleControls();
+}
+
 TEST_F(DownloadTest, NothingHappensWithoutATrackUrl)
 {
     TfrmVornelPlayer& w = createDownloadWindow();
