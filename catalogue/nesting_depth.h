@@ -11,9 +11,10 @@ namespace vornel::catalogue {
 // nesting at a few hundred levels; real catalogue pages stay far below.
 constexpr size_t kMaxNestingDepth = 4096;
 
-// The deepest count of elements left open at once, counting start and end tags of the
-// elements that only an end tag closes (void and implicitly closed elements, comments and
-// the content of script, style and similar elements are passed over).
+// The deepest count of elements open at once as the HTML parser will nest them (html and
+// body aside), read from the tags alone: see open_elements.h for the rules followed. The
+// count never falls far below the parser's real depth, whatever the markup; it stops once
+// it passes kMaxNestingDepth, so a refused page costs no more than the limit's worth.
 size_t maxOpenElementDepth(std::string_view html);
 
 } // namespace vornel::catalogue

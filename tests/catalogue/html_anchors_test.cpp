@@ -1,8 +1,10 @@
 #include "catalogue/html_anchors.h"
+#include "catalogue/inner_text.h"
 #include "catalogue/nesting_depth.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -133,6 +135,35 @@ TEST(Anchors, APageNestedDeeperThanTheLimitIsRefusedBeforeParsing)
     EXPECT_THROW(anchorsOf(html), std::runtime_error);
 }
 
+TEST(Anchors, NestedAnchorsDoNotEachCarryTheWholeText)
+{
+    // Every <object> puts a marker in the formatting list, so each anchor nests in the last.
+    std::string html = "<a href=http://127.0.0.2/x>";
+    for (int i = 1; i < 2000; ++i)
+        html += "<object><a href=http://127.0.0.2/x>";
+    html += std::string(200000, 'y');
+    size_t anchors = 0;
+    size_t longest = 0;
+    forEachAnchor(html, [&](const std::string&, const std::string& text) {
+        ++anchors;
+        longest = std::max(longest, text.size());
+        EXPECT_EQ(text, std::string(kMaxInnerTextLength, 'y'));
+    });
+    EXPECT_EQ(anchors, 2000u);
+    EXPECT_EQ(longest, kMaxInnerTextLength);
+}
+
+TEST(Anchors, LongTextIsCutAtWholeCharacters)
+{
+    std::string accents;
+    for (size_t i = 0; i < kMaxInnerTextLength + 10; ++i)
+        accents += "\xc3\xa9"; // e with acute accent, two bytes
+    const Anchors found = anchorsOf("<a href=/x>" + accents + "</a><a href=/y>short</a>");
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].second, accents.substr(0, 2 * kMaxInnerTextLength));
+    EXPECT_EQ(found[1].second, "short");
+}
+
 struct DepthCase {
     std::string html;
     size_t depth;
@@ -140,7 +171,7 @@ struct DepthCase {
 
 class NestingDepth : public ::testing::TestWithParam<DepthCase> {};
 
-TEST_P(NestingDepth, CountsOnlyElementsThatAnEndTagCloses)
+TEST_P(NestingDepth, CountsElementsAsTheParserNestsThem)
 {
     EXPECT_EQ(maxOpenElementDepth(GetParam().html), GetParam().depth) << GetParam().html;
 }
@@ -148,13 +179,40 @@ TEST_P(NestingDepth, CountsOnlyElementsThatAnEndTagCloses)
 INSTANTIATE_TEST_SUITE_P(Pages, NestingDepth, ::testing::Values(
     DepthCase{"", 0},
     DepthCase{"<div><div></div><div><span>x</span></div></div>", 3},
-    DepthCase{"<ul><li>a<li>b<li>c</ul>", 1},
-    DepthCase{"<p>a<p>b<br><img src=x><hr>", 0},
-    DepthCase{"<div/><div/><span/>", 0},
+    DepthCase{"<ul><li>a<li>b<li>c</ul>", 2},
+    DepthCase{"<p>a<p>b<br><img src=x><hr>", 1},
     DepthCase{"<!-- <div><div> --><b>x</b>", 1},
     DepthCase{"<script>if (a<b && c<d) {}</script><i>x</i>", 1},
     DepthCase{"<DIV><Div></div></DIV></div></div><div>", 2},
-    DepthCase{"a < b and c <3 d", 0}));
+    DepthCase{"a < b and c <3 d", 0},
+    // A self-closing non-void element opens all the same.
+    DepthCase{"<div/><div/><span/>", 3},
+    // An end tag closes only an open element of its name, and not across a block.
+    DepthCase{"<div></x><div></x><div></x>", 3},
+    DepthCase{"<span><div></span><span><div></span>", 4},
+    // In svg a self-closing tag closes; a "/>" inside a quoted value does not.
+    DepthCase{"<svg><path/><path/></svg><div>", 1},
+    DepthCase{"<svg><g a=\"/>\"><g a='/>'>", 3},
+    DepthCase{"<svg><foreignObject><x/><x/>", 4},
+    // Formatting elements that a paragraph closed are opened again before the next text.
+    DepthCase{"<p><b id=1><p><b id=2><p>x", 3},
+    DepthCase{"<a href=1><a href=2>x</a>", 1},
+    // Parts the parser inserts, and sibling parts that close each other.
+    DepthCase{"<table><tr><td>x<td>y<tr><td>z</table>", 4},
+    DepthCase{"<li><ul><li><ul>", 4}));
+
+TEST(NestingDepth, GuardBypassesFromTheFieldAreRefused)
+{
+    std::string selfClosing, strayEndTags;
+    for (int i = 0; i < 64000; ++i) {
+        selfClosing += "<div/>";
+        strayEndTags += "<div></x>";
+    }
+    EXPECT_GT(maxOpenElementDepth(selfClosing), kMaxNestingDepth);
+    EXPECT_GT(maxOpenElementDepth(strayEndTags), kMaxNestingDepth);
+    EXPECT_THROW(anchorsOf(selfClosing), std::runtime_error);
+    EXPECT_THROW(anchorsOf(strayEndTags), std::runtime_error);
+}
 
 } // namespace
 } // namespace vornel::catalogue

@@ -1,0 +1,396 @@
+#include "catalogue/open_elements.h"
+
+#include <algorithm>
+#include <initializer_list>
+
+namespace vornel::catalogue {
+
+namespace {
+
+using Names = std::initializer_list<std::string_view>;
+
+bool isOneOf(std::string_view name, Names names)
+{
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
+
+bool isVoid(std::string_view name)
+{
+    return isOneOf(name, {"area", "base", "basefont", "bgsound", "br", "col", "embed", "frame",
+                          "hr", "image", "img", "input", "keygen", "link", "meta", "param",
+                          "source", "track", "wbr"});
+}
+
+// The parser keeps one html, head and body element whatever the page repeats.
+bool isSingleton(std::string_view name)
+{
+    return isOneOf(name, {"html", "head", "body", "frameset"});
+}
+
+bool isFormatting(std::string_view name)
+{
+    return isOneOf(name, {"a", "b", "big", "code", "em", "font", "i", "nobr", "s", "small",
+                          "strike", "strong", "tt", "u"});
+}
+
+// Elements whose start puts a marker into the formatting list.
+bool isMarkerElement(std::string_view name)
+{
+    return isOneOf(name, {"applet", "caption", "marquee", "object", "td", "th", "template"});
+}
+
+bool isSpecial(std::string_view name)
+{
+    return isVoid(name) || isSingleton(name) || isMarkerElement(name) ||
+           isOneOf(name, {"address", "article", "aside", "blockquote", "button", "center",
+                          "colgroup", "dd", "details", "dir", "div", "dl", "dt", "fieldset",
+                          "figcaption", "figure", "footer", "form", "h1", "h2", "h3", "h4", "h5",
+                          "h6", "header", "hgroup", "iframe", "li", "listing", "main", "menu",
+                          "nav", "noembed", "noframes", "noscript", "ol", "p", "plaintext", "pre",
+                          "script", "section", "select", "style", "summary", "table", "tbody",
+                          "textarea", "tfoot", "thead", "title", "tr", "ul", "xmp"});
+}
+
+// Start tags that close an open p first.
+bool closesParagraph(std::string_view name)
+{
+    return isOneOf(name, {"address", "article", "aside", "blockquote", "center", "details",
+                          "dialog", "dir", "div", "dl", "fieldset", "figcaption", "figure",
+                          "footer", "form", "h1", "h2", "h3", "h4", "h5", "h6", "header",
+                          "hgroup", "hr", "listing", "main", "menu", "nav", "ol", "p",
+                          "plaintext", "pre", "section", "summary", "table", "ul", "xmp"});
+}
+
+bool isHeading(std::string_view name)
+{
+    return isOneOf(name, {"h1", "h2", "h3", "h4", "h5", "h6"});
+}
+
+// Elements whose content the tokenizer reads as text up to their own end tag.
+bool holdsRawText(std::string_view name)
+{
+    return isOneOf(name, {"script", "style", "textarea", "title", "xmp", "iframe", "noembed",
+                          "noframes"});
+}
+
+// Start tags that end svg or math content and return to HTML.
+bool leavesForeignContent(std::string_view name)
+{
+    return isOneOf(name, {"b", "big", "blockquote", "body", "br", "center", "code", "dd", "div",
+                          "dl", "dt", "em", "embed", "font", "h1", "h2", "h3", "h4", "h5", "h6",
+                          "head", "hr", "i", "img", "li", "listing", "menu", "meta", "nobr", "ol",
+                          "p", "pre", "ruby", "s", "small", "span", "strong", "strike", "sub",
+                          "sup", "table", "tt", "u", "ul", "var"});
+}
+
+bool isTablePart(std::string_view name)
+{
+    return isOneOf(name, {"td", "th", "tr", "tbody", "thead", "tfoot", "caption", "colgroup"});
+}
+
+// Whether the start of a table part closes an open one (with what it holds): a cell closes
+// a cell, a row a row, a section or caption a section or caption.
+bool closedByTablePart(std::string_view start, std::string_view open)
+{
+    if (start == "td" || start == "th")
+        return open == "td" || open == "th";
+    if (start == "tr")
+        return open == "tr";
+    return isOneOf(open, {"tbody", "thead", "tfoot", "caption", "colgroup"});
+}
+
+// Foreign elements whose content is HTML again.
+bool isIntegrationPoint(std::string_view name)
+{
+    return isOneOf(name, {"foreignobject", "desc", "title", "mi", "mo", "mn", "ms", "mtext",
+                          "annotation-xml"});
+}
+
+constexpr size_t npos = static_cast<size_t>(-1);
+
+} // namespace
+
+OpenElements::Content OpenElements::startTag(const std::string& name, const std::string& attributes,
+                                             bool selfClosing)
+{
+    if (isSingleton(name))
+        return Content::Markup;
+    if (inForeignContent()) {
+        if (!leavesForeignContent(name)) {
+            if (!selfClosing)
+                push(name, true);
+            return Content::Markup;
+        }
+        while (inForeignContent())
+            popFrom(stack_.size() - 1);
+    }
+
+    closeBeforeStart(name);
+    reconstructFormatting();
+    if (name == "svg" || name == "math") {
+        if (!selfClosing)
+            push(name, true);
+        return Content::Markup;
+    }
+    // Void elements hold nothing, and the text of a raw-text element is not markup: neither
+    // adds to the depth of what follows.
+    if (isVoid(name))
+        return Content::Markup;
+    if (name == "plaintext")
+        return Content::TextToTheEnd;
+    if (holdsRawText(name))
+        return Content::RawText;
+    if (isFormatting(name)) {
+        addFormatting(name, attributes);
+        push(name, false, formatting_.back().id);
+    } else {
+        push(name, false);
+        if (isMarkerElement(name))
+            formatting_.push_back({name, {}, 0});
+    }
+    return Content::Markup;
+}
+
+// What a start tag closes before it opens: an open p, a sibling list item, cell or row.
+void OpenElements::closeBeforeStart(const std::string& name)
+{
+    if (closesParagraph(name)) {
+        if (const size_t p = inScope("p", Scope::Button); p != npos)
+            popFrom(p);
+    }
+    if (isHeading(name) && !stack_.empty() && isHeading(stack_.back().name))
+        popFrom(stack_.size() - 1);
+    if (name == "li" || name == "dd" || name == "dt") {
+        for (size_t i = stack_.size(); i-- > 0;) {
+            const std::string& open = stack_[i].name;
+            const bool sibling = name == "li" ? open == "li" : (open == "dd" || open == "dt");
+            if (sibling) {
+                popFrom(i);
+                break;
+            }
+            if (stack_[i].foreign || (isSpecial(open) && !isOneOf(open, {"address", "div", "p"})))
+                break;
+        }
+    }
+    if (name == "option" || name == "optgroup") {
+        if (!stack_.empty() && stack_.back().name == "option")
+            popFrom(stack_.size() - 1);
+    }
+    if (name == "button") {
+        if (const size_t button = inScope("button", Scope::Default); button != npos)
+            popFrom(button);
+    }
+    if (name == "a") {
+        if (const size_t entry = lastEntryAfterMarker("a"); entry != npos)
+            formattingEndTag("a", entry);
+    }
+    if (isTablePart(name)) {
+        for (size_t i = stack_.size(); i-- > 0;) {
+            if (stack_[i].name == "table" || stack_[i].name == "template")
+                break;
+            if (closedByTablePart(name, stack_[i].name)) {
+                popFrom(i);
+                break;
+            }
+        }
+        openImpliedTableParents(name);
+    }
+}
+
+// A row straight in a table gets a body section, a cell straight in a section a row, as
+// the parser inserts them.
+void OpenElements::openImpliedTableParents(const std::string& name)
+{
+    const bool cell = name == "td" || name == "th";
+    if (!cell && name != "tr")
+        return;
+    if (!stack_.empty() && stack_.back().name == "table")
+        push("tbody", false);
+    if (cell && !stack_.empty() && isOneOf(stack_.back().name, {"tbody", "thead", "tfoot"}))
+        push("tr", false);
+}
+
+void OpenElements::endTag(const std::string& name)
+{
+    if (isSingleton(name) || name == "br")
+        return;
+    if (inForeignContent() && foreignEndTag(name))
+        return;
+    if (name == "p" || name == "li" || name == "dd" || name == "dt") {
+        const Scope scope = name == "p" ? Scope::Button : name == "li" ? Scope::ListItem : Scope::Default;
+        if (const size_t open = inScope(name, scope); open != npos)
+            popFrom(open);
+        return;
+    }
+    if (isFormatting(name)) {
+        if (const size_t entry = lastEntryAfterMarker(name); entry != npos)
+            formattingEndTag(name, entry);
+        else
+            otherEndTag(name);
+        return;
+    }
+    if (isSpecial(name)) {
+        const bool tablePart = isOneOf(name, {"table", "tbody", "thead", "tfoot", "tr", "td", "th",
+                                              "caption", "colgroup"});
+        if (const size_t open = inScope(name, tablePart ? Scope::Table : Scope::Default); open != npos)
+            popFrom(open);
+        return;
+    }
+    otherEndTag(name);
+}
+
+// In svg or math an end tag closes the nearest foreign element of its name; true when it did.
+bool OpenElements::foreignEndTag(const std::string& name)
+{
+    for (size_t i = stack_.size(); i-- > 0 && stack_[i].foreign;) {
+        if (stack_[i].name == name) {
+            popFrom(i);
+            return true;
+        }
+    }
+    return false;
+}
+
+// An end tag of an element in the formatting list. Where a block stands between the
+// element and the current node, the parser moves elements around (the adoption agency);
+// the model only takes the formatting element out, which leaves at least as many open.
+void OpenElements::formattingEndTag(const std::string& name, size_t entry)
+{
+    const uint64_t id = formatting_[entry].id;
+    formatting_.erase(formatting_.begin() + static_cast<std::ptrdiff_t>(entry));
+    if (!openFormatting_.count(id))
+        return;
+    size_t at = stack_.size();
+    bool blockAbove = false;
+    while (at-- > 0 && stack_[at].formattingId != id)
+        blockAbove = blockAbove || stack_[at].foreign || isSpecial(stack_[at].name);
+    (void)name;
+    if (blockAbove)
+        removeAt(at);
+    else
+        popFrom(at);
+}
+
+// Any other end tag closes the nearest open element of its name, unless a special element
+// (a block, a table part, ...) stands in the way: then it is ignored.
+void OpenElements::otherEndTag(const std::string& name)
+{
+    for (size_t i = stack_.size(); i-- > 0;) {
+        if (!stack_[i].foreign && stack_[i].name == name) {
+            popFrom(i);
+            return;
+        }
+        if (stack_[i].foreign || isSpecial(stack_[i].name))
+            return;
+    }
+}
+
+void OpenElements::content()
+{
+    if (!inForeignContent())
+        reconstructFormatting();
+}
+
+// The current node is an svg or math element whose content is not HTML.
+bool OpenElements::inForeignContent() const
+{
+    return !stack_.empty() && stack_.back().foreign && !isIntegrationPoint(stack_.back().name);
+}
+
+void OpenElements::push(const std::string& name, bool foreign, uint64_t formattingId)
+{
+    stack_.push_back({name, foreign, formattingId});
+    if (formattingId != 0)
+        openFormatting_.insert(formattingId);
+    deepest_ = std::max(deepest_, stack_.size());
+}
+
+void OpenElements::popFrom(size_t index)
+{
+    while (stack_.size() > index) {
+        const Element& top = stack_.back();
+        if (top.formattingId != 0)
+            openFormatting_.erase(top.formattingId);
+        const bool marker = !top.foreign && isMarkerElement(top.name);
+        stack_.pop_back();
+        if (marker)
+            clearFormattingToMarker();
+    }
+}
+
+void OpenElements::removeAt(size_t index)
+{
+    if (stack_[index].formattingId != 0)
+        openFormatting_.erase(stack_[index].formattingId);
+    stack_.erase(stack_.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+size_t OpenElements::inScope(std::string_view name, Scope scope) const
+{
+    for (size_t i = stack_.size(); i-- > 0;) {
+        const Element& element = stack_[i];
+        if (!element.foreign && element.name == name)
+            return i;
+        if (element.foreign) {
+            if (isIntegrationPoint(element.name))
+                return npos;
+            continue;
+        }
+        if (isOneOf(element.name, {"applet", "caption", "html", "table", "td", "th", "marquee",
+                                   "object", "template"}))
+            return npos;
+        if (scope == Scope::Table)
+            continue;
+        if ((scope == Scope::Button && element.name == "button") ||
+            (scope == Scope::ListItem && (element.name == "ol" || element.name == "ul")))
+            return npos;
+    }
+    return npos;
+}
+
+size_t OpenElements::lastEntryAfterMarker(std::string_view name) const
+{
+    for (size_t i = formatting_.size(); i-- > 0 && formatting_[i].id != 0;)
+        if (formatting_[i].name == name)
+            return i;
+    return npos;
+}
+
+// Formatting elements that a block closed while still in the list are opened again.
+void OpenElements::reconstructFormatting()
+{
+    size_t first = formatting_.size();
+    while (first > 0 && formatting_[first - 1].id != 0 && !openFormatting_.count(formatting_[first - 1].id))
+        --first;
+    for (size_t i = first; i < formatting_.size(); ++i)
+        push(formatting_[i].name, false, formatting_[i].id);
+}
+
+// A formatting element joins the list; of identical ones (same name and attributes) after
+// the last marker only the three newest stay.
+void OpenElements::addFormatting(const std::string& name, const std::string& attributes)
+{
+    size_t identical = 0;
+    size_t earliest = npos;
+    for (size_t i = formatting_.size(); i-- > 0 && formatting_[i].id != 0;) {
+        if (formatting_[i].name == name && formatting_[i].attributes == attributes) {
+            ++identical;
+            earliest = i;
+        }
+    }
+    if (identical >= 3)
+        formatting_.erase(formatting_.begin() + static_cast<std::ptrdiff_t>(earliest));
+    formatting_.push_back({name, attributes, nextId_++});
+}
+
+void OpenElements::clearFormattingToMarker()
+{
+    while (!formatting_.empty()) {
+        const bool marker = formatting_.back().id == 0;
+        formatting_.pop_back();
+        if (marker)
+            return;
+    }
+}
+
+} // namespace vornel::catalogue
