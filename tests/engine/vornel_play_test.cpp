@@ -44,7 +44,7 @@ protected:
         std::ifstream in(raw, std::ios::binary);
         std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         run.sound.resize(bytes.size() / 2);
-        std::memcpy(run.sound.data(), bytes.data(), run.sound.size() * 2);
+        if (!run.sound.empty()) std::memcpy(run.sound.data(), bytes.data(), run.sound.size() * 2);
         return run;
     }
 
