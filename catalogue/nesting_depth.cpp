@@ -166,11 +166,14 @@ private:
 
 } // namespace
 
-size_t maxOpenElementDepth(std::string_view html)
+NestingShape measureNesting(std::string_view html)
 {
     TagReader reader(html);
     OpenElements open;
+    NestingShape shape;
     for (auto token = reader.next(); token != TagReader::Token::End; token = reader.next()) {
+        if (token != TagReader::Token::Text)
+            shape.work += open.depth();
         switch (token) {
         case TagReader::Token::StartTag:
             switch (open.startTag(reader.name(), reader.attributes(), reader.selfClosing())) {
@@ -194,10 +197,16 @@ size_t maxOpenElementDepth(std::string_view html)
         case TagReader::Token::End:
             break;
         }
-        if (open.deepest() > kMaxNestingDepth)
+        shape.deepest = open.deepest();
+        if (!shape.withinLimits())
             break; // the verdict stands; counting on costs time for nothing
     }
-    return open.deepest();
+    return shape;
+}
+
+size_t maxOpenElementDepth(std::string_view html)
+{
+    return measureNesting(html).deepest;
 }
 
 } // namespace vornel::catalogue

@@ -168,7 +168,7 @@ void OpenElements::closeBeforeStart(const std::string& name)
                 popFrom(i);
                 break;
             }
-            if (stack_[i].foreign || (isSpecial(open) && !isOneOf(open, {"address", "div", "p"})))
+            if (stack_[i].special && !isOneOf(open, {"address", "div", "p"}))
                 break;
         }
     }
@@ -263,7 +263,7 @@ void OpenElements::formattingEndTag(const std::string& name, size_t entry)
     size_t at = stack_.size();
     bool blockAbove = false;
     while (at-- > 0 && stack_[at].formattingId != id)
-        blockAbove = blockAbove || stack_[at].foreign || isSpecial(stack_[at].name);
+        blockAbove = blockAbove || stack_[at].special;
     (void)name;
     if (blockAbove)
         removeAt(at);
@@ -280,7 +280,7 @@ void OpenElements::otherEndTag(const std::string& name)
             popFrom(i);
             return;
         }
-        if (stack_[i].foreign || isSpecial(stack_[i].name))
+        if (stack_[i].special)
             return;
     }
 }
@@ -299,7 +299,11 @@ bool OpenElements::inForeignContent() const
 
 void OpenElements::push(const std::string& name, bool foreign, uint64_t formattingId)
 {
-    stack_.push_back({name, foreign, formattingId});
+    const bool special = foreign || isSpecial(name);
+    const bool boundsScope = foreign ? isIntegrationPoint(name)
+                                     : isOneOf(name, {"applet", "caption", "html", "table", "td",
+                                                      "th", "marquee", "object", "template"});
+    stack_.push_back({name, foreign, formattingId, special, boundsScope});
     if (formattingId != 0)
         openFormatting_.insert(formattingId);
     deepest_ = std::max(deepest_, stack_.size());
@@ -331,15 +335,9 @@ size_t OpenElements::inScope(std::string_view name, Scope scope) const
         const Element& element = stack_[i];
         if (!element.foreign && element.name == name)
             return i;
-        if (element.foreign) {
-            if (isIntegrationPoint(element.name))
-                return npos;
-            continue;
-        }
-        if (isOneOf(element.name, {"applet", "caption", "html", "table", "td", "th", "marquee",
-                                   "object", "template"}))
+        if (element.boundsScope)
             return npos;
-        if (scope == Scope::Table)
+        if (element.foreign || scope == Scope::Table)
             continue;
         if ((scope == Scope::Button && element.name == "button") ||
             (scope == Scope::ListItem && (element.name == "ol" || element.name == "ul")))

@@ -25,6 +25,7 @@ public:
     // Text other than white space.
     void content();
 
+    size_t depth() const { return stack_.size(); }
     size_t deepest() const { return deepest_; }
 
 private:
@@ -32,6 +33,8 @@ private:
         std::string name;
         bool foreign = false;        // inside svg or math
         uint64_t formattingId = 0;   // its entry in the formatting list, 0 when none
+        bool special = false;        // a block, table part, ... that stops end-tag searches
+        bool boundsScope = false;    // ends the search of "in scope"
     };
     struct FormattingEntry {
         std::string name;

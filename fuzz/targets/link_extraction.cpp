@@ -44,9 +44,9 @@ size_t parsedDepth(const std::string& page)
 
 // The guard may count a few elements fewer than the parser (html, body, parts the parser
 // inserts), never a multiple fewer.
-void checkGuard(const std::string& page, size_t guardDepth)
+void checkGuard(const std::string& page, const NestingShape& shape)
 {
-    if (guardDepth <= kMaxNestingDepth && parsedDepth(page) > 2 * guardDepth + 16)
+    if (shape.withinLimits() && parsedDepth(page) > 2 * shape.deepest + 16)
         std::abort();
 }
 
@@ -57,7 +57,7 @@ VORNEL_FUZZ_TARGET(link_extraction)
     vornel::fuzz::FuzzInput input(data, size);
     const std::string base = pageBase(input.textUntil('\n'));
     const std::string page = input.rest();
-    checkGuard(page, maxOpenElementDepth(page));
+    checkGuard(page, measureNesting(page));
     try {
         forEachAnchor(page, [&](const std::string& href, const std::string& text) {
             const std::string url = linkUrlFromTarget(documentTarget(href), base);

@@ -240,5 +240,25 @@ TEST(NestingDepth, GuardBypassesFromTheFieldAreRefused)
     EXPECT_THROW(anchorsOf(strayEndTags), std::runtime_error);
 }
 
+TEST(NestingDepth, ManyTagsAtGreatDepthAreRefusedThoughTheDepthIsAllowed)
+{
+    std::string deepThenEndTags;
+    for (int i = 0; i < 4000; ++i)
+        deepThenEndTags += "<span>";
+    for (int i = 0; i < 125000; ++i)
+        deepThenEndTags += "</x>";
+    const NestingShape shape = measureNesting(deepThenEndTags);
+    EXPECT_EQ(shape.deepest, 4000u);
+    EXPECT_GT(shape.work, kMaxNestingWork);
+    EXPECT_THROW(anchorsOf(deepThenEndTags), std::runtime_error);
+
+    // An ordinary long page: thousands of anchors in a shallow list.
+    std::string longList = "<ul>";
+    for (int i = 0; i < 20000; ++i)
+        longList += "<li><a href=/t/" + std::to_string(i) + "><b>Track</b> " + std::to_string(i) + "</a>";
+    EXPECT_TRUE(measureNesting(longList).withinLimits());
+    EXPECT_EQ(anchorsOf(longList).size(), 20000u);
+}
+
 } // namespace
 } // namespace vornel::catalogue
