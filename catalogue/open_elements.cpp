@@ -182,7 +182,7 @@ void OpenElements::closeBeforeStart(const std::string& name)
     }
     if (name == "a") {
         if (const size_t entry = lastEntryAfterMarker("a"); entry != npos)
-            formattingEndTag("a", entry);
+            formattingEndTag(entry);
     }
     if (isTablePart(name)) {
         for (size_t i = stack_.size(); i-- > 0;) {
@@ -224,7 +224,7 @@ void OpenElements::endTag(const std::string& name)
     }
     if (isFormatting(name)) {
         if (const size_t entry = lastEntryAfterMarker(name); entry != npos)
-            formattingEndTag(name, entry);
+            formattingEndTag(entry);
         else
             otherEndTag(name);
         return;
@@ -254,7 +254,7 @@ bool OpenElements::foreignEndTag(const std::string& name)
 // An end tag of an element in the formatting list. Where a block stands between the
 // element and the current node, the parser moves elements around (the adoption agency);
 // the model only takes the formatting element out, which leaves at least as many open.
-void OpenElements::formattingEndTag(const std::string& name, size_t entry)
+void OpenElements::formattingEndTag(size_t entry)
 {
     const uint64_t id = formatting_[entry].id;
     formatting_.erase(formatting_.begin() + static_cast<std::ptrdiff_t>(entry));
@@ -264,7 +264,6 @@ void OpenElements::formattingEndTag(const std::string& name, size_t entry)
     bool blockAbove = false;
     while (at-- > 0 && stack_[at].formattingId != id)
         blockAbove = blockAbove || stack_[at].special;
-    (void)name;
     if (blockAbove)
         removeAt(at);
     else

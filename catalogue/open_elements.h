@@ -56,7 +56,7 @@ private:
     void closeBeforeStart(const std::string& name);
     void openImpliedTableParents(const std::string& name);
     bool foreignEndTag(const std::string& name);
-    void formattingEndTag(const std::string& name, size_t entry);
+    void formattingEndTag(size_t entry);
     void otherEndTag(const std::string& name);
 
     std::vector<Element> stack_;
