@@ -43,7 +43,7 @@ public:
     }
 
     const std::string& name() const { return name_; }
-    const std::string& attributes() const { return attributes_; }
+    std::string_view attributes() const { return attributes_; }
     bool selfClosing() const { return selfClosing_; }
     bool textHasContent() const { return textHasContent_; }
 
@@ -109,7 +109,7 @@ private:
             if (isSpace(c)) {
                 ++at_;
             } else if (c == '>') {
-                attributes_ = std::string(html_.substr(attributesAt, at_ - attributesAt));
+                attributes_ = html_.substr(attributesAt, at_ - attributesAt);
                 ++at_;
                 return isEnd ? Token::EndTag : Token::StartTag;
             } else if (c == '/') {
@@ -159,7 +159,7 @@ private:
     std::string_view html_;
     size_t at_ = 0;
     std::string name_;
-    std::string attributes_;
+    std::string_view attributes_;
     bool selfClosing_ = false;
     bool textHasContent_ = false;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <unordered_map>
 
 namespace vornel::catalogue {
 
@@ -14,78 +15,67 @@ bool isOneOf(std::string_view name, Names names)
     return std::find(names.begin(), names.end(), name) != names.end();
 }
 
-bool isVoid(std::string_view name)
+// What the tree builder's rules say about an element, as bits; looked up once per tag.
+enum Kind : unsigned {
+    Void = 1u << 0,            // holds nothing
+    Singleton = 1u << 1,       // html, head, body: the parser keeps one whatever the page repeats
+    Formatting = 1u << 2,      // goes into the list of active formatting elements
+    Marker = 1u << 3,          // its start puts a marker into that list
+    Special = 1u << 4,         // stops the search of an end tag that does not match it
+    ClosesParagraph = 1u << 5, // its start closes an open p first
+    Heading = 1u << 6,
+    RawText = 1u << 7,         // its content is text up to its own end tag
+    LeavesForeign = 1u << 8,   // its start ends svg or math content
+    TablePart = 1u << 9,
+    IntegrationPoint = 1u << 10, // a foreign element whose content is HTML again
+    BoundsScope = 1u << 11,    // ends the search of "in scope"
+};
+
+std::unordered_map<std::string_view, unsigned> makeKindTable()
 {
-    return isOneOf(name, {"area", "base", "basefont", "bgsound", "br", "col", "embed", "frame",
-                          "hr", "image", "img", "input", "keygen", "link", "meta", "param",
-                          "source", "track", "wbr"});
+    std::unordered_map<std::string_view, unsigned> table;
+    const auto add = [&](unsigned kind, Names names) {
+        for (std::string_view name : names)
+            table[name] |= kind;
+    };
+    add(Void | Special, {"area", "base", "basefont", "bgsound", "br", "col", "embed", "frame", "hr",
+                         "image", "img", "input", "keygen", "link", "meta", "param", "source",
+                         "track", "wbr"});
+    add(Singleton | Special, {"html", "head", "body", "frameset"});
+    add(Formatting, {"a", "b", "big", "code", "em", "font", "i", "nobr", "s", "small", "strike",
+                     "strong", "tt", "u"});
+    add(Marker | Special, {"applet", "caption", "marquee", "object", "td", "th", "template"});
+    add(Special, {"address", "article", "aside", "blockquote", "button", "center", "colgroup", "dd",
+                  "details", "dir", "div", "dl", "dt", "fieldset", "figcaption", "figure", "footer",
+                  "form", "h1", "h2", "h3", "h4", "h5", "h6", "header", "hgroup", "iframe", "li",
+                  "listing", "main", "menu", "nav", "noembed", "noframes", "noscript", "ol", "p",
+                  "plaintext", "pre", "script", "section", "select", "style", "summary", "table",
+                  "tbody", "textarea", "tfoot", "thead", "title", "tr", "ul", "xmp"});
+    add(ClosesParagraph, {"address", "article", "aside", "blockquote", "center", "details", "dialog",
+                          "dir", "div", "dl", "fieldset", "figcaption", "figure", "footer", "form",
+                          "h1", "h2", "h3", "h4", "h5", "h6", "header", "hgroup", "hr", "listing",
+                          "main", "menu", "nav", "ol", "p", "plaintext", "pre", "section", "summary",
+                          "table", "ul", "xmp"});
+    add(Heading, {"h1", "h2", "h3", "h4", "h5", "h6"});
+    add(RawText, {"script", "style", "textarea", "title", "xmp", "iframe", "noembed", "noframes"});
+    add(LeavesForeign, {"b", "big", "blockquote", "body", "br", "center", "code", "dd", "div", "dl",
+                        "dt", "em", "embed", "font", "h1", "h2", "h3", "h4", "h5", "h6", "head",
+                        "hr", "i", "img", "li", "listing", "menu", "meta", "nobr", "ol", "p", "pre",
+                        "ruby", "s", "small", "span", "strong", "strike", "sub", "sup", "table",
+                        "tt", "u", "ul", "var"});
+    add(TablePart, {"td", "th", "tr", "tbody", "thead", "tfoot", "caption", "colgroup"});
+    add(IntegrationPoint, {"foreignobject", "desc", "title", "mi", "mo", "mn", "ms", "mtext",
+                           "annotation-xml"});
+    add(BoundsScope, {"applet", "caption", "html", "table", "td", "th", "marquee", "object",
+                      "template"});
+    return table;
 }
 
-// The parser keeps one html, head and body element whatever the page repeats.
-bool isSingleton(std::string_view name)
+unsigned kindsOf(std::string_view name)
 {
-    return isOneOf(name, {"html", "head", "body", "frameset"});
-}
-
-bool isFormatting(std::string_view name)
-{
-    return isOneOf(name, {"a", "b", "big", "code", "em", "font", "i", "nobr", "s", "small",
-                          "strike", "strong", "tt", "u"});
-}
-
-// Elements whose start puts a marker into the formatting list.
-bool isMarkerElement(std::string_view name)
-{
-    return isOneOf(name, {"applet", "caption", "marquee", "object", "td", "th", "template"});
-}
-
-bool isSpecial(std::string_view name)
-{
-    return isVoid(name) || isSingleton(name) || isMarkerElement(name) ||
-           isOneOf(name, {"address", "article", "aside", "blockquote", "button", "center",
-                          "colgroup", "dd", "details", "dir", "div", "dl", "dt", "fieldset",
-                          "figcaption", "figure", "footer", "form", "h1", "h2", "h3", "h4", "h5",
-                          "h6", "header", "hgroup", "iframe", "li", "listing", "main", "menu",
-                          "nav", "noembed", "noframes", "noscript", "ol", "p", "plaintext", "pre",
-                          "script", "section", "select", "style", "summary", "table", "tbody",
-                          "textarea", "tfoot", "thead", "title", "tr", "ul", "xmp"});
-}
-
-// Start tags that close an open p first.
-bool closesParagraph(std::string_view name)
-{
-    return isOneOf(name, {"address", "article", "aside", "blockquote", "center", "details",
-                          "dialog", "dir", "div", "dl", "fieldset", "figcaption", "figure",
-                          "footer", "form", "h1", "h2", "h3", "h4", "h5", "h6", "header",
-                          "hgroup", "hr", "listing", "main", "menu", "nav", "ol", "p",
-                          "plaintext", "pre", "section", "summary", "table", "ul", "xmp"});
-}
-
-bool isHeading(std::string_view name)
-{
-    return isOneOf(name, {"h1", "h2", "h3", "h4", "h5", "h6"});
-}
-
-// Elements whose content the tokenizer reads as text up to their own end tag.
-bool holdsRawText(std::string_view name)
-{
-    return isOneOf(name, {"script", "style", "textarea", "title", "xmp", "iframe", "noembed",
-                          "noframes"});
-}
-
-// Start tags that end svg or math content and return to HTML.
-bool leavesForeignContent(std::string_view name)
-{
-    return isOneOf(name, {"b", "big", "blockquote", "body", "br", "center", "code", "dd", "div",
-                          "dl", "dt", "em", "embed", "font", "h1", "h2", "h3", "h4", "h5", "h6",
-                          "head", "hr", "i", "img", "li", "listing", "menu", "meta", "nobr", "ol",
-                          "p", "pre", "ruby", "s", "small", "span", "strong", "strike", "sub",
-                          "sup", "table", "tt", "u", "ul", "var"});
-}
-
-bool isTablePart(std::string_view name)
-{
-    return isOneOf(name, {"td", "th", "tr", "tbody", "thead", "tfoot", "caption", "colgroup"});
+    static const std::unordered_map<std::string_view, unsigned> table = makeKindTable();
+    const auto found = table.find(name);
+    return found == table.end() ? 0 : found->second;
 }
 
 // Whether the start of a table part closes an open one (with what it holds): a cell closes
@@ -99,24 +89,18 @@ bool closedByTablePart(std::string_view start, std::string_view open)
     return isOneOf(open, {"tbody", "thead", "tfoot", "caption", "colgroup"});
 }
 
-// Foreign elements whose content is HTML again.
-bool isIntegrationPoint(std::string_view name)
-{
-    return isOneOf(name, {"foreignobject", "desc", "title", "mi", "mo", "mn", "ms", "mtext",
-                          "annotation-xml"});
-}
-
 constexpr size_t npos = static_cast<size_t>(-1);
 
 } // namespace
 
-OpenElements::Content OpenElements::startTag(const std::string& name, const std::string& attributes,
+OpenElements::Content OpenElements::startTag(const std::string& name, std::string_view attributes,
                                              bool selfClosing)
 {
-    if (isSingleton(name))
+    const unsigned kinds = kindsOf(name);
+    if (kinds & Singleton)
         return Content::Markup;
     if (inForeignContent()) {
-        if (!leavesForeignContent(name)) {
+        if (!(kinds & LeavesForeign)) {
             if (!selfClosing)
                 push(name, true);
             return Content::Markup;
@@ -125,7 +109,7 @@ OpenElements::Content OpenElements::startTag(const std::string& name, const std:
             popFrom(stack_.size() - 1);
     }
 
-    closeBeforeStart(name);
+    closeBeforeStart(name, kinds);
     reconstructFormatting();
     if (name == "svg" || name == "math") {
         if (!selfClosing)
@@ -134,31 +118,31 @@ OpenElements::Content OpenElements::startTag(const std::string& name, const std:
     }
     // Void elements hold nothing, and the text of a raw-text element is not markup: neither
     // adds to the depth of what follows.
-    if (isVoid(name))
+    if (kinds & Void)
         return Content::Markup;
     if (name == "plaintext")
         return Content::TextToTheEnd;
-    if (holdsRawText(name))
+    if (kinds & RawText)
         return Content::RawText;
-    if (isFormatting(name)) {
+    if (kinds & Formatting) {
         addFormatting(name, attributes);
         push(name, false, formatting_.back().id);
     } else {
         push(name, false);
-        if (isMarkerElement(name))
+        if (kinds & Marker)
             formatting_.push_back({name, {}, 0});
     }
     return Content::Markup;
 }
 
 // What a start tag closes before it opens: an open p, a sibling list item, cell or row.
-void OpenElements::closeBeforeStart(const std::string& name)
+void OpenElements::closeBeforeStart(const std::string& name, unsigned kinds)
 {
-    if (closesParagraph(name)) {
+    if (kinds & ClosesParagraph) {
         if (const size_t p = inScope("p", Scope::Button); p != npos)
             popFrom(p);
     }
-    if (isHeading(name) && !stack_.empty() && isHeading(stack_.back().name))
+    if ((kinds & Heading) && !stack_.empty() && (stack_.back().kinds & Heading))
         popFrom(stack_.size() - 1);
     if (name == "li" || name == "dd" || name == "dt") {
         for (size_t i = stack_.size(); i-- > 0;) {
@@ -184,7 +168,7 @@ void OpenElements::closeBeforeStart(const std::string& name)
         if (const size_t entry = lastEntryAfterMarker("a"); entry != npos)
             formattingEndTag(entry);
     }
-    if (isTablePart(name)) {
+    if (kinds & TablePart) {
         for (size_t i = stack_.size(); i-- > 0;) {
             if (stack_[i].name == "table" || stack_[i].name == "template")
                 break;
@@ -212,7 +196,8 @@ void OpenElements::openImpliedTableParents(const std::string& name)
 
 void OpenElements::endTag(const std::string& name)
 {
-    if (isSingleton(name) || name == "br")
+    const unsigned kinds = kindsOf(name);
+    if ((kinds & Singleton) || name == "br")
         return;
     if (inForeignContent() && foreignEndTag(name))
         return;
@@ -222,16 +207,15 @@ void OpenElements::endTag(const std::string& name)
             popFrom(open);
         return;
     }
-    if (isFormatting(name)) {
+    if (kinds & Formatting) {
         if (const size_t entry = lastEntryAfterMarker(name); entry != npos)
             formattingEndTag(entry);
         else
             otherEndTag(name);
         return;
     }
-    if (isSpecial(name)) {
-        const bool tablePart = isOneOf(name, {"table", "tbody", "thead", "tfoot", "tr", "td", "th",
-                                              "caption", "colgroup"});
+    if (kinds & Special) {
+        const bool tablePart = (kinds & TablePart) || name == "table";
         if (const size_t open = inScope(name, tablePart ? Scope::Table : Scope::Default); open != npos)
             popFrom(open);
         return;
@@ -293,16 +277,15 @@ void OpenElements::content()
 // The current node is an svg or math element whose content is not HTML.
 bool OpenElements::inForeignContent() const
 {
-    return !stack_.empty() && stack_.back().foreign && !isIntegrationPoint(stack_.back().name);
+    return !stack_.empty() && stack_.back().foreign && !(stack_.back().kinds & IntegrationPoint);
 }
 
 void OpenElements::push(const std::string& name, bool foreign, uint64_t formattingId)
 {
-    const bool special = foreign || isSpecial(name);
-    const bool boundsScope = foreign ? isIntegrationPoint(name)
-                                     : isOneOf(name, {"applet", "caption", "html", "table", "td",
-                                                      "th", "marquee", "object", "template"});
-    stack_.push_back({name, foreign, formattingId, special, boundsScope});
+    const unsigned kinds = kindsOf(name);
+    const bool special = foreign || (kinds & Special);
+    const bool boundsScope = foreign ? (kinds & IntegrationPoint) : (kinds & BoundsScope);
+    stack_.push_back({name, foreign, formattingId, kinds, special, boundsScope});
     if (formattingId != 0)
         openFormatting_.insert(formattingId);
     deepest_ = std::max(deepest_, stack_.size());
@@ -314,7 +297,7 @@ void OpenElements::popFrom(size_t index)
         const Element& top = stack_.back();
         if (top.formattingId != 0)
             openFormatting_.erase(top.formattingId);
-        const bool marker = !top.foreign && isMarkerElement(top.name);
+        const bool marker = !top.foreign && (top.kinds & Marker);
         stack_.pop_back();
         if (marker)
             clearFormattingToMarker();
@@ -365,7 +348,7 @@ void OpenElements::reconstructFormatting()
 
 // A formatting element joins the list; of identical ones (same name and attributes) after
 // the last marker only the three newest stay.
-void OpenElements::addFormatting(const std::string& name, const std::string& attributes)
+void OpenElements::addFormatting(const std::string& name, std::string_view attributes)
 {
     size_t identical = 0;
     size_t earliest = npos;
@@ -377,7 +360,7 @@ void OpenElements::addFormatting(const std::string& name, const std::string& att
     }
     if (identical >= 3)
         formatting_.erase(formatting_.begin() + static_cast<std::ptrdiff_t>(earliest));
-    formatting_.push_back({name, attributes, nextId_++});
+    formatting_.push_back({name, std::string(attributes), nextId_++});
 }
 
 void OpenElements::clearFormattingToMarker()

@@ -20,7 +20,7 @@ public:
     enum class Content { Markup, RawText, TextToTheEnd };
 
     // Names are in lower case; attributes are the tag's attribute text as written.
-    Content startTag(const std::string& name, const std::string& attributes, bool selfClosing);
+    Content startTag(const std::string& name, std::string_view attributes, bool selfClosing);
     void endTag(const std::string& name);
     // Text other than white space.
     void content();
@@ -33,6 +33,7 @@ private:
         std::string name;
         bool foreign = false;        // inside svg or math
         uint64_t formattingId = 0;   // its entry in the formatting list, 0 when none
+        unsigned kinds = 0;          // what the parser's rules say about its name
         bool special = false;        // a block, table part, ... that stops end-tag searches
         bool boundsScope = false;    // ends the search of "in scope"
     };
@@ -50,10 +51,10 @@ private:
     size_t inScope(std::string_view name, Scope scope) const;
     size_t lastEntryAfterMarker(std::string_view name) const;
     void reconstructFormatting();
-    void addFormatting(const std::string& name, const std::string& attributes);
+    void addFormatting(const std::string& name, std::string_view attributes);
     void clearFormattingToMarker();
     bool inForeignContent() const;
-    void closeBeforeStart(const std::string& name);
+    void closeBeforeStart(const std::string& name, unsigned kinds);
     void openImpliedTableParents(const std::string& name);
     bool foreignEndTag(const std::string& name);
     void formattingEndTag(size_t entry);
