@@ -80,8 +80,7 @@ private:
     {
         const std::string_view rest = html_.substr(at_);
         if (rest.substr(0, 4) == "<!--") {
-            const size_t end = html_.find("-->", at_ + 4);
-            at_ = end == std::string_view::npos ? html_.size() : end + 3;
+            at_ = endOfComment(at_ + 4);
             return std::nullopt;
         }
         const bool isEnd = rest.size() > 1 && rest[1] == '/';
@@ -96,6 +95,22 @@ private:
         textHasContent_ = true;
         ++at_;
         return Token::Text;
+    }
+
+    // Just past a comment whose text starts at `from`: "<!-->" and "<!--->" end at once, and
+    // "--!>" ends a comment as well as "-->".
+    size_t endOfComment(size_t from) const
+    {
+        const std::string_view text = html_.substr(from);
+        if (text.substr(0, 1) == ">")
+            return from + 1;
+        if (text.substr(0, 2) == "->")
+            return from + 2;
+        const size_t dashes = text.find("-->");
+        const size_t bang = text.find("--!>");
+        if (dashes == std::string_view::npos && bang == std::string_view::npos)
+            return html_.size();
+        return dashes <= bang ? from + dashes + 3 : from + bang + 4;
     }
 
     std::optional<Token> tag(bool isEnd, size_t nameAt)

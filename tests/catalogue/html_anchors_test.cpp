@@ -225,7 +225,10 @@ INSTANTIATE_TEST_SUITE_P(Pages, NestingDepth, ::testing::Values(
     DepthCase{"<a href=1><a href=2>x</a>", 1},
     // Parts the parser inserts, and sibling parts that close each other.
     DepthCase{"<table><tr><td>x<td>y<tr><td>z</table>", 4},
-    DepthCase{"<li><ul><li><ul>", 4}));
+    DepthCase{"<li><ul><li><ul>", 4},
+    // Comments end where the tokenizer ends them, "<!-->" and "--!>" included.
+    DepthCase{"<!--><div><div><!---><div>", 3},
+    DepthCase{"<!-- x --!><div><div>", 2}));
 
 TEST(NestingDepth, GuardBypassesFromTheFieldAreRefused)
 {
