@@ -109,6 +109,8 @@ OpenElements::Content OpenElements::startTag(const std::string& name, std::strin
             popFrom(stack_.size() - 1);
     }
 
+    if ((kinds & TablePart) && !inTable())
+        return Content::Markup; // the parser drops a row or cell that no table holds
     closeBeforeStart(name, kinds);
     reconstructFormatting();
     if (name == "svg" || name == "math") {
@@ -272,6 +274,20 @@ void OpenElements::content()
 {
     if (!inForeignContent())
         reconstructFormatting();
+}
+
+// Whether a table is open with nothing but its own parts and their content above it.
+bool OpenElements::inTable() const
+{
+    for (size_t i = stack_.size(); i-- > 0;) {
+        if (stack_[i].foreign)
+            continue;
+        if (stack_[i].name == "table")
+            return true;
+        if (stack_[i].name == "template")
+            return false;
+    }
+    return false;
 }
 
 // The current node is an svg or math element whose content is not HTML.

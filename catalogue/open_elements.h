@@ -54,6 +54,7 @@ private:
     void addFormatting(const std::string& name, std::string_view attributes);
     void clearFormattingToMarker();
     bool inForeignContent() const;
+    bool inTable() const;
     void closeBeforeStart(const std::string& name, unsigned kinds);
     void openImpliedTableParents(const std::string& name);
     bool foreignEndTag(const std::string& name);

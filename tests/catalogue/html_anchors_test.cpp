@@ -226,6 +226,8 @@ INSTANTIATE_TEST_SUITE_P(Pages, NestingDepth, ::testing::Values(
     // Parts the parser inserts, and sibling parts that close each other.
     DepthCase{"<table><tr><td>x<td>y<tr><td>z</table>", 4},
     DepthCase{"<li><ul><li><ul>", 4},
+    // Rows and cells outside a table are dropped; a later one must not close what followed.
+    DepthCase{"<tr><td>x<div><div><tr><div>", 3},
     // Comments end where the tokenizer ends them, "<!-->" and "--!>" included.
     DepthCase{"<!--><div><div><!---><div>", 3},
     DepthCase{"<!-- x --!><div><div>", 2}));
