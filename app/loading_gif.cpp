@@ -9,6 +9,29 @@ namespace {
 
 constexpr int64_t kMaxPixels = 4096 * 4096;
 
+// All frames together may cost this many pixels to decode and compose, each frame counting
+// its own area plus the canvas it is drawn on. A few bytes of LZW data can stand for a
+// whole frame, so the file's size says nothing about the work; the loading animation
+// (400 x 300) needs a few million, and 64 M keeps a hostile file to well under a second
+// and about 64 MB of colour indices.
+constexpr int64_t kMaxDecodedPixels = 64 * 1024 * 1024;
+
+class DecodeBudget {
+public:
+    explicit DecodeBudget(int64_t canvasPixels) : canvasPixels_(canvasPixels) {}
+
+    void spendFrame(int64_t framePixels)
+    {
+        left_ -= canvasPixels_ + framePixels;
+        if (left_ < 0)
+            throw std::runtime_error("The GIF picture holds too much to decode");
+    }
+
+private:
+    int64_t canvasPixels_;
+    int64_t left_ = kMaxDecodedPixels;
+};
+
 class Reader {
 public:
     explicit Reader(const std::string& bytes) : bytes_(bytes) {}
@@ -147,7 +170,8 @@ void readExtension(Reader& in, GifPicture& picture, FrameControl& control)
     }
 }
 
-GifFrame readImage(Reader& in, const std::vector<uint32_t>& globalColours, FrameControl control)
+GifFrame readImage(Reader& in, const std::vector<uint32_t>& globalColours, FrameControl control,
+                   DecodeBudget& budget)
 {
     GifFrame frame;
     frame.left = in.word();
@@ -156,6 +180,7 @@ GifFrame readImage(Reader& in, const std::vector<uint32_t>& globalColours, Frame
     frame.height = in.word();
     if (static_cast<int64_t>(frame.width) * frame.height > kMaxPixels)
         throw std::runtime_error("The GIF picture's frame is too large");
+    budget.spendFrame(static_cast<int64_t>(frame.width) * frame.height);
     const uint8_t packed = in.byte();
     frame.colours = (packed & 0x80) ? colourTable(in, 2 << (packed & 7)) : globalColours;
     frame.delayHundredths = control.delay;
@@ -192,12 +217,13 @@ GifPicture decodeGif(const std::string& bytes)
         picture.globalTableSize = 2 << (packed & 7);
         globalColours = colourTable(in, picture.globalTableSize);
     }
+    DecodeBudget budget(static_cast<int64_t>(picture.width) * picture.height);
     FrameControl control;
     for (uint8_t block = in.byte(); block != 0x3B; block = in.byte()) {
         if (block == 0x21) {
             readExtension(in, picture, control);
         } else if (block == 0x2C) {
-            picture.frames.push_back(readImage(in, globalColours, control));
+            picture.frames.push_back(readImage(in, globalColours, control, budget));
             control = FrameControl();
         } else {
             throw std::runtime_error("The GIF picture holds an unknown block");

@@ -19,7 +19,7 @@ struct ParsedPage {
 
     explicit ParsedPage(const std::string& html)
     {
-        if (maxOpenElementDepth(html) > kMaxNestingDepth)
+        if (!measureNesting(html).withinLimits())
             throw std::runtime_error("The page nests its elements too deeply to be read");
         options.max_errors = 0; // parse errors are of no use here; do not collect them
         output = gumbo_parse_with_options(&options, html.data(), html.size());

@@ -96,10 +96,18 @@ const GumboVector* childrenOf(const GumboNode* node)
     return nullptr;
 }
 
+bool startsCharacter(char c)
+{
+    return (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+}
+
 // Collects text with collapsed white space; breaks and spaces wait until content follows,
-// so none are left at either end or at the end of a line.
+// so none are left at either end or at the end of a line. Stops at kMaxInnerTextLength
+// characters.
 class TextBuilder {
 public:
+    bool full() const { return characters_ >= kMaxInnerTextLength; }
+
     void collapsed(const char* text, size_t length)
     {
         size_t i = 0;
@@ -133,7 +141,7 @@ public:
     {
         flushBreaks();
         pendingSpace_ = false;
-        out_ += '\n';
+        append("\n", 1);
         atLineStart_ = true;
     }
 
@@ -156,7 +164,7 @@ private:
     void flushBreaks()
     {
         if (pendingBreaks_ > 0 && !out_.empty()) {
-            out_.append(static_cast<size_t>(pendingBreaks_), '\n');
+            append("\n\n", static_cast<size_t>(std::min(pendingBreaks_, 2)));
             atLineStart_ = true;
             pendingSpace_ = false;
         }
@@ -167,16 +175,31 @@ private:
     {
         flushBreaks();
         if (pendingSpace_ && !atLineStart_)
-            out_ += ' ';
+            append(" ", 1);
         pendingSpace_ = false;
-        out_.append(text, length);
+        append(text, length);
         atLineStart_ = text[length - 1] == '\n';
+    }
+
+    // Appends whole characters while the bound allows.
+    void append(const char* text, size_t length)
+    {
+        size_t end = 0;
+        for (; end < length; ++end) {
+            if (startsCharacter(text[end])) {
+                if (characters_ == kMaxInnerTextLength)
+                    break;
+                ++characters_;
+            }
+        }
+        out_.append(text, end);
     }
 
     std::string out_;
     int pendingBreaks_ = 0;
     bool pendingSpace_ = false;
     bool atLineStart_ = true;
+    size_t characters_ = 0;
 };
 
 class InnerTextWalk {
@@ -189,7 +212,7 @@ public:
             unsigned next;
         };
         std::vector<Frame> stack{{root, 0}};
-        while (!stack.empty()) {
+        while (!stack.empty() && !text_.full()) {
             Frame& top = stack.back();
             const GumboVector* children = childrenOf(top.node);
             if (children && top.next < children->length) {

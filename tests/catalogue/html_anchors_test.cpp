@@ -1,8 +1,12 @@
 #include "catalogue/html_anchors.h"
+#include "catalogue/inner_text.h"
 #include "catalogue/nesting_depth.h"
 
 #include <gtest/gtest.h>
 
+#include <gumbo.h>
+
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -133,6 +137,35 @@ TEST(Anchors, APageNestedDeeperThanTheLimitIsRefusedBeforeParsing)
     EXPECT_THROW(anchorsOf(html), std::runtime_error);
 }
 
+TEST(Anchors, NestedAnchorsDoNotEachCarryTheWholeText)
+{
+    // Every <object> puts a marker in the formatting list, so each anchor nests in the last.
+    std::string html = "<a href=http://127.0.0.2/x>";
+    for (int i = 1; i < 2000; ++i)
+        html += "<object><a href=http://127.0.0.2/x>";
+    html += std::string(200000, 'y');
+    size_t anchors = 0;
+    size_t longest = 0;
+    forEachAnchor(html, [&](const std::string&, const std::string& text) {
+        ++anchors;
+        longest = std::max(longest, text.size());
+        EXPECT_EQ(text, std::string(kMaxInnerTextLength, 'y'));
+    });
+    EXPECT_EQ(anchors, 2000u);
+    EXPECT_EQ(longest, kMaxInnerTextLength);
+}
+
+TEST(Anchors, LongTextIsCutAtWholeCharacters)
+{
+    std::string accents;
+    for (size_t i = 0; i < kMaxInnerTextLength + 10; ++i)
+        accents += "\xc3\xa9"; // e with acute accent, two bytes
+    const Anchors found = anchorsOf("<a href=/x>" + accents + "</a><a href=/y>short</a>");
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].second, accents.substr(0, 2 * kMaxInnerTextLength));
+    EXPECT_EQ(found[1].second, "short");
+}
+
 struct DepthCase {
     std::string html;
     size_t depth;
@@ -140,21 +173,97 @@ struct DepthCase {
 
 class NestingDepth : public ::testing::TestWithParam<DepthCase> {};
 
-TEST_P(NestingDepth, CountsOnlyElementsThatAnEndTagCloses)
+// Depth of the tree that the parser builds, html and body included.
+size_t parsedDepth(const std::string& html)
 {
-    EXPECT_EQ(maxOpenElementDepth(GetParam().html), GetParam().depth) << GetParam().html;
+    GumboOutput* output = gumbo_parse_with_options(&kGumboDefaultOptions, html.data(), html.size());
+    size_t deepest = 0;
+    std::vector<std::pair<const GumboNode*, size_t>> pending{{output->root, 1}};
+    while (!pending.empty()) {
+        const auto [node, depth] = pending.back();
+        pending.pop_back();
+        deepest = std::max(deepest, depth);
+        const GumboVector& children = node->v.element.children;
+        for (unsigned i = 0; i < children.length; ++i) {
+            const auto* child = static_cast<const GumboNode*>(children.data[i]);
+            if (child->type == GUMBO_NODE_ELEMENT)
+                pending.emplace_back(child, depth + 1);
+        }
+    }
+    gumbo_destroy_output(&kGumboDefaultOptions, output);
+    return deepest;
+}
+
+TEST_P(NestingDepth, CountsElementsAsTheParserNestsThem)
+{
+    const size_t counted = maxOpenElementDepth(GetParam().html);
+    EXPECT_EQ(counted, GetParam().depth) << GetParam().html;
+    // The parser's tree adds html, body and a last level of elements that hold nothing.
+    EXPECT_GE(counted + 3, parsedDepth(GetParam().html)) << GetParam().html;
 }
 
 INSTANTIATE_TEST_SUITE_P(Pages, NestingDepth, ::testing::Values(
     DepthCase{"", 0},
     DepthCase{"<div><div></div><div><span>x</span></div></div>", 3},
-    DepthCase{"<ul><li>a<li>b<li>c</ul>", 1},
-    DepthCase{"<p>a<p>b<br><img src=x><hr>", 0},
-    DepthCase{"<div/><div/><span/>", 0},
+    DepthCase{"<ul><li>a<li>b<li>c</ul>", 2},
+    DepthCase{"<p>a<p>b<br><img src=x><hr>", 1},
     DepthCase{"<!-- <div><div> --><b>x</b>", 1},
     DepthCase{"<script>if (a<b && c<d) {}</script><i>x</i>", 1},
     DepthCase{"<DIV><Div></div></DIV></div></div><div>", 2},
-    DepthCase{"a < b and c <3 d", 0}));
+    DepthCase{"a < b and c <3 d", 0},
+    // A self-closing non-void element opens all the same.
+    DepthCase{"<div/><div/><span/>", 3},
+    // An end tag closes only an open element of its name, and not across a block.
+    DepthCase{"<div></x><div></x><div></x>", 3},
+    DepthCase{"<span><div></span><span><div></span>", 4},
+    // In svg a self-closing tag closes; a "/>" inside a quoted value does not.
+    DepthCase{"<svg><path/><path/></svg><div>", 1},
+    DepthCase{"<svg><g a=\"/>\"><g a='/>'>", 3},
+    DepthCase{"<svg><foreignObject><x/><x/>", 4},
+    // Formatting elements that a paragraph closed are opened again before the next text.
+    DepthCase{"<p><b id=1><p><b id=2><p>x", 3},
+    DepthCase{"<a href=1><a href=2>x</a>", 1},
+    // Parts the parser inserts, and sibling parts that close each other.
+    DepthCase{"<table><tr><td>x<td>y<tr><td>z</table>", 4},
+    DepthCase{"<li><ul><li><ul>", 4},
+    // Rows and cells outside a table are dropped; a later one must not close what followed.
+    DepthCase{"<tr><td>x<div><div><tr><div>", 3},
+    // Comments end where the tokenizer ends them, "<!-->" and "--!>" included.
+    DepthCase{"<!--><div><div><!---><div>", 3},
+    DepthCase{"<!-- x --!><div><div>", 2}));
+
+TEST(NestingDepth, GuardBypassesFromTheFieldAreRefused)
+{
+    std::string selfClosing, strayEndTags;
+    for (int i = 0; i < 64000; ++i) {
+        selfClosing += "<div/>";
+        strayEndTags += "<div></x>";
+    }
+    EXPECT_GT(maxOpenElementDepth(selfClosing), kMaxNestingDepth);
+    EXPECT_GT(maxOpenElementDepth(strayEndTags), kMaxNestingDepth);
+    EXPECT_THROW(anchorsOf(selfClosing), std::runtime_error);
+    EXPECT_THROW(anchorsOf(strayEndTags), std::runtime_error);
+}
+
+TEST(NestingDepth, ManyTagsAtGreatDepthAreRefusedThoughTheDepthIsAllowed)
+{
+    std::string deepThenEndTags;
+    for (int i = 0; i < 4000; ++i)
+        deepThenEndTags += "<span>";
+    for (int i = 0; i < 125000; ++i)
+        deepThenEndTags += "</x>";
+    const NestingShape shape = measureNesting(deepThenEndTags);
+    EXPECT_EQ(shape.deepest, 4000u);
+    EXPECT_GT(shape.work, kMaxNestingWork);
+    EXPECT_THROW(anchorsOf(deepThenEndTags), std::runtime_error);
+
+    // An ordinary long page: thousands of anchors in a shallow list.
+    std::string longList = "<ul>";
+    for (int i = 0; i < 20000; ++i)
+        longList += "<li><a href=/t/" + std::to_string(i) + "><b>Track</b> " + std::to_string(i) + "</a>";
+    EXPECT_TRUE(measureNesting(longList).withinLimits());
+    EXPECT_EQ(anchorsOf(longList).size(), 20000u);
+}
 
 } // namespace
 } // namespace vornel::catalogue

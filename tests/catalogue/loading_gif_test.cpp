@@ -227,4 +227,34 @@ TEST(LoadingGif, DamagedPicturesAreRefusedNotMisread)
         EXPECT_THROW(decodeGif(bytes.substr(0, length)), std::runtime_error) << length;
 }
 
+// A 4096 x 4096 picture of `frames` full-size frames whose data is only a clear code and an
+// end code: a few bytes each, however large the frames are.
+std::string fullSizeEmptyFrames(int frames)
+{
+    std::string gif = "GIF89a";
+    gif += std::string("\x00\x10\x00\x10\x80\x00\x00", 7); // 4096 x 4096, 2 colours
+    gif += std::string("\x00\x00\x00\xff\xff\xff", 6);
+    for (int i = 0; i < frames; ++i) {
+        gif += std::string("\x2c\x00\x00\x00\x00\x00\x10\x00\x10\x00", 10);
+        gif += std::string("\x02\x01\x2c\x00", 4); // code size 2; codes 4 (clear), 5 (end)
+    }
+    return gif + ";";
+}
+
+TEST(LoadingGif, WorkIsBoundedWhateverTheFileSize)
+{
+    const GifPicture one = decodeGif(fullSizeEmptyFrames(1));
+    ASSERT_EQ(one.frames.size(), 1u);
+    EXPECT_EQ(one.frames[0].indices.size(), 4096u * 4096u);
+
+    const std::string many = fullSizeEmptyFrames(80);
+    EXPECT_LT(many.size(), 2000u);
+    try {
+        decodeGif(many);
+        FAIL() << "80 full-size frames were decoded";
+    } catch (const std::runtime_error& error) {
+        EXPECT_STREQ(error.what(), "The GIF picture holds too much to decode");
+    }
+}
+
 } // namespace
