@@ -11,6 +11,7 @@
 #include "playback/player_notify.h"
 #include "playback/stream_worker.h"
 #include "playback/track_resolution.h"
+#include "text/ascii.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -43,7 +44,7 @@ bool TfrmVornelPlayer::FormCreate(const AudioStartup& audio)
     created_ = true;
     vornel::http::setTlsLibraryFolder(executableFolder());
     registerHotkeys();
-    edit_dldir->setText(QString::fromStdString(vornel::playback::trimControlAndBlank(downloadsFolder())));
+    edit_dldir->setText(QString::fromStdString(std::string(vornel::text::trimmed(downloadsFolder()))));
     linkUrls = std::make_unique<std::vector<std::string>>();
     installNotifyTarget();
 

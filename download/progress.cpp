@@ -1,16 +1,14 @@
 #include "download/progress.h"
 
+#include "text/ascii.h"
+
 #include <algorithm>
-#include <cctype>
 
 namespace {
 
 bool isChunked(const std::string& transferEncoding)
 {
-    std::string lower = transferEncoding;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower.find("chunked") != std::string::npos;
+    return vornel::text::lowerAscii(transferEncoding).find("chunked") != std::string::npos;
 }
 
 } // namespace

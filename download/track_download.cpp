@@ -1,9 +1,9 @@
 #include "download/track_download.h"
 
 #include "download/pending_file.h"
+#include "text/ascii.h"
 
 #include <algorithm>
-#include <cctype>
 #include <memory>
 
 namespace {
@@ -13,11 +13,9 @@ bool isSuccessStatus(int code)
     return code >= 200 && code <= 299;
 }
 
-bool isChunked(std::string transferEncoding)
+bool isChunked(const std::string& transferEncoding)
 {
-    std::transform(transferEncoding.begin(), transferEncoding.end(), transferEncoding.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return transferEncoding.find("chunked") != std::string::npos;
+    return vornel::text::lowerAscii(transferEncoding).find("chunked") != std::string::npos;
 }
 
 } // namespace
