@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-namespace vornel::loading {
+namespace vornel::app {
 
 namespace {
 
@@ -254,4 +254,4 @@ void GifCanvas::draw(const GifFrame& frame)
     previous_ = &frame;
 }
 
-} // namespace vornel::loading
+} // namespace vornel::app

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace vornel::loading {
+namespace vornel::app {
 
 struct GifFrame {
     int left = 0, top = 0, width = 0, height = 0;
@@ -49,4 +49,4 @@ private:
     const GifFrame* previous_ = nullptr;
 };
 
-} // namespace vornel::loading
+} // namespace vornel::app

@@ -44,7 +44,7 @@ bool TfrmVornelPlayer::FormCreate(const AudioStartup& audio)
     created_ = true;
     vornel::http::setTlsLibraryFolder(executableFolder());
     registerHotkeys();
-    edit_dldir->setText(QString::fromStdString(std::string(vornel::text::trimmed(downloadsFolder()))));
+    edit_dldir->setText(QString::fromStdString(std::string(vornel::text::trimmed(vornel::download::downloadsFolder()))));
     linkUrls = std::make_unique<std::vector<std::string>>();
     installNotifyTarget();
 
@@ -96,7 +96,7 @@ void TfrmVornelPlayer::installNotifyTarget()
             if (window)
                 vornel::app::runGuarded([&] { window->WMPlayerNotify(code, value); });
         };
-        if (onWindowThread())
+        if (vornel::app::onWindowThread())
             react();
         else
             QMetaObject::invokeMethod(application, react, Qt::BlockingQueuedConnection);

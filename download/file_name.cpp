@@ -4,6 +4,8 @@
 
 #include <stdexcept>
 
+namespace vornel::download {
+
 namespace {
 
 // Every character tested here is ASCII, and in UTF-8 the bytes of a multi-byte sequence
@@ -53,3 +55,5 @@ std::string SanitizeFileName(const std::string& utf8Text)
         throw std::runtime_error("Resulting FileName was empty Input string was: " + utf8Text);
     return name;
 }
+
+} // namespace vornel::download

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+namespace vornel::download {
+
 namespace {
 
 bool isChunked(const std::string& transferEncoding)
@@ -22,3 +24,5 @@ std::optional<int> downloadProgress(int64_t workCount, int64_t contentLength,
     const __int128 percent = (static_cast<__int128>(workCount) * 100) / contentLength;
     return static_cast<int>(std::clamp<__int128>(percent, 0, 100));
 }
+
+} // namespace vornel::download

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <memory>
 
+namespace vornel::download {
+
 namespace {
 
 bool isSuccessStatus(int code)
@@ -39,3 +41,5 @@ DownloadOutcome downloadTrackFile(vornel::http::HttpClient& client, const std::s
     file->saveAs(savedPath());
     return DownloadOutcome::Saved;
 }
+
+} // namespace vornel::download

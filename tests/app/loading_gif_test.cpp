@@ -16,11 +16,11 @@
 
 namespace {
 
-using vornel::loading::decodeGif;
-using vornel::loading::frameDurationMs;
-using vornel::loading::GifCanvas;
-using vornel::loading::GifFrame;
-using vornel::loading::GifPicture;
+using vornel::app::decodeGif;
+using vornel::app::frameDurationMs;
+using vornel::app::GifCanvas;
+using vornel::app::GifFrame;
+using vornel::app::GifPicture;
 
 const std::string kAssets = VORNEL_ASSETS_DIR;
 

@@ -19,6 +19,7 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace vornel::download;
 using vornel::http::ClientSettings;
 using vornel::http::HttpClient;
 using vornel::test::ConnectionScript;
