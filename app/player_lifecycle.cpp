@@ -42,6 +42,7 @@ void showAudioError(QWidget* owner, const QString& text, int errorCode)
 bool TfrmVornelPlayer::FormCreate(const AudioStartup& audio)
 {
     created_ = true;
+    // Kept as the system asks; OpenSSL is linked in, so nothing is loaded from this folder.
     vornel::http::setTlsLibraryFolder(executableFolder());
     registerHotkeys();
     edit_dldir->setText(QString::fromStdString(std::string(vornel::text::trimmed(vornel::download::downloadsFolder()))));
