@@ -7,6 +7,8 @@
 
 #include <jpeglib.h>
 
+namespace vornel::app {
+
 namespace {
 struct JpegErrorManager {
     jpeg_error_mgr standard;
@@ -73,3 +75,5 @@ QImage loadBanner()
         return {};
     return decodeJpeg(file.readAll());
 }
+
+} // namespace vornel::app

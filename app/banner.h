@@ -3,8 +3,12 @@
 #include <QByteArray>
 #include <QImage>
 
+namespace vornel::app {
+
 // Decodes JPEG data with libjpeg; a null image when the data is not a readable JPEG.
 QImage decodeJpeg(const QByteArray& data);
 
 // The banner picture (750 x 205), or a null image if the resource is missing.
 QImage loadBanner();
+
+} // namespace vornel::app

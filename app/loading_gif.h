@@ -1,36 +1,39 @@
 #pragma once
-// Decoding of the loading animation (a GIF picture) and composition of its frames.
+// The loading animation (a GIF picture) decoded by Qt's GIF reader, and the composition
+// of its frames over the overlay's background. Decoding and drawing need no GUI thread.
+#include <QImage>
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace vornel::loading {
+namespace vornel::app {
 
 struct GifFrame {
-    int left = 0, top = 0, width = 0, height = 0;
-    int delayHundredths = 0;
-    int disposal = 0;
-    int transparentIndex = -1;     // -1: no transparent colour
-    std::vector<uint32_t> colours; // 0xRRGGBB, the local table or else the global one
-    std::vector<uint8_t> indices;  // width * height colour indices, rows top to bottom
+    QImage image;    // the whole picture as it stands at this frame, ARGB32; alpha 0 where nothing was drawn
+    int delayMs = 0; // as the file gives it
 };
 
 struct GifPicture {
     int width = 0, height = 0;
-    int globalTableSize = 0;
-    int backgroundIndex = 0;
-    int loopCount = -1; // from the NETSCAPE2.0 extension; -1 when absent
     std::vector<GifFrame> frames;
 };
 
-// Throws std::runtime_error when bytes are not a GIF that can be decoded.
+// Bounds on what one picture may make the program hold: a hostile GIF could otherwise
+// ask for a huge screen or a flood of frames.
+constexpr int64_t kMaxGifPixels = 4096 * 4096;
+constexpr int64_t kMaxGifPixelsInAllFrames = 32 * 1024 * 1024;
+constexpr int kMaxGifFrames = 1000;
+
+// Throws std::runtime_error when bytes are not a GIF that can be decoded, or when it goes
+// beyond the bounds above. A picture cut short keeps the frames that arrived.
 GifPicture decodeGif(const std::string& bytes);
 
 // How long a frame stays up: its delay, at least 50 ms and at most 10000 ms.
 int frameDurationMs(const GifFrame& frame);
 
-// The picture as shown so far: each frame is drawn over the previous result, its
-// transparent pixels leaving what lies below.
+// The picture as shown at the frame drawn last, over a background colour where the
+// picture leaves it transparent.
 class GifCanvas {
 public:
     GifCanvas(const GifPicture& picture, uint32_t emptyColour);
@@ -40,13 +43,9 @@ public:
     int height() const { return height_; }
 
 private:
-    void disposePrevious();
-
     int width_, height_;
     uint32_t emptyColour_;
     std::vector<uint32_t> pixels_;
-    std::vector<uint32_t> beforePrevious_;
-    const GifFrame* previous_ = nullptr;
 };
 
-} // namespace vornel::loading
+} // namespace vornel::app

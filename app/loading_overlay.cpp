@@ -16,14 +16,14 @@ namespace {
 
 const QColor kBackground(0x2C, 0x2A, 0x26);
 
-vornel::loading::GifPicture loadAnimation()
+vornel::app::GifPicture loadAnimation()
 {
     QFile file(QStringLiteral(":/loading.gif"));
     if (!file.open(QIODevice::ReadOnly))
         return {};
     const QByteArray bytes = file.readAll();
     try {
-        return vornel::loading::decodeGif(bytes.toStdString());
+        return vornel::app::decodeGif(bytes.toStdString());
     } catch (const std::runtime_error&) {
         return {}; // the overlay then shows its background only
     }
@@ -70,7 +70,7 @@ void LoadingOverlay::startDrawing()
     const uint32_t empty = kBackground.rgb() & 0xFFFFFF;
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
         try {
-            animator_ = std::make_unique<vornel::loading::X11Animator>(
+            animator_ = std::make_unique<vornel::app::X11Animator>(
                 picture_, static_cast<unsigned long>(winId()), x11DisplayName(),
                 kPicturePosition.x(), kPicturePosition.y(), empty);
             return;
@@ -78,7 +78,7 @@ void LoadingOverlay::startDrawing()
             animator_.reset(); // paint on the window thread instead
         }
     }
-    canvas_ = std::make_unique<vornel::loading::GifCanvas>(picture_, empty);
+    canvas_ = std::make_unique<vornel::app::GifCanvas>(picture_, empty);
     frameIndex_ = picture_.frames.size() - 1; // the first step shows frame 0
 }
 
@@ -131,7 +131,7 @@ void LoadingOverlay::showNextPaintedFrame()
     }
     ++paintedFrames_;
     update(QRect(kPicturePosition, paintedFrame_.size()));
-    frameTimer_.start(vornel::loading::frameDurationMs(picture_.frames[frameIndex_]));
+    frameTimer_.start(vornel::app::frameDurationMs(picture_.frames[frameIndex_]));
 }
 
 void LoadingOverlay::paintEvent(QPaintEvent* event)

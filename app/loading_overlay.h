@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <memory>
 
-namespace vornel::loading {
+namespace vornel::app {
 class X11Animator;
 }
 
@@ -45,10 +45,10 @@ private:
     void startDrawing();
     void showNextPaintedFrame();
 
-    vornel::loading::GifPicture picture_;
-    std::unique_ptr<vornel::loading::X11Animator> animator_;
+    vornel::app::GifPicture picture_;
+    std::unique_ptr<vornel::app::X11Animator> animator_;
     // Painting on the window thread, where no X display is at hand (offscreen platform).
-    std::unique_ptr<vornel::loading::GifCanvas> canvas_;
+    std::unique_ptr<vornel::app::GifCanvas> canvas_;
     QImage paintedFrame_;
     QTimer frameTimer_;
     size_t frameIndex_ = 0;

@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
-namespace vornel::loading {
+namespace vornel::app {
 
 namespace {
 
@@ -190,4 +190,4 @@ void X11Animator::run()
     }
 }
 
-} // namespace vornel::loading
+} // namespace vornel::app

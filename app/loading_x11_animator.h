@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-namespace vornel::loading {
+namespace vornel::app {
 
 class X11Animator {
 public:
@@ -40,4 +40,4 @@ private:
     std::thread thread_;
 };
 
-} // namespace vornel::loading
+} // namespace vornel::app

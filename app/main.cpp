@@ -12,7 +12,7 @@ int main(int argc, char* argv[])
     prepareDesktopSession();
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VornelPlayer"));
-    applySkin(application);
+    vornel::app::applySkin(application);
 
     TfrmVornelPlayer window;
     if (!window.FormCreate())

@@ -48,8 +48,8 @@ TfrmVornelPlayer::TfrmVornelPlayer(QWidget* parent)
     setObjectName(QStringLiteral("frmVornelPlayer"));
     setWindowTitle(QStringLiteral("VornelPlayer v1.1"));
     setFixedSize(clientWidth, clientHeight);
-    setFont(windowFont());
-    setWindowIcon(programIcon());
+    setFont(vornel::app::windowFont());
+    setWindowIcon(vornel::app::programIcon());
     createControls();
     createComponents();
     createTrayIcon();
@@ -66,7 +66,7 @@ void TfrmVornelPlayer::createControls()
     img_logo->setObjectName(QStringLiteral("img_logo"));
     img_logo->setGeometry(0, 0, 750, 205);
     img_logo->setAlignment(Qt::AlignCenter);
-    img_logo->setPixmap(QPixmap::fromImage(loadBanner()));
+    img_logo->setPixmap(QPixmap::fromImage(vornel::app::loadBanner()));
 
     createGroupCurrentlyPlaying();
     createGroupActions();
@@ -202,7 +202,7 @@ void TfrmVornelPlayer::createComponents()
     downloads.bodyAsReceived = true;
     IdHTTP2 = std::make_unique<vornel::http::HttpClient>(downloads);
     IdAntiFreeze1 = std::make_unique<vornel::http::IdlePump>(
-        [] { QCoreApplication::processEvents(); }, onWindowThread);
+        [] { QCoreApplication::processEvents(); }, vornel::app::onWindowThread);
 }
 
 // A right-aligned label keeps its right edge and grows to the left with its text.

@@ -56,6 +56,7 @@ void TfrmVornelPlayer::loadCataloguePage()
     linkUrls->clear();
     vornel::http::MemoryStream buffer;
     try {
+        // Kept as the system asks although its body is unused: GetLinks fetches the page again.
         IdHTTP1->GetToStream(url, buffer);
         UpdateBracket bracket(lb_PlayList);
         GetLinks(url, [this](const std::string& linkUrl, const std::string& text) {

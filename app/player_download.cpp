@@ -46,7 +46,7 @@ void TfrmVornelPlayer::btn_DownloadClick()
     const std::string url = trackUrl;
     btn_Download->hide();
     const DownloadControlsRestorer restorer(this);
-    downloadFileName_ = SanitizeFileName(label_currentTrack->text().toStdString());
+    downloadFileName_ = vornel::download::SanitizeFileName(label_currentTrack->text().toStdString());
     sProgressBar1->show();
     downloadTrack(url, downloadFileName_);
 }
@@ -55,8 +55,8 @@ void TfrmVornelPlayer::btn_DownloadClick()
 void TfrmVornelPlayer::downloadTrack(const std::string& url, const std::string& fileName)
 {
     try {
-        downloadTrackFile(*IdHTTP2, url, savePath(edit_dldir->text().toStdString(), fileName),
-                          [&] { return savePath(edit_dldir->text().toStdString(), fileName); });
+        const auto pathInFolder = [&] { return vornel::download::savePath(edit_dldir->text().toStdString(), fileName); };
+        vornel::download::downloadTrackFile(*IdHTTP2, url, pathInFolder(), pathInFolder);
     } catch (...) {
         // Network and file failures of a download are dropped without a message.
     }
@@ -66,7 +66,7 @@ void TfrmVornelPlayer::IdHTTP2Work(int64_t workCount)
 {
     const vornel::http::Response& reply = IdHTTP2->response();
     if (const std::optional<int> percent =
-            downloadProgress(workCount, reply.ContentLength, reply.TransferEncoding))
+            vornel::download::downloadProgress(workCount, reply.ContentLength, reply.TransferEncoding))
         sProgressBar1->setValue(*percent);
 }
 

@@ -11,6 +11,7 @@
 #include "playback/player_notify.h"
 #include "playback/stream_worker.h"
 #include "playback/track_resolution.h"
+#include "text/ascii.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
@@ -41,9 +42,10 @@ void showAudioError(QWidget* owner, const QString& text, int errorCode)
 bool TfrmVornelPlayer::FormCreate(const AudioStartup& audio)
 {
     created_ = true;
+    // Kept as the system asks; OpenSSL is linked in, so nothing is loaded from this folder.
     vornel::http::setTlsLibraryFolder(executableFolder());
     registerHotkeys();
-    edit_dldir->setText(QString::fromStdString(vornel::playback::trimControlAndBlank(downloadsFolder())));
+    edit_dldir->setText(QString::fromStdString(std::string(vornel::text::trimmed(vornel::download::downloadsFolder()))));
     linkUrls = std::make_unique<std::vector<std::string>>();
     installNotifyTarget();
 
@@ -95,7 +97,7 @@ void TfrmVornelPlayer::installNotifyTarget()
             if (window)
                 vornel::app::runGuarded([&] { window->WMPlayerNotify(code, value); });
         };
-        if (onWindowThread())
+        if (vornel::app::onWindowThread())
             react();
         else
             QMetaObject::invokeMethod(application, react, Qt::BlockingQueuedConnection);

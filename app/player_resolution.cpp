@@ -44,6 +44,7 @@ TfrmVornelPlayer::Resolution TfrmVornelPlayer::resolveSelectedOnce()
     if (!url)
         return Resolution::Dead;
     trackUrl = *url;
+    // Kept as the system asks; the engine has no proxy support, so this changes nothing.
     BASS_SetConfigPtr(BASS_CONFIG_NET_PROXY, nullptr);
     startStreamWorker(*url);
     return Resolution::Started;

@@ -12,7 +12,7 @@
 
 void TfrmVornelPlayer::createTrayIcon()
 {
-    JvTrayIcon1 = std::make_unique<TrayIcon>(programIcon());
+    JvTrayIcon1 = std::make_unique<TrayIcon>(vornel::app::programIcon());
     JvTrayIcon1->onClick = [this] { vornel::app::runGuarded([this] { JvTrayIcon1Click(); }); };
 }
 

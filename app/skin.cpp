@@ -6,6 +6,8 @@
 #include <QPalette>
 #include <QStyleFactory>
 
+namespace vornel::app {
+
 namespace {
 QPalette darkPalette()
 {
@@ -50,3 +52,5 @@ void applySkin(QApplication& application)
     if (sheet.open(QIODevice::ReadOnly))
         application.setStyleSheet(QString::fromUtf8(sheet.readAll()));
 }
+
+} // namespace vornel::app

@@ -3,8 +3,12 @@
 #include <QCoreApplication>
 #include <QThread>
 
+namespace vornel::app {
+
 bool onWindowThread()
 {
     const QCoreApplication* application = QCoreApplication::instance();
     return application && QThread::currentThread() == application->thread();
 }
+
+} // namespace vornel::app

@@ -1,6 +1,10 @@
 #include "download/file_name.h"
 
+#include "text/ascii.h"
+
 #include <stdexcept>
+
+namespace vornel::download {
 
 namespace {
 
@@ -16,11 +20,6 @@ bool isForbidden(char c)
     default:
         return false;
     }
-}
-
-bool isBlankOrControl(char c)
-{
-    return static_cast<unsigned char>(c) <= 32;
 }
 
 // A forbidden character opening a run becomes a space, the rest of the run asterisks.
@@ -47,23 +46,14 @@ std::string withoutAsterisks(const std::string& text)
     return kept;
 }
 
-std::string trimmed(const std::string& text)
-{
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && isBlankOrControl(text[begin]))
-        ++begin;
-    while (end > begin && isBlankOrControl(text[end - 1]))
-        --end;
-    return text.substr(begin, end - begin);
-}
-
 } // namespace
 
 std::string SanitizeFileName(const std::string& utf8Text)
 {
-    const std::string name = trimmed(withoutAsterisks(markForbiddenRuns(utf8Text)));
+    const std::string name(vornel::text::trimmed(withoutAsterisks(markForbiddenRuns(utf8Text))));
     if (name.empty())
         throw std::runtime_error("Resulting FileName was empty Input string was: " + utf8Text);
     return name;
 }
+
+} // namespace vornel::download

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <fstream>
 
+namespace vornel::download {
+
 namespace {
 
 std::optional<std::string> environmentValue(const char* name)
@@ -109,3 +111,5 @@ std::string downloadsFolder(const std::optional<std::string>& homeValue,
         return withTrailingSlash(*home) + "Downloads/";
     return "";
 }
+
+} // namespace vornel::download

@@ -12,6 +12,8 @@
 #include <unistd.h>
 #include <vector>
 
+namespace vornel::download {
+
 namespace {
 
 [[noreturn]] void fail(const std::string& what, const std::string& path, int error)
@@ -192,3 +194,5 @@ std::unique_ptr<PendingFile> openPendingFileFor(const std::string& likelyPath)
         return std::make_unique<PendingFile>(std::filesystem::temp_directory_path().string());
     }
 }
+
+} // namespace vornel::download

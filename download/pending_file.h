@@ -9,6 +9,8 @@
 #include <memory>
 #include <string>
 
+namespace vornel::download {
+
 class PendingFile : public vornel::http::ByteStream {
 public:
     // Opens the file in `folder`; std::runtime_error says why when the folder takes no file.
@@ -41,3 +43,5 @@ private:
 // A pending file in the folder of the path it will most likely be saved under, or in the
 // system's temporary folder when that folder takes no file (the target may still change).
 std::unique_ptr<PendingFile> openPendingFileFor(const std::string& likelyPath);
+
+} // namespace vornel::download

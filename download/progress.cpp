@@ -1,16 +1,16 @@
 #include "download/progress.h"
 
+#include "text/ascii.h"
+
 #include <algorithm>
-#include <cctype>
+
+namespace vornel::download {
 
 namespace {
 
 bool isChunked(const std::string& transferEncoding)
 {
-    std::string lower = transferEncoding;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return lower.find("chunked") != std::string::npos;
+    return vornel::text::lowerAscii(transferEncoding).find("chunked") != std::string::npos;
 }
 
 } // namespace
@@ -24,3 +24,5 @@ std::optional<int> downloadProgress(int64_t workCount, int64_t contentLength,
     const __int128 percent = (static_cast<__int128>(workCount) * 100) / contentLength;
     return static_cast<int>(std::clamp<__int128>(percent, 0, 100));
 }
+
+} // namespace vornel::download

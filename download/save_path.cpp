@@ -1,5 +1,7 @@
 #include "download/save_path.h"
 
+namespace vornel::download {
+
 std::string savePath(const std::string& folderText, const std::string& fileName)
 {
     std::string path = folderText;
@@ -17,3 +19,5 @@ std::string folderOf(const std::string& path)
         return "/";
     return path.substr(0, slash);
 }
+
+} // namespace vornel::download

@@ -1,10 +1,12 @@
 #include "download/track_download.h"
 
 #include "download/pending_file.h"
+#include "text/ascii.h"
 
 #include <algorithm>
-#include <cctype>
 #include <memory>
+
+namespace vornel::download {
 
 namespace {
 
@@ -13,11 +15,9 @@ bool isSuccessStatus(int code)
     return code >= 200 && code <= 299;
 }
 
-bool isChunked(std::string transferEncoding)
+bool isChunked(const std::string& transferEncoding)
 {
-    std::transform(transferEncoding.begin(), transferEncoding.end(), transferEncoding.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return transferEncoding.find("chunked") != std::string::npos;
+    return vornel::text::lowerAscii(transferEncoding).find("chunked") != std::string::npos;
 }
 
 } // namespace
@@ -41,3 +41,5 @@ DownloadOutcome downloadTrackFile(vornel::http::HttpClient& client, const std::s
     file->saveAs(savedPath());
     return DownloadOutcome::Saved;
 }
+
+} // namespace vornel::download

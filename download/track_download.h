@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+namespace vornel::download {
+
 enum class DownloadOutcome {
     Saved,
     ErrorStatus, // the reply was no success: its body is not the track, nothing is written
@@ -23,3 +25,5 @@ DownloadOutcome downloadTrackFile(vornel::http::HttpClient& client, const std::s
 // True unless the reply announced a length (without chunked framing) and fewer bytes came:
 // the client ends a length-framed body normally when the server closes early.
 bool bodyCameWhole(int64_t received, int64_t contentLength, const std::string& transferEncoding);
+
+} // namespace vornel::download

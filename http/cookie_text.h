@@ -3,11 +3,12 @@
 #include <string>
 #include <string_view>
 
+#include "text/ascii.h"
+
 namespace vornel::http {
 
-// Without characters up to and including the space at both ends.
-std::string_view trimmed(std::string_view text);
-std::string lowerAscii(std::string_view text);
+using text::lowerAscii;
+using text::trimmed;
 bool equalsIgnoringCase(std::string_view a, std::string_view b);
 bool startsWithIgnoringCase(std::string_view text, std::string_view prefix);
 bool endsWithIgnoringCase(std::string_view text, std::string_view suffix);

@@ -24,12 +24,6 @@ std::string trim(const std::string& text) {
     return text.substr(first, last - first);
 }
 
-std::string lowerAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
 bool equalsIgnoreCase(const std::string& a, const std::string& b) {
     return a.size() == b.size() && lowerAscii(a) == lowerAscii(b);
 }

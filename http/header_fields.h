@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "text/ascii.h"
+
 namespace vornel::http {
 
 // The value of the first line named `name` (case-insensitive), continuation lines joined
@@ -24,7 +26,7 @@ MediaType mediaTypeOf(const std::string& contentTypeValue, bool hasContentType);
 
 // Helpers shared by the header, meta and XML code.
 std::string trim(const std::string& text);
-std::string lowerAscii(std::string text);
+using text::lowerAscii;
 bool equalsIgnoreCase(const std::string& a, const std::string& b);
 
 // "text/html; x=y" -> "text/html" in lower case.

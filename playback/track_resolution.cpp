@@ -1,5 +1,7 @@
 #include "playback/track_resolution.h"
 
+#include "text/ascii.h"
+
 #include <cstdint>
 
 namespace vornel::playback {
@@ -21,20 +23,7 @@ std::string copyFrom(const std::string& text, int64_t start, int64_t count)
         return {};
     return text.substr(static_cast<size_t>(start - 1), static_cast<size_t>(count));
 }
-
-bool isBlankOrControl(char c) { return static_cast<unsigned char>(c) <= 32; }
 } // namespace
-
-std::string trimControlAndBlank(const std::string& text)
-{
-    size_t first = 0;
-    size_t last = text.size();
-    while (first < last && isBlankOrControl(text[first]))
-        ++first;
-    while (last > first && isBlankOrControl(text[last - 1]))
-        --last;
-    return text.substr(first, last - first);
-}
 
 std::optional<std::string> cutTrackUrl(const std::string& pageText)
 {
@@ -42,7 +31,7 @@ std::optional<std::string> cutTrackUrl(const std::string& pageText)
     const int64_t b = positionOf(pageText, closingMarker);
     if (a < 1 || b < 1)
         return std::nullopt;
-    return trimControlAndBlank(copyFrom(pageText, a + 6, b - a - 3));
+    return std::string(text::trimmed(copyFrom(pageText, a + 6, b - a - 3)));
 }
 
 } // namespace vornel::playback

@@ -10,7 +10,4 @@ namespace vornel::playback {
 // marker is missing: the entry is dead.
 std::optional<std::string> cutTrackUrl(const std::string& pageText);
 
-// Drops leading and trailing characters whose code is 32 or lower.
-std::string trimControlAndBlank(const std::string& text);
-
 } // namespace vornel::playback

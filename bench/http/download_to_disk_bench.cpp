@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+using namespace vornel::download;
+
 namespace {
 
 constexpr size_t kBlock = 1 << 20;

@@ -12,7 +12,7 @@ VORNEL_FUZZ_TARGET(file_name)
     const std::string folder = input.textUntil('\n');
     const std::string title = input.rest();
     try {
-        (void)savePath(folder, SanitizeFileName(title));
+        (void)vornel::download::savePath(folder, vornel::download::SanitizeFileName(title));
     } catch (const std::runtime_error&) {
     }
     return 0;

@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-using namespace vornel::loading;
+using namespace vornel::app;
 
 VORNEL_FUZZ_TARGET(loading_gif)
 {

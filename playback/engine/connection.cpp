@@ -1,6 +1,7 @@
 #include "playback/engine/connection.h"
 
 #include "http/http_client.h"
+#include "text/ascii.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -13,9 +14,7 @@ int64_t metaInterval(const std::vector<std::string>& lines) {
     for (const auto& line : lines) {
         if (line.size() <= name.size())
             continue;
-        std::string lower = line.substr(0, name.size());
-        std::transform(lower.begin(), lower.end(), lower.begin(), ::tolower);
-        if (lower == name) {
+        if (text::lowerAscii(std::string_view(line).substr(0, name.size())) == name) {
             const long long value = std::atoll(line.c_str() + name.size());
             // Beyond this it is not a real server's interval; take it as none.
             return value > 0 && value <= 16 * 1024 * 1024 ? value : 0;

@@ -1,5 +1,7 @@
 #include "playback/engine/playlist.h"
 
+#include "text/ascii.h"
+
 #include <algorithm>
 #include <cctype>
 #include <map>
@@ -8,22 +10,12 @@
 namespace vornel::audio {
 namespace {
 
-std::string lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
+using text::lowerAscii;
 
-std::string trimmed(const std::string& text) {
-    size_t begin = 0, end = text.size();
-    while (begin < end && static_cast<unsigned char>(text[begin]) <= ' ')
-        ++begin;
-    while (end > begin && static_cast<unsigned char>(text[end - 1]) <= ' ')
-        --end;
-    return text.substr(begin, end - begin);
-}
+std::string trimmed(const std::string& text) { return std::string(text::trimmed(text)); }
 
 bool startsWithNoCase(const std::string& text, const std::string& prefix) {
-    return lower(text.substr(0, prefix.size())) == prefix;
+    return lowerAscii(text.substr(0, prefix.size())) == prefix;
 }
 
 std::string skipBom(const std::string& text) {
@@ -98,10 +90,10 @@ bool startsLikePlaylist(const std::string& firstBytes) {
 }
 
 bool looksLikePlaylist(const std::string& contentType, const std::string& url, const std::string& firstBytes) {
-    const std::string type = lower(trimmed(contentType.substr(0, contentType.find(';'))));
+    const std::string type = lowerAscii(trimmed(contentType.substr(0, contentType.find(';'))));
     if (type == "audio/x-scpls" || type == "audio/x-mpegurl" || type == "audio/mpegurl")
         return true;
-    const std::string path = lower(urlPath(url));
+    const std::string path = lowerAscii(urlPath(url));
     for (const char* extension : {".pls", ".m3u"}) {
         const std::string ext = extension;
         if (path.size() >= ext.size() && path.compare(path.size() - ext.size(), ext.size(), ext) == 0)

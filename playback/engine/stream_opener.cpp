@@ -1,9 +1,9 @@
 #include "playback/engine/stream_opener.h"
 
 #include "playback/engine/playlist.h"
+#include "text/ascii.h"
 
 #include <algorithm>
-#include <cctype>
 
 namespace vornel::audio {
 namespace {
@@ -17,8 +17,7 @@ constexpr size_t kPlaylistMaxBytes = 64 * 1024;
 constexpr size_t kSniffBytes = 16;
 
 bool isHttpUrl(const std::string& url) {
-    std::string scheme = url.substr(0, url.find("://"));
-    std::transform(scheme.begin(), scheme.end(), scheme.begin(), ::tolower);
+    const std::string scheme = text::lowerAscii(url.substr(0, url.find("://")));
     return url.find("://") != std::string::npos && (scheme == "http" || scheme == "https");
 }
 

@@ -14,7 +14,7 @@ int main(int argc, char* argv[])
         qputenv("SDL_AUDIODRIVER", "dummy");
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("VornelPlayer"));
-    applySkin(application);
+    vornel::app::applySkin(application);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

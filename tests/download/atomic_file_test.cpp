@@ -13,6 +13,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using namespace vornel::download;
+
 namespace {
 
 std::size_t entriesIn(const std::string& folder)

@@ -6,6 +6,8 @@
 #include <ostream>
 #include <string>
 
+using namespace vornel::download;
+
 namespace {
 
 struct NameCase {

@@ -6,6 +6,8 @@
 
 #include <cstdlib>
 
+using namespace vornel::download;
+
 namespace {
 
 class DownloadsFolderTest : public testing::Test {

@@ -15,6 +15,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace vornel::download;
+
 namespace {
 
 std::vector<std::string> entriesIn(const std::string& folder)

@@ -8,6 +8,8 @@
 #include <ostream>
 #include <string>
 
+using namespace vornel::download;
+
 namespace {
 
 struct ProgressCase {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace vornel::download;
+
 namespace {
 
 TEST(SavePath, AppendsTheDelimiterWhenMissing)

@@ -1,7 +1,6 @@
 // A stream over https, from a TLS server with a self-signed certificate on 127.0.0.1.
 #include "tests/engine/engine_test_support.h"
 
-#ifdef VORNEL_TLS_TEST_SERVER
 #include "tests/tls/tls_test_server.h"
 
 namespace vornel::test {
@@ -26,5 +25,3 @@ TEST_F(HttpsStreamTest, PlaysAnHttpsUrl) {
 
 } // namespace
 } // namespace vornel::test
-
-#endif

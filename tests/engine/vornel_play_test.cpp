@@ -12,8 +12,6 @@
 #include <fstream>
 #include <sstream>
 
-#ifdef VORNEL_PLAY_PATH
-
 namespace vornel::test {
 namespace {
 
@@ -224,5 +222,3 @@ TEST(VornelPlaySignalTest, SigintOrSigtermEndsItAtOnceWithTheStreamFreed) {
 
 } // namespace
 } // namespace vornel::test
-
-#endif

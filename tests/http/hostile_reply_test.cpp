@@ -3,6 +3,7 @@
 #include "http/http_client.h"
 #include "http/idle_pump.h"
 #include "tests/http/endless_server.h"
+#include "tests/support/sanitizer_build.h"
 #include "tests/http/wire_helpers.h"
 
 #include <gtest/gtest.h>
@@ -38,18 +39,7 @@ std::string kindOf(HttpClient& client, const std::string& url, MemoryStream& bod
     return "none";
 }
 
-// Sanitizers keep shadow memory of their own, many times the program's.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
-#else
-constexpr bool kSanitized = false;
-#endif
+constexpr bool kSanitized = vornel::test::kSanitizerBuild;
 
 int64_t peakResidentBytes() {
     rusage usage{};

@@ -11,8 +11,6 @@
 #include <fstream>
 #include <sstream>
 
-#ifdef VORNEL_FETCH_PATH
-
 namespace {
 
 using namespace vornel::test;
@@ -63,5 +61,3 @@ TEST(VornelFetch, ReportsAFailureWithEscapedLineEnds) {
 }
 
 } // namespace
-
-#endif

@@ -37,9 +37,3 @@ const ResolutionCase cases[] = {
 INSTANTIATE_TEST_SUITE_P(Pages, TrackResolutionTable, ::testing::ValuesIn(cases),
                          [](const auto& info) { return std::string(info.param.name); });
 } // namespace
-
-TEST(TrimControlAndBlank, DropsCodesUpTo32AtBothEnds)
-{
-    EXPECT_EQ(vornel::playback::trimControlAndBlank(" \x01\x1f a b \x7f\x20\n"), "a b \x7f");
-    EXPECT_EQ(vornel::playback::trimControlAndBlank("   "), "");
-}
