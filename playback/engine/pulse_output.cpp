@@ -13,6 +13,9 @@ constexpr int kFrameBytes = static_cast<int>(sizeof(int16_t)) * kOutputChannels;
 // for more: each request is a wake of the process.
 constexpr int kTargetFrames = kOutputRate / 10;
 constexpr int kRequestFrames = kOutputRate / 25;
+// The stream's timing is asked for this often rather than kept current by the server,
+// which costs the process a wake on each update.
+constexpr int kTimingUpdateFrames = kOutputRate;
 // A server that takes longer than this to accept a connection or a stream counts as absent.
 constexpr pa_usec_t kConnectTimeout = 3 * PA_USEC_PER_SEC;
 
@@ -76,6 +79,7 @@ bool PulseOutput::open(RenderFunction render, CatchUpFunction /*catchUp*/) {
         return false;
     render_ = std::move(render);
     latency_.store(kTargetFrames, std::memory_order_relaxed);
+    framesSinceTiming_ = 0;
     pa_threaded_mainloop_lock(mainloop_);
     const bool playing = startPlayback();
     pa_threaded_mainloop_unlock(mainloop_);
@@ -101,8 +105,7 @@ bool PulseOutput::startPlayback() {
     buffer.prebuf = static_cast<uint32_t>(-1);
     buffer.minreq = kRequestFrames * kFrameBytes;
     buffer.fragsize = static_cast<uint32_t>(-1);
-    const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING |
-                                                      PA_STREAM_AUTO_TIMING_UPDATE);
+    const auto flags = PA_STREAM_ADJUST_LATENCY;
     if (pa_stream_connect_playback(stream_, nullptr, &buffer, flags, nullptr, nullptr) != 0)
         return false;
     return waitFor([this] { return pa_stream_get_state(stream_) == PA_STREAM_READY; },
@@ -152,12 +155,19 @@ void PulseOutput::fill(size_t bytes) {
         if (pa_stream_write(stream_, data, written, nullptr, 0, PA_SEEK_RELATIVE) != 0)
             return;
         bytes -= std::min(bytes, written);
+        framesSinceTiming_ += frames;
     }
     updateLatency();
 }
 
-// From the timing the server sends by itself, so that no caller waits for a round trip.
+// From the last timing the server sent, so that no caller waits for a round trip; a new
+// timing is asked for now and then and arrives by itself.
 void PulseOutput::updateLatency() {
+    if (framesSinceTiming_ >= kTimingUpdateFrames) {
+        framesSinceTiming_ = 0;
+        if (pa_operation* update = pa_stream_update_timing_info(stream_, nullptr, nullptr))
+            pa_operation_unref(update);
+    }
     pa_usec_t latency = 0;
     int negative = 0;
     if (pa_stream_get_latency(stream_, &latency, &negative) != 0)

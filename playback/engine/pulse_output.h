@@ -39,6 +39,7 @@ private:
     pa_context* context_ = nullptr;
     pa_stream* stream_ = nullptr;
     bool timedOut_ = false;
+    int framesSinceTiming_ = 0; // on the mainloop's thread
     std::atomic<int> latency_{0};
 };
 
