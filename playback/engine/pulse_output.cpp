@@ -157,17 +157,16 @@ void PulseOutput::fill(size_t bytes) {
         bytes -= std::min(bytes, written);
         framesSinceTiming_ += frames;
     }
-    updateLatency();
-}
-
-// From the last timing the server sent, so that no caller waits for a round trip; a new
-// timing is asked for now and then and arrives by itself.
-void PulseOutput::updateLatency() {
     if (framesSinceTiming_ >= kTimingUpdateFrames) {
         framesSinceTiming_ = 0;
-        if (pa_operation* update = pa_stream_update_timing_info(stream_, nullptr, nullptr))
+        if (pa_operation* update = pa_stream_update_timing_info(stream_, &PulseOutput::onTiming, this))
             pa_operation_unref(update);
     }
+}
+
+// From a timing just sent by the server (it goes stale as playback moves on), so that no
+// caller waits for a round trip.
+void PulseOutput::updateLatency() {
     pa_usec_t latency = 0;
     int negative = 0;
     if (pa_stream_get_latency(stream_, &latency, &negative) != 0)
@@ -182,6 +181,11 @@ void PulseOutput::onContextState(pa_context* /*context*/, void* self) {
 
 void PulseOutput::onStreamState(pa_stream* /*stream*/, void* self) {
     pa_threaded_mainloop_signal(static_cast<PulseOutput*>(self)->mainloop_, 0);
+}
+
+void PulseOutput::onTiming(pa_stream* /*stream*/, int success, void* self) {
+    if (success)
+        static_cast<PulseOutput*>(self)->updateLatency();
 }
 
 void PulseOutput::onWritable(pa_stream* /*stream*/, size_t bytes, void* self) {

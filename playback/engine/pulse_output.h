@@ -33,6 +33,7 @@ private:
     static void onContextState(pa_context* context, void* self);
     static void onStreamState(pa_stream* stream, void* self);
     static void onWritable(pa_stream* stream, size_t bytes, void* self);
+    static void onTiming(pa_stream* stream, int success, void* self);
 
     RenderFunction render_;
     pa_threaded_mainloop* mainloop_ = nullptr;
