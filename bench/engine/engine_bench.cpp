@@ -2,18 +2,21 @@
 //   engine_bench first-sample URL [runs]   time from the open call to the first sample
 //                                          handed to the output
 //   engine_bench first-sample-device URL [runs]
-//                                          the same through the SDL device (real time): up to
-//                                          the first device callback that carries sound
+//                                          the same through the default output device (real
+//                                          time): up to the first render that carries sound
 //   engine_bench memory URL [--blocks]     peak resident memory above the idle process
 //                                          while the whole file streams and plays
 //   engine_bench decode URL                CPU time to decode and mix the whole file once it
 //                                          has arrived (prints "decode-cpu-seconds: <s>")
 //   engine_bench stall-callback STALLING-URL URL [seconds]
-//                                          the longest SDL device callback while one stream's
-//                                          server stops sending and another stream plays
+//                                          the longest render of the default device while one
+//                                          stream's server stops sending and another plays
+//   engine_bench play-sdl URL              plays the URL to its end on the SDL device, for
+//                                          comparing whole-process CPU with other outputs
 #include "playback/audio_library.h"
 #include "playback/engine/audio_output.h"
 #include "playback/engine/memory_output.h"
+#include "playback/engine/pulse_output.h"
 #include "playback/engine/sdl_output.h"
 
 #include <algorithm>
@@ -131,12 +134,27 @@ int decode(vornel::audio::MemoryOutput& output, const std::string& url) {
     return 0;
 }
 
-// The SDL device, noting when a callback first hands over a non-silent sample, and the
-// longest time a callback took.
+int playToEnd(const std::string& url) {
+    const HSTREAM stream = BASS_StreamCreateURL(url.c_str(), 0, kPlayerFlags, nullptr, nullptr);
+    if (!stream) {
+        std::printf("error: open failed (code %d)\n", BASS_ErrorGetCode());
+        return 1;
+    }
+    BASS_ChannelPlay(stream, false);
+    while (BASS_ChannelIsActive(stream) != BASS_ACTIVE_STOPPED)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::printf("ended\n");
+    return 0;
+}
+
+// The default output device, noting when a render first hands over a non-silent sample,
+// and the longest time a render took.
 class TimedDeviceOutput : public vornel::audio::AudioOutput {
 public:
+    explicit TimedDeviceOutput(std::shared_ptr<vornel::audio::AudioOutput> device) : device_(std::move(device)) {}
+
     bool open(vornel::audio::RenderFunction render, vornel::audio::CatchUpFunction catchUp) override {
-        return device_.open([this, render](int16_t* out, int frames) {
+        return device_->open([this, render](int16_t* out, int frames) {
             const auto start = Clock::now();
             const int64_t sinceLast = lastStart_.time_since_epoch().count() == 0
                 ? 0 : std::chrono::duration_cast<std::chrono::nanoseconds>(start - lastStart_).count();
@@ -154,8 +172,11 @@ public:
             }
         }, std::move(catchUp));
     }
-    void close() override { device_.close(); }
-    int latencyFrames() const override { return device_.latencyFrames(); }
+    void close() override { device_->close(); }
+    int latencyFrames() const override { return device_->latencyFrames(); }
+    const char* name() const {
+        return dynamic_cast<vornel::audio::PulseOutput*>(device_.get()) ? "libpulse" : "SDL";
+    }
 
     void arm() { armed_ = true; }
     void resetTimes() {
@@ -170,7 +191,7 @@ public:
     Clock::time_point firstSound() const { return firstSound_; }
 
 private:
-    vornel::audio::SdlOutput device_;
+    std::shared_ptr<vornel::audio::AudioOutput> device_;
     std::atomic<bool> armed_{false};
     Clock::time_point firstSound_{};
     std::atomic<int64_t> longestNanos_{0};
@@ -198,9 +219,9 @@ int stallCallback(TimedDeviceOutput& output, const std::string& stallingUrl, con
         stalled = stalled || BASS_ChannelIsActive(stalling) == BASS_ACTIVE_STALLED;
         std::this_thread::sleep_for(std::chrono::milliseconds(15));
     }
-    std::printf("longest device callback while a connection stalls: %.3f ms over %ld callbacks of %d frames"
+    std::printf("longest render on the %s device while a connection stalls: %.3f ms over %ld renders"
                 " (stream stalled: %s; goal < 1 ms)\n",
-                output.longestMillis(), output.callbacks(), output.latencyFrames(), stalled ? "yes" : "no");
+                output.name(), output.longestMillis(), output.callbacks(), stalled ? "yes" : "no");
     BASS_StreamFree(stalling);
     BASS_StreamFree(playing);
     return 0;
@@ -231,11 +252,11 @@ int firstSampleOnDevice(TimedDeviceOutput& output, const std::string& url, int r
     }
     std::sort(times.begin(), times.end());
     std::sort(opens.begin(), opens.end());
-    std::printf("open to first sound handed to the SDL device (%d-frame buffer): median %.2f ms, max %.2f ms"
+    std::printf("open to first sound handed to the %s device (%d frames latency): median %.2f ms, max %.2f ms"
                 " over %d opens, of which the open call: median %.2f ms, max %.2f ms"
                 " (goal < 150 ms: the open and at most one device period); longest gap between two device"
                 " callbacks meanwhile %.2f ms, longest callback %.3f ms\n",
-                output.latencyFrames(), times[times.size() / 2], times.back(), runs, opens[opens.size() / 2],
+                output.name(), output.latencyFrames(), times[times.size() / 2], times.back(), runs, opens[opens.size() / 2],
                 opens.back(), output.longestGapMillis(), output.longestMillis());
     return 0;
 }
@@ -245,15 +266,17 @@ int firstSampleOnDevice(TimedDeviceOutput& output, const std::string& url, int r
 int main(int argc, char** argv) {
     if (argc < 3) {
         std::fputs("usage: engine_bench first-sample[-device] URL [runs] | memory URL [--blocks] | decode URL |"
-                   " stall-callback STALLING-URL URL [seconds]\n", stderr);
+                   " stall-callback STALLING-URL URL [seconds] | play-sdl URL\n", stderr);
         return 2;
     }
     const std::string mode = argv[1], url = argv[2];
     auto output = std::make_shared<vornel::audio::MemoryOutput>();
-    auto device = std::make_shared<TimedDeviceOutput>();
     const bool onDevice = mode == "first-sample-device" || mode == "stall-callback";
+    auto device = std::make_shared<TimedDeviceOutput>(onDevice ? vornel::audio::takeAudioOutput() : nullptr);
     if (onDevice)
         vornel::audio::injectAudioOutput(device);
+    else if (mode == "play-sdl")
+        vornel::audio::injectAudioOutput(std::make_shared<vornel::audio::SdlOutput>());
     else
         vornel::audio::injectAudioOutput(output);
     if (!BASS_Init(-1, 44100, 0, nullptr, nullptr)) {
@@ -269,6 +292,8 @@ int main(int argc, char** argv) {
         status = firstSample(*output, url, argc > 3 ? std::atoi(argv[3]) : 20);
     else if (mode == "stall-callback" && argc > 3)
         status = stallCallback(*device, url, argv[3], argc > 4 ? std::atoi(argv[4]) : 6);
+    else if (mode == "play-sdl")
+        status = playToEnd(url);
     else if (mode == "decode")
         status = decode(*output, url);
     else if (mode == "memory")

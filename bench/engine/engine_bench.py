@@ -4,10 +4,11 @@
   engine_bench.py [--build DIR] [--realtime] [--runs N]
 
 - CPU time of real-time playback of a 20 s and a 60 s 128 kbps MP3 into a PulseAudio null
-  sink: vornel-play (SDL's pulseaudio driver) against `mpg123 -o pulse`, on one private
-  PulseAudio server that the benchmark starts (whole processes, best of --runs).
-- The longest SDL device callback while one stream's server stops sending mid-stream and
-  another stream plays (on the same null sink).
+  sink: vornel-play (its libpulse output, SDL_AUDIODRIVER unset) against `mpg123 -o pulse`,
+  and for comparison the engine on SDL's pulseaudio driver (engine_bench play-sdl), on one
+  private PulseAudio server that the benchmark starts (whole processes, best of --runs).
+- The longest render of the default (libpulse) device while one stream's server stops
+  sending mid-stream and another stream plays (on the same null sink).
 - CPU time of the engine decoding and mixing a 60 s 128 kbps MP3 (in-memory output, as fast
   as it can) against the mpg123 CLI decoding it to /dev/null (mpg123 -s).
   With --realtime also vornel-play's CPU time for 60 s of real-time playback (SDL's disk
@@ -141,7 +142,11 @@ class PrivatePulse:
              "--disable-shm=yes", "--load=module-null-sink sink_name=bench",
              f"--load=module-native-protocol-unix socket={self.socket} auth-anonymous=1"],
             env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        self.env = dict(os.environ, PULSE_SERVER="unix:" + self.socket, SDL_AUDIODRIVER="pulseaudio")
+        # Without SDL_AUDIODRIVER the engine picks its libpulse output; the SDL figure names
+        # SDL's pulseaudio driver itself.
+        self.env = dict(os.environ, PULSE_SERVER="unix:" + self.socket)
+        self.env.pop("SDL_AUDIODRIVER", None)
+        self.sdl_env = dict(self.env, SDL_AUDIODRIVER="pulseaudio")
         for _ in range(100):
             if subprocess.run(["pactl", "info"], env=self.env, stdout=subprocess.DEVNULL,
                               stderr=subprocess.DEVNULL).returncode == 0:
@@ -156,20 +161,26 @@ class PrivatePulse:
         shutil.rmtree(self.directory, ignore_errors=True)
 
 
+def played_cpu(command, env):
+    cpu, result = child_cpu(command, env=env)
+    if b"ended" not in result.stdout:
+        sys.exit(f"{os.path.basename(command[0])} did not play to the end:\n" + result.stdout.decode(errors="replace"))
+    return cpu
+
+
 def cpu_on_pulse(build, pulse, url, seconds, runs):
-    ours, theirs = [], []
+    ours, sdl, theirs = [], [], []
     for _ in range(runs):
-        cpu, result = child_cpu([os.path.join(build, "vornel-play"), url], env=pulse.env)
-        if b"ended" not in result.stdout:
-            sys.exit("vornel-play did not play to the end:\n" + result.stdout.decode(errors="replace"))
-        ours.append(cpu)
+        ours.append(played_cpu([os.path.join(build, "vornel-play"), url], pulse.env))
+        sdl.append(played_cpu([os.path.join(build, "engine_bench"), "play-sdl", url], pulse.sdl_env))
         cpu, result = child_cpu(["mpg123", "-q", "-o", "pulse", url], env=pulse.env, stdout=subprocess.DEVNULL)
         if result.returncode != 0:
             sys.exit("mpg123 -o pulse failed")
         theirs.append(cpu)
-    a, b = min(ours), min(theirs)
-    print(f"cpu, {seconds} s 128 kbps MP3 played in real time into a PulseAudio null sink: vornel-play {a:.3f} s,"
-          f" mpg123 -o pulse {b:.3f} s = {a / b:.2f}x (goal <= 1.0x; whole processes, best of {runs})")
+    a, s, b = min(ours), min(sdl), min(theirs)
+    print(f"cpu, {seconds} s 128 kbps MP3 played in real time into a PulseAudio null sink: vornel-play (libpulse)"
+          f" {a:.3f} s, mpg123 -o pulse {b:.3f} s = {a / b:.2f}x (goal <= 1.0x); the engine on SDL's pulseaudio"
+          f" driver {s:.3f} s = {s / b:.2f}x (whole processes, best of {runs})")
 
 
 def engine_bench(build, *args, env=None):

@@ -1,6 +1,7 @@
 #pragma once
 // The output device behind the engine: it asks the engine for 16-bit stereo frames at the
-// output rate. BASS_Init opens the SDL device unless a test has injected another output.
+// output rate. BASS_Init opens the PulseAudio or SDL device unless a test has injected
+// another output.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -32,7 +33,8 @@ public:
 // benchmarks); it stays in effect for later inits until replaced. Null restores the default.
 void injectAudioOutput(std::shared_ptr<AudioOutput> output);
 
-// The output the next BASS_Init uses: the injected one, else the SDL default device.
+// The output the next BASS_Init uses: the injected one, else a PulseAudio server that accepts
+// the connection unless SDL_AUDIODRIVER pins another SDL driver, else the SDL default device.
 std::shared_ptr<AudioOutput> takeAudioOutput();
 
 } // namespace vornel::audio
