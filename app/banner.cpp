@@ -26,8 +26,7 @@ void ignoreMessage(j_common_ptr) {}
 // Copies the decoded scanlines into an RGB image; runs inside the setjmp scope.
 bool readScanlines(jpeg_decompress_struct& info, QImage& image)
 {
-    image = QImage(static_cast<int>(info.output_width), static_cast<int>(info.output_height),
-                   QImage::Format_RGB888);
+    image = QImage(static_cast<int>(info.output_width), static_cast<int>(info.output_height), QImage::Format_RGB888);
     if (image.isNull())
         return false;
     while (info.output_scanline < info.output_height) {

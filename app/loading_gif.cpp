@@ -48,8 +48,7 @@ int frameDurationMs(const GifFrame& frame)
 GifCanvas::GifCanvas(const GifPicture& picture, uint32_t emptyColour)
     : width_(picture.width), height_(picture.height), emptyColour_(emptyColour),
       pixels_(static_cast<size_t>(picture.width) * picture.height, emptyColour)
-{
-}
+{}
 
 void GifCanvas::draw(const GifFrame& frame)
 {

@@ -70,9 +70,9 @@ void LoadingOverlay::startDrawing()
     const uint32_t empty = kBackground.rgb() & 0xFFFFFF;
     if (QGuiApplication::platformName() == QLatin1String("xcb")) {
         try {
-            animator_ = std::make_unique<vornel::app::X11Animator>(
-                picture_, static_cast<unsigned long>(winId()), x11DisplayName(),
-                kPicturePosition.x(), kPicturePosition.y(), empty);
+            animator_ = std::make_unique<vornel::app::X11Animator>(picture_, static_cast<unsigned long>(winId()),
+                                                                   x11DisplayName(), kPicturePosition.x(),
+                                                                   kPicturePosition.y(), empty);
             return;
         } catch (const std::runtime_error&) {
             animator_.reset(); // paint on the window thread instead
@@ -82,9 +82,15 @@ void LoadingOverlay::startDrawing()
     frameIndex_ = picture_.frames.size() - 1; // the first step shows frame 0
 }
 
-void LoadingOverlay::placeAt(const QPoint& screenTopLeft) { move(screenTopLeft); }
+void LoadingOverlay::placeAt(const QPoint& screenTopLeft)
+{
+    move(screenTopLeft);
+}
 
-void LoadingOverlay::resizeTo(const QSize& size) { resize(size); }
+void LoadingOverlay::resizeTo(const QSize& size)
+{
+    resize(size);
+}
 
 void LoadingOverlay::showOverlay()
 {
@@ -93,7 +99,10 @@ void LoadingOverlay::showOverlay()
     activateWindow();
 }
 
-void LoadingOverlay::closeOverlay() { hide(); }
+void LoadingOverlay::closeOverlay()
+{
+    hide();
+}
 
 uint64_t LoadingOverlay::framesDrawn() const
 {

@@ -59,16 +59,15 @@ struct X11Animator::X {
                 const uint32_t rgb = pixels[static_cast<size_t>(y) * width + x];
                 XPutPixel(image, x, y,
                           channel((rgb >> 16) & 0xFF, visual->red_mask) |
-                              channel((rgb >> 8) & 0xFF, visual->green_mask) |
-                              channel(rgb & 0xFF, visual->blue_mask));
+                              channel((rgb >> 8) & 0xFF, visual->green_mask) | channel(rgb & 0xFF, visual->blue_mask));
             }
         XPutImage(display, window, gc, image, 0, 0, 0, 0, width, height);
         XFlush(display);
     }
 };
 
-X11Animator::X11Animator(const GifPicture& picture, unsigned long parentWindow,
-                         const std::string& displayName, int x, int y, uint32_t emptyColour)
+X11Animator::X11Animator(const GifPicture& picture, unsigned long parentWindow, const std::string& displayName, int x,
+                         int y, uint32_t emptyColour)
     : picture_(picture), emptyColour_(emptyColour), x_(std::make_unique<X>())
 {
     XInitThreads();
@@ -76,8 +75,7 @@ X11Animator::X11Animator(const GifPicture& picture, unsigned long parentWindow,
     if (!x_->display)
         throw std::runtime_error("Cannot open the X display");
     XWindowAttributes parent;
-    if (!XGetWindowAttributes(x_->display, parentWindow, &parent) ||
-        parent.visual->c_class != TrueColor)
+    if (!XGetWindowAttributes(x_->display, parentWindow, &parent) || parent.visual->c_class != TrueColor)
         throw std::runtime_error("The overlay's X window cannot take the animation");
     x_->visual = parent.visual;
     x_->width = picture.width;
@@ -88,15 +86,13 @@ X11Animator::X11Animator(const GifPicture& picture, unsigned long parentWindow,
     attributes.border_pixel = 0;
     attributes.colormap = parent.colormap;
     attributes.event_mask = ExposureMask;
-    x_->window = XCreateWindow(x_->display, parentWindow, x, y, picture.width, picture.height, 0,
-                               parent.depth, InputOutput, parent.visual,
-                               CWBackPixmap | CWBorderPixel | CWColormap | CWEventMask,
-                               &attributes);
+    x_->window =
+        XCreateWindow(x_->display, parentWindow, x, y, picture.width, picture.height, 0, parent.depth, InputOutput,
+                      parent.visual, CWBackPixmap | CWBorderPixel | CWColormap | CWEventMask, &attributes);
     x_->gc = XCreateGC(x_->display, x_->window, 0, nullptr);
-    char* buffer = static_cast<char*>(
-        std::calloc(static_cast<size_t>(picture.width) * picture.height, 4));
-    x_->image = XCreateImage(x_->display, parent.visual, parent.depth, ZPixmap, 0, buffer,
-                             picture.width, picture.height, 32, 0);
+    char* buffer = static_cast<char*>(std::calloc(static_cast<size_t>(picture.width) * picture.height, 4));
+    x_->image = XCreateImage(x_->display, parent.visual, parent.depth, ZPixmap, 0, buffer, picture.width,
+                             picture.height, 32, 0);
     if (!x_->image) {
         std::free(buffer);
         throw std::runtime_error("Cannot make the animation's X image");
@@ -164,8 +160,7 @@ void X11Animator::run()
         if (!XPending(x_->display))
             poll(waits, 2, timeoutMs);
         char drained[64];
-        while (read(wakeRead_, drained, sizeof drained) > 0) {
-        }
+        while (read(wakeRead_, drained, sizeof drained) > 0) {}
 
         bool exposed = false;
         while (XPending(x_->display)) {

@@ -15,8 +15,8 @@ class X11Animator {
 public:
     // Creates the child window at (x, y) inside parentWindow on the named display (empty:
     // $DISPLAY) and starts the thread. Throws std::runtime_error when X cannot be used.
-    X11Animator(const GifPicture& picture, unsigned long parentWindow,
-                const std::string& displayName, int x, int y, uint32_t emptyColour);
+    X11Animator(const GifPicture& picture, unsigned long parentWindow, const std::string& displayName, int x, int y,
+                uint32_t emptyColour);
     ~X11Animator(); // stops and joins the thread, then removes the window
     X11Animator(const X11Animator&) = delete;
     X11Animator& operator=(const X11Animator&) = delete;

@@ -15,7 +15,10 @@ void showModal(const MessageBoxRequest& request)
 }
 } // namespace
 
-void setMessageBoxPresenter(MessageBoxPresenter replacement) { presenter() = std::move(replacement); }
+void setMessageBoxPresenter(MessageBoxPresenter replacement)
+{
+    presenter() = std::move(replacement);
+}
 
 void showMessageBox(const MessageBoxRequest& request)
 {

@@ -39,11 +39,9 @@ QPushButton* makeButton(QWidget* parent, const QString& caption, QRect geometry)
 } // namespace
 
 TfrmVornelPlayer::TfrmVornelPlayer(QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint
-                          | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint
-                          | Qt::WindowCloseButtonHint),
-      catalogueBase(vornel::catalogue::catalogueBaseUrl()),
-      fileHost(vornel::catalogue::fileHostMarker())
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      catalogueBase(vornel::catalogue::catalogueBaseUrl()), fileHost(vornel::catalogue::fileHostMarker())
 {
     setObjectName(QStringLiteral("frmVornelPlayer"));
     setWindowTitle(QStringLiteral("VornelPlayer v1.1"));
@@ -76,8 +74,8 @@ void TfrmVornelPlayer::createControls()
     StatusBar1->setObjectName(QStringLiteral("StatusBar1"));
     StatusBar1->setGeometry(1, 475, 747, 20);
     StatusBar1->setSizeGripEnabled(false);
-    auto* notice = new QLabel(
-        QStringLiteral("Hot keys: Ctrl+Shift+D download, W next, Q previous, P pause"), StatusBar1);
+    auto* notice =
+        new QLabel(QStringLiteral("Hot keys: Ctrl+Shift+D download, W next, Q previous, P pause"), StatusBar1);
     StatusBar1->addWidget(notice, 1);
 }
 
@@ -139,8 +137,7 @@ void TfrmVornelPlayer::createGroupActions()
     edit_dldir->setGeometry(61, 58, 206, 21);
     edit_dldir->setStyleSheet(QString::fromLatin1(listAndFieldStyle));
 
-    cb_UseBlocks = new QCheckBox(QStringLiteral("Play the file in smaller chunks (no seeking option!)"),
-                                 GroupBox2);
+    cb_UseBlocks = new QCheckBox(QStringLiteral("Play the file in smaller chunks (no seeking option!)"), GroupBox2);
     cb_UseBlocks->setObjectName(QStringLiteral("cb_UseBlocks"));
     cb_UseBlocks->setGeometry(9, 87, 278, 17);
     cb_UseBlocks->setChecked(false);
@@ -201,8 +198,8 @@ void TfrmVornelPlayer::createComponents()
     ClientSettings downloads = ClientSettings::configured();
     downloads.bodyAsReceived = true;
     IdHTTP2 = std::make_unique<vornel::http::HttpClient>(downloads);
-    IdAntiFreeze1 = std::make_unique<vornel::http::IdlePump>(
-        [] { QCoreApplication::processEvents(); }, vornel::app::onWindowThread);
+    IdAntiFreeze1 = std::make_unique<vornel::http::IdlePump>([] { QCoreApplication::processEvents(); },
+                                                             vornel::app::onWindowThread);
 }
 
 // A right-aligned label keeps its right edge and grows to the left with its text.

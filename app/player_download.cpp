@@ -55,7 +55,9 @@ void TfrmVornelPlayer::btn_DownloadClick()
 void TfrmVornelPlayer::downloadTrack(const std::string& url, const std::string& fileName)
 {
     try {
-        const auto pathInFolder = [&] { return vornel::download::savePath(edit_dldir->text().toStdString(), fileName); };
+        const auto pathInFolder = [&] {
+            return vornel::download::savePath(edit_dldir->text().toStdString(), fileName);
+        };
         vornel::download::downloadTrackFile(*IdHTTP2, url, pathInFolder(), pathInFolder);
     } catch (...) {
         // Network and file failures of a download are dropped without a message.

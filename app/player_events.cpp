@@ -15,7 +15,10 @@
 using vornel::app::runGuarded;
 
 namespace {
-bool isEnterKey(int key) { return key == Qt::Key_Return || key == Qt::Key_Enter; }
+bool isEnterKey(int key)
+{
+    return key == Qt::Key_Return || key == Qt::Key_Enter;
+}
 
 bool hasShiftCtrlOrAlt(Qt::KeyboardModifiers modifiers)
 {
@@ -71,8 +74,8 @@ bool TfrmVornelPlayer::eventFilter(QObject* watched, QEvent* event)
     if (watched == lb_PlayList && event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<QKeyEvent*>(event);
         runGuarded([&] { lb_PlayListKeyDown(key->key(), key->modifiers()); });
-    } else if (watched == lb_PlayList->viewport() && event->type() == QEvent::MouseButtonDblClick
-               && static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+    } else if (watched == lb_PlayList->viewport() && event->type() == QEvent::MouseButtonDblClick &&
+               static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         runGuarded([this] { lb_PlayListDblClick(); });
     } else if (watched == sTrackBar1 && event->type() == QEvent::MouseButtonPress) {
         runGuarded([this] { sTrackBar1MouseDown(); });

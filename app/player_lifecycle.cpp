@@ -45,7 +45,8 @@ bool TfrmVornelPlayer::FormCreate(const AudioStartup& audio)
     // Kept as the system asks; OpenSSL is linked in, so nothing is loaded from this folder.
     vornel::http::setTlsLibraryFolder(executableFolder());
     registerHotkeys();
-    edit_dldir->setText(QString::fromStdString(std::string(vornel::text::trimmed(vornel::download::downloadsFolder()))));
+    edit_dldir->setText(
+        QString::fromStdString(std::string(vornel::text::trimmed(vornel::download::downloadsFolder()))));
     linkUrls = std::make_unique<std::vector<std::string>>();
     installNotifyTarget();
 

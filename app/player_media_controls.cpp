@@ -79,13 +79,10 @@ MediaPlayerControls TfrmVornelPlayer::mediaPlayerControls()
 PlaybackStatus TfrmVornelPlayer::playbackStatus() const
 {
     switch (BASS_ChannelIsActive(currentStream())) {
-    case BASS_ACTIVE_STOPPED:
-        return PlaybackStatus::Stopped;
+    case BASS_ACTIVE_STOPPED: return PlaybackStatus::Stopped;
     case BASS_ACTIVE_PLAYING:
-    case BASS_ACTIVE_STALLED:
-        return PlaybackStatus::Playing;
-    default:
-        return PlaybackStatus::Paused;
+    case BASS_ACTIVE_STALLED: return PlaybackStatus::Playing;
+    default: return PlaybackStatus::Paused;
     }
 }
 

@@ -40,8 +40,7 @@ void TfrmVornelPlayer::WMPlayerNotify(uint32_t code, intptr_t value)
         const int selected = lb_PlayList->currentRow();
         btn_TrackPrev->setEnabled(selected > 0);
         btn_TrackNext->setEnabled(selected != lb_PlayList->count() - 1);
-        label_currentTrack->setText(
-            QStringLiteral("buffering... %1%").arg(static_cast<int32_t>(value)));
+        label_currentTrack->setText(QStringLiteral("buffering... %1%").arg(static_cast<int32_t>(value)));
         break;
     }
     case PN_PLAYING: {
@@ -56,16 +55,13 @@ void TfrmVornelPlayer::WMPlayerNotify(uint32_t code, intptr_t value)
         Timer2->start();
         break;
     }
-    case PN_BITRATE:
-        setRightAligned(lbl_httpStatus, 734, 450, textArgument(value));
-        break;
+    case PN_BITRATE: setRightAligned(lbl_httpStatus, 734, 450, textArgument(value)); break;
     case PN_HTTP_STATUS:
         setRightAligned(lbl_httpStatus, 734, 450, textArgument(value));
         if (lbl_httpStatus->text().contains(QStringLiteral("404")))
             btn_TrackNextClick();
         break;
-    default:
-        break;
+    default: break;
     }
 }
 

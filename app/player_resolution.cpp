@@ -31,8 +31,7 @@ void TfrmVornelPlayer::lb_PlayListDblClick()
 TfrmVornelPlayer::Resolution TfrmVornelPlayer::resolveSelectedOnce()
 {
     const int selected = lb_PlayList->currentRow();
-    if (selected < 0 || lb_PlayList->count() == 0 || !linkUrls
-        || selected >= static_cast<int>(linkUrls->size()))
+    if (selected < 0 || lb_PlayList->count() == 0 || !linkUrls || selected >= static_cast<int>(linkUrls->size()))
         return Resolution::Nothing;
     useBlocks = cb_UseBlocks->isChecked();
     const std::string pageUrl = (*linkUrls)[static_cast<size_t>(selected)];

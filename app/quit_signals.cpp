@@ -26,8 +26,7 @@ void onQuitSignal(int)
 void drain(int fd)
 {
     char bytes[64];
-    while (::read(fd, bytes, sizeof bytes) > 0) {
-    }
+    while (::read(fd, bytes, sizeof bytes) > 0) {}
 }
 } // namespace
 

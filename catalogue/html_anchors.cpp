@@ -33,8 +33,7 @@ struct ParsedPage {
 
 bool isAnchor(const GumboNode* node)
 {
-    return node->type == GUMBO_NODE_ELEMENT &&
-           node->v.element.tag_namespace == GUMBO_NAMESPACE_HTML &&
+    return node->type == GUMBO_NODE_ELEMENT && node->v.element.tag_namespace == GUMBO_NAMESPACE_HTML &&
            node->v.element.tag == GUMBO_TAG_A;
 }
 

@@ -26,12 +26,16 @@ bool isNeverRendered(const GumboNode* node)
     if (gumbo_get_attribute(&node->v.element.attributes, "hidden"))
         return true;
     switch (node->v.element.tag) {
-    case GUMBO_TAG_SCRIPT: case GUMBO_TAG_STYLE: case GUMBO_TAG_NOSCRIPT:
-    case GUMBO_TAG_TEXTAREA: case GUMBO_TAG_IFRAME: case GUMBO_TAG_NOEMBED:
-    case GUMBO_TAG_NOFRAMES: case GUMBO_TAG_HEAD: case GUMBO_TAG_TITLE:
-        return true;
-    default:
-        return false;
+    case GUMBO_TAG_SCRIPT:
+    case GUMBO_TAG_STYLE:
+    case GUMBO_TAG_NOSCRIPT:
+    case GUMBO_TAG_TEXTAREA:
+    case GUMBO_TAG_IFRAME:
+    case GUMBO_TAG_NOEMBED:
+    case GUMBO_TAG_NOFRAMES:
+    case GUMBO_TAG_HEAD:
+    case GUMBO_TAG_TITLE: return true;
+    default: return false;
     }
 }
 
@@ -41,24 +45,51 @@ int requiredBreaks(const GumboNode* node)
     if (!isHtml(node))
         return 0;
     switch (node->v.element.tag) {
-    case GUMBO_TAG_P:
-        return 2;
-    case GUMBO_TAG_ADDRESS: case GUMBO_TAG_ARTICLE: case GUMBO_TAG_ASIDE:
-    case GUMBO_TAG_BLOCKQUOTE: case GUMBO_TAG_BODY: case GUMBO_TAG_CAPTION:
-    case GUMBO_TAG_CENTER: case GUMBO_TAG_DD: case GUMBO_TAG_DETAILS:
-    case GUMBO_TAG_DIR: case GUMBO_TAG_DIV: case GUMBO_TAG_DL:
-    case GUMBO_TAG_DT: case GUMBO_TAG_FIELDSET: case GUMBO_TAG_FIGCAPTION:
-    case GUMBO_TAG_FIGURE: case GUMBO_TAG_FOOTER: case GUMBO_TAG_FORM:
-    case GUMBO_TAG_H1: case GUMBO_TAG_H2: case GUMBO_TAG_H3: case GUMBO_TAG_H4:
-    case GUMBO_TAG_H5: case GUMBO_TAG_H6: case GUMBO_TAG_HEADER: case GUMBO_TAG_HGROUP:
-    case GUMBO_TAG_HR: case GUMBO_TAG_HTML: case GUMBO_TAG_LEGEND: case GUMBO_TAG_LI:
-    case GUMBO_TAG_LISTING: case GUMBO_TAG_MAIN: case GUMBO_TAG_MENU: case GUMBO_TAG_NAV:
-    case GUMBO_TAG_OL: case GUMBO_TAG_PLAINTEXT: case GUMBO_TAG_PRE:
-    case GUMBO_TAG_SECTION: case GUMBO_TAG_SUMMARY: case GUMBO_TAG_TABLE:
-    case GUMBO_TAG_TR: case GUMBO_TAG_UL: case GUMBO_TAG_XMP:
-        return 1;
-    default:
-        return 0;
+    case GUMBO_TAG_P: return 2;
+    case GUMBO_TAG_ADDRESS:
+    case GUMBO_TAG_ARTICLE:
+    case GUMBO_TAG_ASIDE:
+    case GUMBO_TAG_BLOCKQUOTE:
+    case GUMBO_TAG_BODY:
+    case GUMBO_TAG_CAPTION:
+    case GUMBO_TAG_CENTER:
+    case GUMBO_TAG_DD:
+    case GUMBO_TAG_DETAILS:
+    case GUMBO_TAG_DIR:
+    case GUMBO_TAG_DIV:
+    case GUMBO_TAG_DL:
+    case GUMBO_TAG_DT:
+    case GUMBO_TAG_FIELDSET:
+    case GUMBO_TAG_FIGCAPTION:
+    case GUMBO_TAG_FIGURE:
+    case GUMBO_TAG_FOOTER:
+    case GUMBO_TAG_FORM:
+    case GUMBO_TAG_H1:
+    case GUMBO_TAG_H2:
+    case GUMBO_TAG_H3:
+    case GUMBO_TAG_H4:
+    case GUMBO_TAG_H5:
+    case GUMBO_TAG_H6:
+    case GUMBO_TAG_HEADER:
+    case GUMBO_TAG_HGROUP:
+    case GUMBO_TAG_HR:
+    case GUMBO_TAG_HTML:
+    case GUMBO_TAG_LEGEND:
+    case GUMBO_TAG_LI:
+    case GUMBO_TAG_LISTING:
+    case GUMBO_TAG_MAIN:
+    case GUMBO_TAG_MENU:
+    case GUMBO_TAG_NAV:
+    case GUMBO_TAG_OL:
+    case GUMBO_TAG_PLAINTEXT:
+    case GUMBO_TAG_PRE:
+    case GUMBO_TAG_SECTION:
+    case GUMBO_TAG_SUMMARY:
+    case GUMBO_TAG_TABLE:
+    case GUMBO_TAG_TR:
+    case GUMBO_TAG_UL:
+    case GUMBO_TAG_XMP: return 1;
+    default: return 0;
     }
 }
 
@@ -67,14 +98,12 @@ bool preservesWhiteSpace(const GumboNode* node)
     if (!isHtml(node))
         return false;
     const GumboTag tag = node->v.element.tag;
-    return tag == GUMBO_TAG_PRE || tag == GUMBO_TAG_LISTING || tag == GUMBO_TAG_XMP ||
-           tag == GUMBO_TAG_PLAINTEXT;
+    return tag == GUMBO_TAG_PRE || tag == GUMBO_TAG_LISTING || tag == GUMBO_TAG_XMP || tag == GUMBO_TAG_PLAINTEXT;
 }
 
 bool isTableCell(const GumboNode* node)
 {
-    return isHtml(node) &&
-           (node->v.element.tag == GUMBO_TAG_TD || node->v.element.tag == GUMBO_TAG_TH);
+    return isHtml(node) && (node->v.element.tag == GUMBO_TAG_TD || node->v.element.tag == GUMBO_TAG_TH);
 }
 
 bool hasFollowingCell(const GumboNode* cell)
@@ -232,13 +261,11 @@ private:
     bool enter(const GumboNode* node)
     {
         switch (node->type) {
-        case GUMBO_NODE_TEXT: case GUMBO_NODE_WHITESPACE: case GUMBO_NODE_CDATA:
-            addText(node->v.text.text);
-            return false;
-        case GUMBO_NODE_ELEMENT:
-            break;
-        default:
-            return false;
+        case GUMBO_NODE_TEXT:
+        case GUMBO_NODE_WHITESPACE:
+        case GUMBO_NODE_CDATA: addText(node->v.text.text); return false;
+        case GUMBO_NODE_ELEMENT: break;
+        default: return false;
         }
         if (isNeverRendered(node))
             return false;

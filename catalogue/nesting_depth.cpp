@@ -50,8 +50,7 @@ public:
     // After a start tag whose content is raw text: passes over it to its end tag.
     void skipRawText(const std::string& name)
     {
-        for (size_t end = html_.find("</", at_); end != std::string_view::npos;
-             end = html_.find("</", end + 2)) {
+        for (size_t end = html_.find("</", at_); end != std::string_view::npos; end = html_.find("</", end + 2)) {
             size_t after = end + 2;
             if (lowerName(after) == name) {
                 at_ = end;
@@ -140,8 +139,8 @@ private:
     void attribute()
     {
         ++at_; // the first character belongs to the name, even "="
-        while (at_ < html_.size() && !isSpace(html_[at_]) && html_[at_] != '/' &&
-               html_[at_] != '>' && html_[at_] != '=')
+        while (at_ < html_.size() && !isSpace(html_[at_]) && html_[at_] != '/' && html_[at_] != '>' &&
+               html_[at_] != '=')
             ++at_;
         skipSpaces();
         if (at_ >= html_.size() || html_[at_] != '=')
@@ -192,25 +191,17 @@ NestingShape measureNesting(std::string_view html)
         switch (token) {
         case TagReader::Token::StartTag:
             switch (open.startTag(reader.name(), reader.attributes(), reader.selfClosing())) {
-            case OpenElements::Content::RawText:
-                reader.skipRawText(reader.name());
-                break;
-            case OpenElements::Content::TextToTheEnd:
-                reader.skipToEnd();
-                break;
-            case OpenElements::Content::Markup:
-                break;
+            case OpenElements::Content::RawText: reader.skipRawText(reader.name()); break;
+            case OpenElements::Content::TextToTheEnd: reader.skipToEnd(); break;
+            case OpenElements::Content::Markup: break;
             }
             break;
-        case TagReader::Token::EndTag:
-            open.endTag(reader.name());
-            break;
+        case TagReader::Token::EndTag: open.endTag(reader.name()); break;
         case TagReader::Token::Text:
             if (reader.textHasContent())
                 open.content();
             break;
-        case TagReader::Token::End:
-            break;
+        case TagReader::Token::End: break;
         }
         shape.deepest = open.deepest();
         if (!shape.withinLimits())

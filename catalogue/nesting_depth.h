@@ -20,8 +20,8 @@ constexpr size_t kMaxNestingDepth = 4096;
 constexpr uint64_t kMaxNestingWork = 16 * 1024 * 1024;
 
 struct NestingShape {
-    size_t deepest = 0;  // elements open at once, html and body aside
-    uint64_t work = 0;   // the depth summed over every tag
+    size_t deepest = 0; // elements open at once, html and body aside
+    uint64_t work = 0;  // the depth summed over every tag
     bool withinLimits() const { return deepest <= kMaxNestingDepth && work <= kMaxNestingWork; }
 };
 

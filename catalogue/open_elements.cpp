@@ -24,11 +24,11 @@ enum Kind : unsigned {
     Special = 1u << 4,         // stops the search of an end tag that does not match it
     ClosesParagraph = 1u << 5, // its start closes an open p first
     Heading = 1u << 6,
-    RawText = 1u << 7,         // its content is text up to its own end tag
-    LeavesForeign = 1u << 8,   // its start ends svg or math content
+    RawText = 1u << 7,       // its content is text up to its own end tag
+    LeavesForeign = 1u << 8, // its start ends svg or math content
     TablePart = 1u << 9,
     IntegrationPoint = 1u << 10, // a foreign element whose content is HTML again
-    BoundsScope = 1u << 11,    // ends the search of "in scope"
+    BoundsScope = 1u << 11,      // ends the search of "in scope"
 };
 
 std::unordered_map<std::string_view, unsigned> makeKindTable()
@@ -38,36 +38,33 @@ std::unordered_map<std::string_view, unsigned> makeKindTable()
         for (std::string_view name : names)
             table[name] |= kind;
     };
-    add(Void | Special, {"area", "base", "basefont", "bgsound", "br", "col", "embed", "frame", "hr",
-                         "image", "img", "input", "keygen", "link", "meta", "param", "source",
-                         "track", "wbr"});
+    add(Void | Special, {"area", "base", "basefont", "bgsound", "br", "col", "embed", "frame", "hr", "image", "img",
+                         "input", "keygen", "link", "meta", "param", "source", "track", "wbr"});
     add(Singleton | Special, {"html", "head", "body", "frameset"});
-    add(Formatting, {"a", "b", "big", "code", "em", "font", "i", "nobr", "s", "small", "strike",
-                     "strong", "tt", "u"});
+    add(Formatting, {"a", "b", "big", "code", "em", "font", "i", "nobr", "s", "small", "strike", "strong", "tt", "u"});
     add(Marker | Special, {"applet", "caption", "marquee", "object", "td", "th", "template"});
-    add(Special, {"address", "article", "aside", "blockquote", "button", "center", "colgroup", "dd",
-                  "details", "dir", "div", "dl", "dt", "fieldset", "figcaption", "figure", "footer",
-                  "form", "h1", "h2", "h3", "h4", "h5", "h6", "header", "hgroup", "iframe", "li",
-                  "listing", "main", "menu", "nav", "noembed", "noframes", "noscript", "ol", "p",
-                  "plaintext", "pre", "script", "section", "select", "style", "summary", "table",
-                  "tbody", "textarea", "tfoot", "thead", "title", "tr", "ul", "xmp"});
-    add(ClosesParagraph, {"address", "article", "aside", "blockquote", "center", "details", "dialog",
-                          "dir", "div", "dl", "fieldset", "figcaption", "figure", "footer", "form",
-                          "h1", "h2", "h3", "h4", "h5", "h6", "header", "hgroup", "hr", "listing",
-                          "main", "menu", "nav", "ol", "p", "plaintext", "pre", "section", "summary",
-                          "table", "ul", "xmp"});
+    add(Special,
+        {"address", "article",   "aside", "blockquote", "button",   "center",     "colgroup", "dd",       "details",
+         "dir",     "div",       "dl",    "dt",         "fieldset", "figcaption", "figure",   "footer",   "form",
+         "h1",      "h2",        "h3",    "h4",         "h5",       "h6",         "header",   "hgroup",   "iframe",
+         "li",      "listing",   "main",  "menu",       "nav",      "noembed",    "noframes", "noscript", "ol",
+         "p",       "plaintext", "pre",   "script",     "section",  "select",     "style",    "summary",  "table",
+         "tbody",   "textarea",  "tfoot", "thead",      "title",    "tr",         "ul",       "xmp"});
+    add(ClosesParagraph,
+        {"address",   "article",    "aside",   "blockquote", "center",  "details", "dialog", "dir", "div", "dl",
+         "fieldset",  "figcaption", "figure",  "footer",     "form",    "h1",      "h2",     "h3",  "h4",  "h5",
+         "h6",        "header",     "hgroup",  "hr",         "listing", "main",    "menu",   "nav", "ol",  "p",
+         "plaintext", "pre",        "section", "summary",    "table",   "ul",      "xmp"});
     add(Heading, {"h1", "h2", "h3", "h4", "h5", "h6"});
     add(RawText, {"script", "style", "textarea", "title", "xmp", "iframe", "noembed", "noframes"});
-    add(LeavesForeign, {"b", "big", "blockquote", "body", "br", "center", "code", "dd", "div", "dl",
-                        "dt", "em", "embed", "font", "h1", "h2", "h3", "h4", "h5", "h6", "head",
-                        "hr", "i", "img", "li", "listing", "menu", "meta", "nobr", "ol", "p", "pre",
-                        "ruby", "s", "small", "span", "strong", "strike", "sub", "sup", "table",
-                        "tt", "u", "ul", "var"});
+    add(LeavesForeign,
+        {"b",      "big",     "blockquote", "body", "br",    "center", "code", "dd",  "div",  "dl", "dt",    "em",
+         "embed",  "font",    "h1",         "h2",   "h3",    "h4",     "h5",   "h6",  "head", "hr", "i",     "img",
+         "li",     "listing", "menu",       "meta", "nobr",  "ol",     "p",    "pre", "ruby", "s",  "small", "span",
+         "strong", "strike",  "sub",        "sup",  "table", "tt",     "u",    "ul",  "var"});
     add(TablePart, {"td", "th", "tr", "tbody", "thead", "tfoot", "caption", "colgroup"});
-    add(IntegrationPoint, {"foreignobject", "desc", "title", "mi", "mo", "mn", "ms", "mtext",
-                           "annotation-xml"});
-    add(BoundsScope, {"applet", "caption", "html", "table", "td", "th", "marquee", "object",
-                      "template"});
+    add(IntegrationPoint, {"foreignobject", "desc", "title", "mi", "mo", "mn", "ms", "mtext", "annotation-xml"});
+    add(BoundsScope, {"applet", "caption", "html", "table", "td", "th", "marquee", "object", "template"});
     return table;
 }
 
@@ -93,8 +90,7 @@ constexpr size_t npos = static_cast<size_t>(-1);
 
 } // namespace
 
-OpenElements::Content OpenElements::startTag(const std::string& name, std::string_view attributes,
-                                             bool selfClosing)
+OpenElements::Content OpenElements::startTag(const std::string& name, std::string_view attributes, bool selfClosing)
 {
     const unsigned kinds = kindsOf(name);
     if (kinds & Singleton)

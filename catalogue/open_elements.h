@@ -31,16 +31,16 @@ public:
 private:
     struct Element {
         std::string name;
-        bool foreign = false;        // inside svg or math
-        uint64_t formattingId = 0;   // its entry in the formatting list, 0 when none
-        unsigned kinds = 0;          // what the parser's rules say about its name
-        bool special = false;        // a block, table part, ... that stops end-tag searches
-        bool boundsScope = false;    // ends the search of "in scope"
+        bool foreign = false;      // inside svg or math
+        uint64_t formattingId = 0; // its entry in the formatting list, 0 when none
+        unsigned kinds = 0;        // what the parser's rules say about its name
+        bool special = false;      // a block, table part, ... that stops end-tag searches
+        bool boundsScope = false;  // ends the search of "in scope"
     };
     struct FormattingEntry {
         std::string name;
         std::string attributes;
-        uint64_t id = 0;             // 0: a marker
+        uint64_t id = 0; // 0: a marker
     };
     enum class Scope { Default, Button, ListItem, Table };
 

@@ -11,7 +11,8 @@ public:
     // Roots without the final slash: the site's own ("http://127.0.0.1:8690") and the file
     // host's ("http://127.0.0.2:8691"), which entry links point to.
     CatalogueSite(std::string ownBase, std::string fileHostBase)
-        : ownBase_(std::move(ownBase)), fileHostBase_(std::move(fileHostBase)) {}
+        : ownBase_(std::move(ownBase)), fileHostBase_(std::move(fileHostBase))
+    {}
     HttpResponse handle(const HttpRequest& request) const;
 
     // The HTML of catalogue page N; pages past the last list no tracks.
@@ -26,4 +27,4 @@ private:
 // (with or without the final slash); 0 for any other path.
 int pageNumberOf(const std::string& path);
 
-}  // namespace vornel::demo
+} // namespace vornel::demo

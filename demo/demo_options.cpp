@@ -6,19 +6,24 @@
 namespace vornel::demo {
 namespace {
 
-bool parseInt(const std::string& text, int low, int high, int& out) {
-    if (text.empty() || text.size() > 6) return false;
+bool parseInt(const std::string& text, int low, int high, int& out)
+{
+    if (text.empty() || text.size() > 6)
+        return false;
     for (char c : text)
-        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+        if (!std::isdigit(static_cast<unsigned char>(c)))
+            return false;
     const int value = std::stoi(text);
-    if (value < low || value > high) return false;
+    if (value < low || value > high)
+        return false;
     out = value;
     return true;
 }
 
-}  // namespace
+} // namespace
 
-const char* demoUsage() {
+const char* demoUsage()
+{
     return "usage: vornel-demo [--catalogue-port N] [--file-port N] [--track-seconds N]\n"
            "                   [--log FILE] [--cache-dir DIR]\n"
            "Serves the demo catalogue on 127.0.0.1 (default port 8690) and its file host on\n"
@@ -27,21 +32,26 @@ const char* demoUsage() {
            "--log writes one line per request: host:port target.\n";
 }
 
-std::string parseDemoOptions(int argc, char** argv, DemoOptions& out) {
+std::string parseDemoOptions(int argc, char** argv, DemoOptions& out)
+{
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "-h" || arg == "--help") {
             out.help = true;
             continue;
         }
-        if (i + 1 >= argc) return "missing value after " + std::string(arg);
+        if (i + 1 >= argc)
+            return "missing value after " + std::string(arg);
         const std::string value = argv[++i];
         if (arg == "--catalogue-port") {
-            if (!parseInt(value, 0, 65535, out.cataloguePort)) return "bad port: " + value;
+            if (!parseInt(value, 0, 65535, out.cataloguePort))
+                return "bad port: " + value;
         } else if (arg == "--file-port") {
-            if (!parseInt(value, 0, 65535, out.filePort)) return "bad port: " + value;
+            if (!parseInt(value, 0, 65535, out.filePort))
+                return "bad port: " + value;
         } else if (arg == "--track-seconds") {
-            if (!parseInt(value, 1, 600, out.trackSeconds)) return "bad track length: " + value;
+            if (!parseInt(value, 1, 600, out.trackSeconds))
+                return "bad track length: " + value;
         } else if (arg == "--log") {
             out.logPath = value;
         } else if (arg == "--cache-dir") {
@@ -53,4 +63,4 @@ std::string parseDemoOptions(int argc, char** argv, DemoOptions& out) {
     return {};
 }
 
-}  // namespace vornel::demo
+} // namespace vornel::demo

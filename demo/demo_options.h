@@ -10,8 +10,8 @@ struct DemoOptions {
     std::string fileAddress = "127.0.0.2";
     int filePort = 8691;
     int trackSeconds = 20;
-    std::string logPath;   // empty: no request log
-    std::string cacheDir;  // empty: the default cache folder
+    std::string logPath;  // empty: no request log
+    std::string cacheDir; // empty: the default cache folder
     bool help = false;
 };
 
@@ -19,4 +19,4 @@ struct DemoOptions {
 std::string parseDemoOptions(int argc, char** argv, DemoOptions& out);
 const char* demoUsage();
 
-}  // namespace vornel::demo
+} // namespace vornel::demo

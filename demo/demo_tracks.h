@@ -6,11 +6,11 @@
 namespace vornel::demo {
 
 struct DemoTrack {
-    int id = 0;            // 1..30, shown with two digits in addresses and titles
-    int page = 0;          // catalogue page that lists it
-    int pitchHz = 0;       // the tone the track carries
-    std::string title;     // the link's visible text
-    bool dead = false;     // its file page carries no audio snippet
+    int id = 0;        // 1..30, shown with two digits in addresses and titles
+    int page = 0;      // catalogue page that lists it
+    int pitchHz = 0;   // the tone the track carries
+    std::string title; // the link's visible text
+    bool dead = false; // its file page carries no audio snippet
 };
 
 inline constexpr int kTracksPerPage = 10;
@@ -22,4 +22,4 @@ const DemoTrack* findTrack(int id);
 // "01" for 1: the form used in /file/<id> and /audio/<id>.mp3.
 std::string trackIdText(int id);
 
-}  // namespace vornel::demo
+} // namespace vornel::demo

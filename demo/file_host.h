@@ -31,4 +31,4 @@ int trackIdIn(const std::string& path, const std::string& prefix, const std::str
 // the header holds no single satisfiable range of that form.
 bool parseByteRange(const std::string& header, std::size_t size, std::size_t& first, std::size_t& last);
 
-}  // namespace vornel::demo
+} // namespace vornel::demo

@@ -7,4 +7,4 @@ namespace vornel::demo {
 // Escapes &, <, > and " for use in HTML text and attribute values.
 std::string htmlEscape(std::string_view text);
 
-}  // namespace vornel::demo
+} // namespace vornel::demo

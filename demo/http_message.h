@@ -23,9 +23,9 @@ struct HttpRequest {
 struct HttpResponse {
     int status = 200;
     std::string reason = "OK";
-    std::vector<std::pair<std::string, std::string>> headers;  // Content-Length and Connection are added
+    std::vector<std::pair<std::string, std::string>> headers; // Content-Length and Connection are added
     std::string ownBody;
-    std::string_view sharedBody;  // used instead of ownBody when set; must outlive the reply
+    std::string_view sharedBody; // used instead of ownBody when set; must outlive the reply
     bool useShared = false;
 
     std::string_view body() const { return useShared ? sharedBody : std::string_view(ownBody); }
@@ -39,4 +39,4 @@ bool parseRequestHead(std::string_view head, HttpRequest& out);
 // The status line and headers of a reply, ending with the empty line.
 std::string formatResponseHead(const HttpResponse& response, bool keepAlive);
 
-}  // namespace vornel::demo
+} // namespace vornel::demo

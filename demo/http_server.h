@@ -40,4 +40,4 @@ private:
     std::atomic<int> openConnections_{0};
 };
 
-}  // namespace vornel::demo
+} // namespace vornel::demo

@@ -21,15 +21,20 @@ constexpr int kBadOptions = 2;
 constexpr int kPortBusy = 3;
 constexpr int kSetupFailed = 4;
 
-std::string baseUrl(const HttpServer& server) { return "http://" + server.name(); }
+std::string baseUrl(const HttpServer& server)
+{
+    return "http://" + server.name();
+}
 
-int fail(int status, const std::string& message) {
+int fail(int status, const std::string& message)
+{
     std::fprintf(stderr, "vornel-demo: %s\n", message.c_str());
     return status;
 }
 
 // Blocks the stop signals in every thread so that the main thread can wait for them.
-sigset_t blockStopSignals() {
+sigset_t blockStopSignals()
+{
     sigset_t set;
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
@@ -39,9 +44,10 @@ sigset_t blockStopSignals() {
     return set;
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     DemoOptions options;
     if (const std::string error = parseDemoOptions(argc, argv, options); !error.empty()) {
         std::fprintf(stderr, "vornel-demo: %s\n%s", error.c_str(), demoUsage());
@@ -56,7 +62,8 @@ int main(int argc, char** argv) {
 
     RequestLog log;
     if (!options.logPath.empty())
-        if (const std::string error = log.open(options.logPath); !error.empty()) return fail(kSetupFailed, error);
+        if (const std::string error = log.open(options.logPath); !error.empty())
+            return fail(kSetupFailed, error);
 
     TrackFiles files;
     // Both servers exist before either is bound, since each page names the other's address.
@@ -64,7 +71,8 @@ int main(int argc, char** argv) {
     FileHost* host = nullptr;
     HttpServer catalogueServer([&](const HttpRequest& r) { return site->handle(r); }, log);
     HttpServer fileServer([&](const HttpRequest& r) { return host->handle(r); }, log);
-    if (const std::string error = catalogueServer.listen(options.catalogueAddress, options.cataloguePort); !error.empty())
+    if (const std::string error = catalogueServer.listen(options.catalogueAddress, options.cataloguePort);
+        !error.empty())
         return fail(kPortBusy, error);
     if (const std::string error = fileServer.listen(options.fileAddress, options.filePort); !error.empty())
         return fail(kPortBusy, error);

@@ -11,4 +11,4 @@ namespace vornel::demo {
 // empty on success.
 std::string encodeMp3(const std::vector<std::int16_t>& samples, const std::string& path);
 
-}  // namespace vornel::demo
+} // namespace vornel::demo

@@ -23,4 +23,4 @@ private:
     std::FILE* file_ = nullptr;
 };
 
-}  // namespace vornel::demo
+} // namespace vornel::demo

@@ -11,4 +11,4 @@ inline constexpr int kSampleRate = 44100;
 // ends so that the start and the end do not click.
 std::vector<std::int16_t> makeTone(int pitchHz, int seconds);
 
-}  // namespace vornel::demo
+} // namespace vornel::demo

@@ -23,4 +23,4 @@ private:
     std::map<int, std::string> files_;
 };
 
-}  // namespace vornel::demo
+} // namespace vornel::demo

@@ -16,8 +16,8 @@ constexpr unsigned kHotkeyModifiers = ControlMask | ShiftMask;
 // Num Lock is Mod2 on every common keymap; with either lock on, the key press carries it
 // in its state, and an X grab matches modifiers exactly, so each lock state needs a grab.
 constexpr unsigned kLockModifiers[] = {0, Mod2Mask, LockMask, Mod2Mask | LockMask};
-constexpr unsigned kModifierBits = ShiftMask | LockMask | ControlMask | Mod1Mask | Mod2Mask |
-                                   Mod3Mask | Mod4Mask | Mod5Mask;
+constexpr unsigned kModifierBits =
+    ShiftMask | LockMask | ControlMask | Mod1Mask | Mod2Mask | Mod3Mask | Mod4Mask | Mod5Mask;
 
 Display* x11Display()
 {
@@ -47,8 +47,7 @@ bool grabKey(Display* display, int keycode, unsigned modifiers)
     XSync(display, False);
     grabRefused = false;
     handlerBeforeGrab = XSetErrorHandler(recordGrabError);
-    XGrabKey(display, keycode, modifiers, DefaultRootWindow(display), False, GrabModeAsync,
-             GrabModeAsync);
+    XGrabKey(display, keycode, modifiers, DefaultRootWindow(display), False, GrabModeAsync, GrabModeAsync);
     XSync(display, False);
     XSetErrorHandler(handlerBeforeGrab);
     handlerBeforeGrab = nullptr;

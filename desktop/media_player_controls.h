@@ -9,8 +9,8 @@ enum class PlaybackStatus { Stopped, Playing, Paused };
 
 // The track a media-player client shows.
 struct NowPlaying {
-    bool present = false;  // false: nothing to show
-    int entry = -1;        // its index in the playlist
+    bool present = false; // false: nothing to show
+    int entry = -1;       // its index in the playlist
     QString title;
     QString url;
     int64_t lengthUs = -1; // -1 while the length is not known

@@ -70,12 +70,9 @@ bool MprisService::publish(const QDBusConnection& bus)
 QString MprisService::statusText() const
 {
     switch (controls_.status ? controls_.status() : PlaybackStatus::Stopped) {
-    case PlaybackStatus::Playing:
-        return QStringLiteral("Playing");
-    case PlaybackStatus::Paused:
-        return QStringLiteral("Paused");
-    case PlaybackStatus::Stopped:
-        break;
+    case PlaybackStatus::Playing: return QStringLiteral("Playing");
+    case PlaybackStatus::Paused: return QStringLiteral("Paused");
+    case PlaybackStatus::Stopped: break;
     }
     return QStringLiteral("Stopped");
 }
@@ -130,8 +127,8 @@ void MprisService::setPosition(const QString& trackId, qlonglong positionUs)
 {
     later([this, trackId, positionUs] {
         const NowPlaying track = controls_.nowPlaying ? controls_.nowPlaying() : NowPlaying();
-        if (!can(controls_.canSeek) || !controls_.seekTo || trackId != trackIdOf(track) || positionUs < 0
-            || (track.lengthUs >= 0 && positionUs > track.lengthUs))
+        if (!can(controls_.canSeek) || !controls_.seekTo || trackId != trackIdOf(track) || positionUs < 0 ||
+            (track.lengthUs >= 0 && positionUs > track.lengthUs))
             return;
         controls_.seekTo(positionUs);
         seekedPending_ = true;
@@ -188,9 +185,9 @@ void MprisService::refresh()
 
 void MprisService::announce(const QString& interface, const QVariantMap& changed)
 {
-    QDBusMessage signal = QDBusMessage::createSignal(QString::fromLatin1(kObjectPath),
-                                                     QStringLiteral("org.freedesktop.DBus.Properties"),
-                                                     QStringLiteral("PropertiesChanged"));
+    QDBusMessage signal =
+        QDBusMessage::createSignal(QString::fromLatin1(kObjectPath), QStringLiteral("org.freedesktop.DBus.Properties"),
+                                   QStringLiteral("PropertiesChanged"));
     signal << interface << changed << QStringList();
     bus_.send(signal);
 }

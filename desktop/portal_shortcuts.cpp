@@ -62,8 +62,7 @@ QString sessionHandle(const QVariant& value)
 
 } // namespace
 
-PortalShortcuts::PortalShortcuts(const QDBusConnection& bus, QObject* parent)
-    : GlobalShortcuts(parent), bus_(bus)
+PortalShortcuts::PortalShortcuts(const QDBusConnection& bus, QObject* parent) : GlobalShortcuts(parent), bus_(bus)
 {
     registerPortalTypes();
     bindTimer_.setSingleShot(true);
@@ -150,8 +149,7 @@ void PortalShortcuts::createSession()
     pendingRequest_ = expectResponse(token, slot);
     QDBusMessage call = QDBusMessage::createMethodCall(kPortalService, kPortalPath, kShortcutsInterface,
                                                        QStringLiteral("CreateSession"));
-    call << QVariantMap{{QStringLiteral("handle_token"), token},
-                        {QStringLiteral("session_handle_token"), nextToken()}};
+    call << QVariantMap{{QStringLiteral("handle_token"), token}, {QStringLiteral("session_handle_token"), nextToken()}};
     auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
     const QString requestPath = pendingRequest_;
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, requestPath, slot](QDBusPendingCallWatcher* w) {

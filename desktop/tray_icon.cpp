@@ -1,7 +1,6 @@
 #include "desktop/tray_icon.h"
 
-TrayIcon::TrayIcon(const QIcon& icon, QObject* parent)
-    : QObject(parent), icon_(new QSystemTrayIcon(icon, this))
+TrayIcon::TrayIcon(const QIcon& icon, QObject* parent) : QObject(parent), icon_(new QSystemTrayIcon(icon, this))
 {
     icon_->setToolTip(QString());
     connect(icon_, &QSystemTrayIcon::activated, this, &TrayIcon::handleActivation);
@@ -24,7 +23,6 @@ void TrayIcon::handleActivation(QSystemTrayIcon::ActivationReason reason)
         break;
     case QSystemTrayIcon::DoubleClick:
         // The first press of the double click has already been reported as a Trigger.
-    case QSystemTrayIcon::Unknown:
-        break;
+    case QSystemTrayIcon::Unknown: break;
     }
 }

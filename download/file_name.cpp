@@ -14,11 +14,20 @@ namespace {
 bool isForbidden(char c)
 {
     switch (c) {
-    case '\t': case '\n': case '\r': case ' ': case '"': case '*': case '/':
-    case ':': case '<': case '>': case '?': case '\\': case '|':
-        return true;
-    default:
-        return false;
+    case '\t':
+    case '\n':
+    case '\r':
+    case ' ':
+    case '"':
+    case '*':
+    case '/':
+    case ':':
+    case '<':
+    case '>':
+    case '?':
+    case '\\':
+    case '|': return true;
+    default: return false;
     }
 }
 

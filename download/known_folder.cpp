@@ -56,8 +56,7 @@ std::string unquoted(const std::string& value)
     return text;
 }
 
-std::optional<std::string> expandedHome(const std::string& path,
-                                        const std::optional<std::string>& home)
+std::optional<std::string> expandedHome(const std::string& path, const std::optional<std::string>& home)
 {
     for (const std::string prefix : {"$HOME", "${HOME}"}) {
         if (path.compare(0, prefix.size(), prefix) != 0)
@@ -70,8 +69,7 @@ std::optional<std::string> expandedHome(const std::string& path,
     return path;
 }
 
-std::optional<std::string> downloadDirEntry(const std::string& fileName,
-                                            const std::optional<std::string>& home)
+std::optional<std::string> downloadDirEntry(const std::string& fileName, const std::optional<std::string>& home)
 {
     std::ifstream file(fileName);
     const std::string key = "XDG_DOWNLOAD_DIR=";

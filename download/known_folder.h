@@ -11,7 +11,6 @@ namespace vornel::download {
 std::string downloadsFolder();
 
 // The same lookup with the environment values passed in (nullopt for an unset variable).
-std::string downloadsFolder(const std::optional<std::string>& home,
-                            const std::optional<std::string>& xdgConfigHome);
+std::string downloadsFolder(const std::optional<std::string>& home, const std::optional<std::string>& xdgConfigHome);
 
 } // namespace vornel::download

@@ -15,8 +15,7 @@ bool isChunked(const std::string& transferEncoding)
 
 } // namespace
 
-std::optional<int> downloadProgress(int64_t workCount, int64_t contentLength,
-                                    const std::string& transferEncoding)
+std::optional<int> downloadProgress(int64_t workCount, int64_t contentLength, const std::string& transferEncoding)
 {
     if (isChunked(transferEncoding) || contentLength <= 0)
         return std::nullopt;

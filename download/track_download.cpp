@@ -28,8 +28,7 @@ bool bodyCameWhole(int64_t received, int64_t contentLength, const std::string& t
 }
 
 DownloadOutcome downloadTrackFile(vornel::http::HttpClient& client, const std::string& url,
-                                  const std::string& likelyPath,
-                                  const std::function<std::string()>& savedPath)
+                                  const std::string& likelyPath, const std::function<std::string()>& savedPath)
 {
     const std::unique_ptr<PendingFile> file = openPendingFileFor(likelyPath);
     client.GetToStream(url, *file);

@@ -19,8 +19,7 @@ enum class DownloadOutcome {
 // step. Network and file failures are thrown; an existing file at the saved path is then
 // left as it was, and no part of the new bytes remains anywhere.
 DownloadOutcome downloadTrackFile(vornel::http::HttpClient& client, const std::string& url,
-                                  const std::string& likelyPath,
-                                  const std::function<std::string()>& savedPath);
+                                  const std::string& likelyPath, const std::function<std::string()>& savedPath);
 
 // True unless the reply announced a length (without chunked framing) and fewer bytes came:
 // the client ends a length-framed body normally when the server closes early.

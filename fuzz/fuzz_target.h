@@ -15,10 +15,9 @@ bool registerEntry(const char* name, Entry entry);
 } // namespace vornel::fuzz
 
 #ifdef VORNEL_FUZZ_REPLAY
-#define VORNEL_FUZZ_TARGET(name)                                                            \
-    static int fuzzEntry_##name(const uint8_t* data, size_t size);                          \
-    [[maybe_unused]] static const bool fuzzRegistered_##name =                              \
-        vornel::fuzz::registerEntry(#name, fuzzEntry_##name);                               \
+#define VORNEL_FUZZ_TARGET(name)                                                                                       \
+    static int fuzzEntry_##name(const uint8_t* data, size_t size);                                                     \
+    [[maybe_unused]] static const bool fuzzRegistered_##name = vornel::fuzz::registerEntry(#name, fuzzEntry_##name);   \
     static int fuzzEntry_##name(const uint8_t* data, size_t size)
 #else
 #define VORNEL_FUZZ_TARGET(name) extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

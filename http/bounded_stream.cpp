@@ -6,17 +6,24 @@
 
 namespace vornel::http {
 
-void throwBodyTooLarge() { throw HttpError("EIdBodyTooLarge", "Reply body too large."); }
+void throwBodyTooLarge()
+{
+    throw HttpError("EIdBodyTooLarge", "Reply body too large.");
+}
 
-void BoundedStream::write(const char* data, size_t size) {
-    if (static_cast<uint64_t>(size) > static_cast<uint64_t>(room())) throwBodyTooLarge();
+void BoundedStream::write(const char* data, size_t size)
+{
+    if (static_cast<uint64_t>(size) > static_cast<uint64_t>(room()))
+        throwBodyTooLarge();
     inner_.write(data, size);
     written_ += static_cast<int64_t>(size);
 }
 
-void BoundedStream::reserve(int64_t bytes) {
+void BoundedStream::reserve(int64_t bytes)
+{
     const int64_t allowed = std::min(bytes, room());
-    if (allowed > 0) inner_.reserve(allowed);
+    if (allowed > 0)
+        inner_.reserve(allowed);
 }
 
 } // namespace vornel::http

@@ -25,8 +25,7 @@ constexpr auto kConv = CharsetDecoder::Converter;
 constexpr RegistryEntry kRegistry[] = {
     {CharsetDecoder::UsAscii, "",
      "US-ASCII iso-ir-6 ANSI_X3.4-1968 ANSI_X3.4-1986 ISO_646.irv:1991 ISO646-US us IBM367 cp367 csASCII"},
-    {CharsetDecoder::Latin1, "",
-     "ISO-8859-1 ISO_8859-1:1987 iso-ir-100 ISO_8859-1 latin1 l1 IBM819 CP819 csISOLatin1"},
+    {CharsetDecoder::Latin1, "", "ISO-8859-1 ISO_8859-1:1987 iso-ir-100 ISO_8859-1 latin1 l1 IBM819 CP819 csISOLatin1"},
     {CharsetDecoder::Utf8, "", "UTF-8 csUTF8"},
     {CharsetDecoder::Utf16Le, "", "UTF-16 csUTF16 UTF-16LE csUTF16LE ISO-10646-UCS-2 csUnicode"},
     {CharsetDecoder::Utf16Be, "", "UTF-16BE csUTF16BE"},
@@ -50,8 +49,7 @@ constexpr RegistryEntry kRegistry[] = {
     {kConv, "ISO-8859-9", "ISO-8859-9 ISO_8859-9:1989 iso-ir-148 ISO_8859-9 latin5 l5 csISOLatin5"},
     {kConv, "ISO-8859-10", "ISO-8859-10 iso-ir-157 l6 ISO_8859-10:1992 csISOLatin6 latin6"},
     {kConv, "ISO-8859-13", "ISO-8859-13 csISO885913"},
-    {kConv, "ISO-8859-14",
-     "ISO-8859-14 iso-ir-199 ISO_8859-14:1998 ISO_8859-14 latin8 iso-celtic l8 csISO885914"},
+    {kConv, "ISO-8859-14", "ISO-8859-14 iso-ir-199 ISO_8859-14:1998 ISO_8859-14 latin8 iso-celtic l8 csISO885914"},
     {kConv, "ISO-8859-15", "ISO-8859-15 ISO_8859-15 Latin-9 csISO885915"},
     {kConv, "ISO-8859-16", "ISO-8859-16 iso-ir-226 ISO_8859-16:2001 ISO_8859-16 latin10 l10 csISO885916"},
     {kConv, "TIS-620", "TIS-620 csTIS620"},
@@ -119,7 +117,8 @@ constexpr RegistryEntry kRegistry[] = {
 
 using RegistryIndex = std::unordered_map<std::string, RegisteredCharset>;
 
-RegistryIndex buildIndex() {
+RegistryIndex buildIndex()
+{
     RegistryIndex index;
     for (const RegistryEntry& entry : kRegistry) {
         const RegisteredCharset charset{entry.decoder, entry.converterName};
@@ -135,10 +134,12 @@ RegistryIndex buildIndex() {
 
 } // namespace
 
-std::optional<RegisteredCharset> findRegisteredCharset(std::string_view name) {
+std::optional<RegisteredCharset> findRegisteredCharset(std::string_view name)
+{
     static const RegistryIndex index = buildIndex();
     const auto found = index.find(lowerAscii(trim(std::string(name))));
-    if (found == index.end()) return std::nullopt;
+    if (found == index.end())
+        return std::nullopt;
     return found->second;
 }
 

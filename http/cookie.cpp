@@ -6,8 +6,7 @@ using namespace std::chrono;
 
 CookieTime sessionCookieExpiry()
 {
-    return CookieTime{sys_days{year{9999} / December / 31}} + hours{23} + minutes{59} + seconds{59}
-        + milliseconds{999};
+    return CookieTime{sys_days{year{9999} / December / 31}} + hours{23} + minutes{59} + seconds{59} + milliseconds{999};
 }
 
 CookieTime longAgo()

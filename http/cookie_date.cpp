@@ -13,8 +13,8 @@ using namespace std::chrono;
 
 bool isDelimiter(unsigned char c)
 {
-    return c == 0x09 || (c >= 0x20 && c <= 0x2F) || (c >= 0x3B && c <= 0x40)
-        || (c >= 0x5B && c <= 0x60) || (c >= 0x7B && c <= 0x7E);
+    return c == 0x09 || (c >= 0x20 && c <= 0x2F) || (c >= 0x3B && c <= 0x40) || (c >= 0x5B && c <= 0x60) ||
+           (c >= 0x7B && c <= 0x7E);
 }
 
 bool isDigit(char c)
@@ -82,8 +82,8 @@ std::optional<int> readNumberToken(std::string_view token, size_t minDigits, siz
 
 std::optional<unsigned> readMonth(std::string_view token)
 {
-    static constexpr std::array<std::string_view, 12> names = {
-        "jan", "feb", "mar", "apr", "may", "jun", "jul", "aug", "sep", "oct", "nov", "dec"};
+    static constexpr std::array<std::string_view, 12> names = {"jan", "feb", "mar", "apr", "may", "jun",
+                                                               "jul", "aug", "sep", "oct", "nov", "dec"};
     for (unsigned i = 0; i < names.size(); ++i)
         if (startsWithIgnoringCase(token, names[i]))
             return i + 1;
@@ -142,11 +142,9 @@ std::optional<CookieTime> parseCookieDate(std::string_view text)
         return std::nullopt;
     const int yearNumber = fullYear(*parts.year);
     const auto [hour, minute, second] = *parts.time;
-    if (*parts.day < 1 || *parts.day > 31 || yearNumber < 1601 || hour > 23 || minute > 59
-        || second > 59)
+    if (*parts.day < 1 || *parts.day > 31 || yearNumber < 1601 || hour > 23 || minute > 59 || second > 59)
         return std::nullopt;
-    const year_month_day date{year{yearNumber}, month{*parts.month},
-                              day{static_cast<unsigned>(*parts.day)}};
+    const year_month_day date{year{yearNumber}, month{*parts.month}, day{static_cast<unsigned>(*parts.day)}};
     if (!date.ok())
         return std::nullopt;
     return CookieTime{sys_days{date}} + hours{hour} + minutes{minute} + seconds{second};

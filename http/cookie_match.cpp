@@ -23,9 +23,8 @@ bool domainMatches(std::string_view host, std::string_view domain)
         return false;
     if (equalsIgnoringCase(host, domain))
         return true;
-    return host.size() > domain.size() && endsWithIgnoringCase(host, domain)
-        && host[host.size() - domain.size() - 1] == '.' && host.front() != '.'
-        && !isAddressLiteral(host);
+    return host.size() > domain.size() && endsWithIgnoringCase(host, domain) &&
+           host[host.size() - domain.size() - 1] == '.' && host.front() != '.' && !isAddressLiteral(host);
 }
 
 bool pathMatches(std::string_view requestPath, std::string_view cookiePath)

@@ -126,8 +126,7 @@ bool isWebProtocol(std::string_view protocol)
 
 } // namespace
 
-std::optional<Cookie> parseSetCookie(std::string_view headerValue, const CookieRequest& request,
-                                     CookieTime now)
+std::optional<Cookie> parseSetCookie(std::string_view headerValue, const CookieRequest& request, CookieTime now)
 {
     const size_t semicolon = headerValue.find(';');
     const std::string_view firstPair = headerValue.substr(0, semicolon);
@@ -138,8 +137,7 @@ std::optional<Cookie> parseSetCookie(std::string_view headerValue, const CookieR
         return std::nullopt;
 
     const Attributes attributes = readAttributes(
-        semicolon == std::string_view::npos ? std::string_view() : headerValue.substr(semicolon + 1),
-        now);
+        semicolon == std::string_view::npos ? std::string_view() : headerValue.substr(semicolon + 1), now);
 
     Cookie cookie;
     cookie.name = sendable(pair.name);
@@ -157,8 +155,7 @@ std::optional<Cookie> parseSetCookie(std::string_view headerValue, const CookieR
         cookie.domain = request.host;
         cookie.hostOnly = true;
     }
-    cookie.path = (attributes.path && !attributes.path->empty()) ? *attributes.path
-                                                                 : defaultCookiePath(request.path);
+    cookie.path = (attributes.path && !attributes.path->empty()) ? *attributes.path : defaultCookiePath(request.path);
     cookie.secure = attributes.secure;
     cookie.httpOnly = attributes.httpOnly;
     if (cookie.httpOnly && !isWebProtocol(request.protocol))

@@ -21,7 +21,8 @@ using namespace std::chrono;
 struct StoredCookie {
     StoredCookie(Cookie parsed, std::string slotKey, uint64_t use)
         : cookie(std::move(parsed)), slot(std::move(slotKey)),
-          lastAccessed(cookie.lastAccessed.time_since_epoch().count()), lastUse(use) {}
+          lastAccessed(cookie.lastAccessed.time_since_epoch().count()), lastUse(use)
+    {}
     Cookie cookie;
     std::string slot;
     std::atomic<int64_t> lastAccessed;
@@ -47,16 +48,15 @@ std::string slotKey(const Cookie& cookie)
 
 bool hostMatches(const Cookie& cookie, const std::string& host)
 {
-    return cookie.hostOnly ? equalsIgnoringCase(host, cookie.domain)
-                           : domainMatches(host, cookie.domain);
+    return cookie.hostOnly ? equalsIgnoringCase(host, cookie.domain) : domainMatches(host, cookie.domain);
 }
 
 bool appliesTo(const Cookie& cookie, const CookieRequest& request)
 {
     const bool overHttps = equalsIgnoringCase(request.protocol, "https");
     const bool overWeb = overHttps || equalsIgnoringCase(request.protocol, "http");
-    return hostMatches(cookie, request.host) && pathMatches(request.path, cookie.path)
-        && (!cookie.secure || overHttps) && (!cookie.httpOnly || overWeb);
+    return hostMatches(cookie, request.host) && pathMatches(request.path, cookie.path) &&
+           (!cookie.secure || overHttps) && (!cookie.httpOnly || overWeb);
 }
 
 // The name of a raw header line is the text before its first ":".
@@ -119,9 +119,8 @@ struct CookieStore::Impl {
         std::vector<CookiePosition>& inDomain = byDomain[domain];
         inDomain.push_back(added);
         if (inDomain.size() > kMaxCookiesPerDomain)
-            remove(*std::min_element(inDomain.begin(), inDomain.end(), [&](CookiePosition a, CookiePosition b) {
-                return evictedBefore(*a, *b, now);
-            }));
+            remove(*std::min_element(inDomain.begin(), inDomain.end(),
+                                     [&](CookiePosition a, CookiePosition b) { return evictedBefore(*a, *b, now); }));
         if (cookies.size() > kMaxCookies)
             purgeLeastRecentlyUsed(now);
     }

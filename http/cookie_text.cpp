@@ -28,8 +28,7 @@ bool startsWithIgnoringCase(std::string_view text, std::string_view prefix)
 
 bool endsWithIgnoringCase(std::string_view text, std::string_view suffix)
 {
-    return text.size() >= suffix.size()
-        && equalsIgnoringCase(text.substr(text.size() - suffix.size()), suffix);
+    return text.size() >= suffix.size() && equalsIgnoringCase(text.substr(text.size() - suffix.size()), suffix);
 }
 
 } // namespace vornel::http

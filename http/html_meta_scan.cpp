@@ -9,11 +9,15 @@
 namespace vornel::http {
 namespace {
 
-bool isNameChar(char c) {
+bool isNameChar(char c)
+{
     return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == ':' || c == '.';
 }
 
-bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f'; }
+bool isSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f';
+}
 
 class Scanner {
 public:
@@ -35,7 +39,8 @@ private:
     size_t pos_ = 0;
 };
 
-bool Scanner::nextTag(std::string& name) {
+bool Scanner::nextTag(std::string& name)
+{
     for (;;) {
         const size_t open = text_.find('<', pos_);
         if (open == std::string_view::npos) {
@@ -43,29 +48,34 @@ bool Scanner::nextTag(std::string& name) {
             return false;
         }
         pos_ = open + 1;
-        if (pos_ < text_.size() && text_[pos_] == '?') ++pos_;
+        if (pos_ < text_.size() && text_[pos_] == '?')
+            ++pos_;
         if (text_.substr(pos_, 3) == "!--") {
             pos_ += 3;
             skipPast("-->");
             continue;
         }
         const size_t start = pos_;
-        while (pos_ < text_.size() && isNameChar(text_[pos_])) ++pos_;
+        while (pos_ < text_.size() && isNameChar(text_[pos_]))
+            ++pos_;
         name = lowerAscii(std::string(text_.substr(start, pos_ - start)));
         return true;
     }
 }
 
-void Scanner::skipPast(std::string_view marker) {
+void Scanner::skipPast(std::string_view marker)
+{
     const size_t found = text_.find(marker, pos_);
     pos_ = found == std::string_view::npos ? text_.size() : found + marker.size();
 }
 
-void Scanner::skipElementContent(const std::string& name) {
+void Scanner::skipElementContent(const std::string& name)
+{
     const std::string closing = "</" + name;
     while (pos_ < text_.size()) {
         const size_t open = text_.find('<', pos_);
-        if (open == std::string_view::npos) break;
+        if (open == std::string_view::npos)
+            break;
         pos_ = open + 1;
         if (lowerAscii(std::string(text_.substr(open, closing.size()))) == closing) {
             skipPast(">");
@@ -76,18 +86,23 @@ void Scanner::skipElementContent(const std::string& name) {
 }
 
 // name[=value] with the value quoted by ' or ", or bare up to a blank or ">".
-std::optional<std::pair<std::string, std::string>> Scanner::readAttribute() {
-    while (pos_ < text_.size() && (isSpace(text_[pos_]) || text_[pos_] == '/')) ++pos_;
-    if (pos_ >= text_.size() || text_[pos_] == '>') return std::nullopt;
+std::optional<std::pair<std::string, std::string>> Scanner::readAttribute()
+{
+    while (pos_ < text_.size() && (isSpace(text_[pos_]) || text_[pos_] == '/'))
+        ++pos_;
+    if (pos_ >= text_.size() || text_[pos_] == '>')
+        return std::nullopt;
     const size_t nameStart = pos_;
     while (pos_ < text_.size() && !isSpace(text_[pos_]) && text_[pos_] != '=' && text_[pos_] != '>')
         ++pos_;
     std::string name(text_.substr(nameStart, pos_ - nameStart));
-    while (pos_ < text_.size() && isSpace(text_[pos_])) ++pos_;
+    while (pos_ < text_.size() && isSpace(text_[pos_]))
+        ++pos_;
     std::string value;
     if (pos_ < text_.size() && text_[pos_] == '=') {
         ++pos_;
-        while (pos_ < text_.size() && isSpace(text_[pos_])) ++pos_;
+        while (pos_ < text_.size() && isSpace(text_[pos_]))
+            ++pos_;
         if (pos_ < text_.size() && (text_[pos_] == '"' || text_[pos_] == '\'')) {
             const char quote = text_[pos_++];
             const size_t end = text_.find(quote, pos_);
@@ -96,42 +111,52 @@ std::optional<std::pair<std::string, std::string>> Scanner::readAttribute() {
             pos_ = end == std::string_view::npos ? text_.size() : end + 1;
         } else {
             const size_t start = pos_;
-            while (pos_ < text_.size() && !isSpace(text_[pos_]) && text_[pos_] != '>') ++pos_;
+            while (pos_ < text_.size() && !isSpace(text_[pos_]) && text_[pos_] != '>')
+                ++pos_;
             value = std::string(text_.substr(start, pos_ - start));
         }
     }
     return std::make_pair(name, value);
 }
 
-void Scanner::readMeta(MetaScanResult& result) {
+void Scanner::readMeta(MetaScanResult& result)
+{
     const auto first = readAttribute();
-    if (!first) return;
+    if (!first)
+        return;
     if (equalsIgnoreCase(first->first, "http-equiv")) {
         std::string content;
         while (const auto attribute = readAttribute())
-            if (equalsIgnoreCase(attribute->first, "content")) content = attribute->second;
+            if (equalsIgnoreCase(attribute->first, "content"))
+                content = attribute->second;
         result.headerLines.push_back(receivedText(first->second) + ": " + receivedText(content));
     } else if (equalsIgnoreCase(first->first, "charset")) {
         result.charSet = receivedText(first->second);
     }
 }
 
-MetaScanResult Scanner::run() {
+MetaScanResult Scanner::run()
+{
     MetaScanResult result;
     State state = State::Outside;
     std::string name;
     while (nextTag(name)) {
         switch (state) {
         case State::Outside:
-            if (name == "html") state = State::InHtml;
+            if (name == "html")
+                state = State::InHtml;
             break;
         case State::InHtml:
-            if (name == "head") state = State::InHead;
-            else if (name == "body" || name == "title") return result;
+            if (name == "head")
+                state = State::InHead;
+            else if (name == "body" || name == "title")
+                return result;
             break;
         case State::InHead:
-            if (name == "title" || name == "script") skipElementContent(name);
-            else if (name == "meta") readMeta(result);
+            if (name == "title" || name == "script")
+                skipElementContent(name);
+            else if (name == "meta")
+                readMeta(result);
             break;
         }
     }
@@ -140,6 +165,9 @@ MetaScanResult Scanner::run() {
 
 } // namespace
 
-MetaScanResult scanHtmlMeta(std::string_view body) { return Scanner(body).run(); }
+MetaScanResult scanHtmlMeta(std::string_view body)
+{
+    return Scanner(body).run();
+}
 
 } // namespace vornel::http

@@ -20,7 +20,8 @@
 
 namespace vornel::http {
 
-ClientSettings ClientSettings::configured() {
+ClientSettings ClientSettings::configured()
+{
     ClientSettings settings;
     settings.handleRedirects = true;
     settings.noProtocolErrorException = true;
@@ -28,7 +29,10 @@ ClientSettings ClientSettings::configured() {
     return settings;
 }
 
-ClientSettings ClientSettings::runtime() { return ClientSettings(); }
+ClientSettings ClientSettings::runtime()
+{
+    return ClientSettings();
+}
 
 namespace {
 
@@ -49,9 +53,12 @@ struct RequestTarget {
 
 enum class Framing { None, Length, Chunked, Multipart, UntilClose };
 
-Framing framingOf(const Response& response, std::string& boundary) {
-    if (lowerAscii(response.TransferEncoding).find("chunked") != std::string::npos) return Framing::Chunked;
-    if (response.hasContentLength()) return response.ContentLength > 0 ? Framing::Length : Framing::None;
+Framing framingOf(const Response& response, std::string& boundary)
+{
+    if (lowerAscii(response.TransferEncoding).find("chunked") != std::string::npos)
+        return Framing::Chunked;
+    if (response.hasContentLength())
+        return response.ContentLength > 0 ? Framing::Length : Framing::None;
     if (bareMediaType(response.ContentType).rfind("multipart", 0) == 0) {
         const std::string type = response.header("Content-Type");
         const std::string lower = lowerAscii(type);
@@ -61,7 +68,8 @@ Framing framingOf(const Response& response, std::string& boundary) {
             boundary = boundary.substr(0, boundary.find(';'));
             if (boundary.size() >= 2 && boundary.front() == '"' && boundary.back() == '"')
                 boundary = boundary.substr(1, boundary.size() - 2);
-            if (!boundary.empty()) return Framing::Multipart;
+            if (!boundary.empty())
+                return Framing::Multipart;
         }
     }
     return Framing::UntilClose;
@@ -69,8 +77,10 @@ Framing framingOf(const Response& response, std::string& boundary) {
 
 class BusyGuard {
 public:
-    explicit BusyGuard(bool& busy) : busy_(busy) {
-        if (busy_) throw HttpError("EIdClientBusy", "The client is busy with another request.");
+    explicit BusyGuard(bool& busy) : busy_(busy)
+    {
+        if (busy_)
+            throw HttpError("EIdClientBusy", "The client is busy with another request.");
         busy_ = true;
     }
     ~BusyGuard() { busy_ = false; }
@@ -98,22 +108,30 @@ struct HttpClient::Impl {
     WorkEvents events;
 
     Impl(HttpClient& client, ClientSettings clientSettings, std::shared_ptr<Transport> given)
-        : owner(client), settings(std::move(clientSettings)), transport(std::move(given)) {
-        if (!transport && settings.transportAtCreation) transport = std::make_shared<Transport>(true);
-        if (transport) input = std::make_unique<InputBuffer>(*transport, aborted, settings.readTimeoutMs);
+        : owner(client), settings(std::move(clientSettings)), transport(std::move(given))
+    {
+        if (!transport && settings.transportAtCreation)
+            transport = std::make_shared<Transport>(true);
+        if (transport)
+            input = std::make_unique<InputBuffer>(*transport, aborted, settings.readTimeoutMs);
         events.begin = [this](int64_t size) {
-            if (owner.OnWorkBegin) owner.OnWorkBegin(WorkMode::Read, size);
+            if (owner.OnWorkBegin)
+                owner.OnWorkBegin(WorkMode::Read, size);
         };
         events.work = [this](int64_t count) {
-            if (owner.OnWork) owner.OnWork(WorkMode::Read, count);
+            if (owner.OnWork)
+                owner.OnWork(WorkMode::Read, count);
         };
         events.end = [this] {
-            if (owner.OnWorkEnd) owner.OnWorkEnd(WorkMode::Read);
+            if (owner.OnWorkEnd)
+                owner.OnWorkEnd(WorkMode::Read);
         };
     }
 
-    ~Impl() {
-        if (transport) transport->close();
+    ~Impl()
+    {
+        if (transport)
+            transport->close();
     }
 
     void get(const std::string& url, ByteStream& destination);
@@ -131,49 +149,65 @@ struct HttpClient::Impl {
     void closeConnection();
 };
 
-RequestTarget HttpClient::Impl::prepare(const std::string& url) {
+RequestTarget HttpClient::Impl::prepare(const std::string& url)
+{
     const UriParts parts = splitUri(url);
     RequestTarget request;
     request.path = resolvePath(urlState.path, parts.path);
     request.target = request.path + parts.document + (parts.params.empty() ? "" : "?" + parts.params);
     request.host = parts.host.empty() ? urlState.host : parts.host;
     request.ipv6 = parts.host.empty() ? urlState.ipv6 : parts.ipv6;
-    if (!parts.protocol.empty()) request.protocol = parts.protocol;
-    else request.protocol = equalsIgnoreCase(urlState.protocol, "https") ? "https" : "http";
-    if (!parts.port.empty()) request.port = parts.port;
-    else if (equalsIgnoreCase(parts.protocol, "http")) request.port = "80";
-    else if (equalsIgnoreCase(parts.protocol, "https")) request.port = "443";
-    else request.port = urlState.port;
-    if (request.port.empty()) throw HttpError("EIdUnknownProtocol", "Unknown Protocol");
+    if (!parts.protocol.empty())
+        request.protocol = parts.protocol;
+    else
+        request.protocol = equalsIgnoreCase(urlState.protocol, "https") ? "https" : "http";
+    if (!parts.port.empty())
+        request.port = parts.port;
+    else if (equalsIgnoreCase(parts.protocol, "http"))
+        request.port = "80";
+    else if (equalsIgnoreCase(parts.protocol, "https"))
+        request.port = "443";
+    else
+        request.port = urlState.port;
+    if (request.port.empty())
+        throw HttpError("EIdUnknownProtocol", "Unknown Protocol");
     urlState = request;
     return request;
 }
 
-void HttpClient::Impl::useTransport(std::shared_ptr<Transport> made) {
+void HttpClient::Impl::useTransport(std::shared_ptr<Transport> made)
+{
     std::lock_guard lock(transportMutex);
     transport = std::move(made);
     input = std::make_unique<InputBuffer>(*transport, aborted, settings.readTimeoutMs);
 }
 
-void HttpClient::Impl::closeConnection() {
-    if (transport) transport->close();
-    if (input) input->clear();
+void HttpClient::Impl::closeConnection()
+{
+    if (transport)
+        transport->close();
+    if (input)
+        input->clear();
     previousAllowsKeepAlive = false;
 }
 
-void HttpClient::Impl::ensureConnection(const RequestTarget& request) {
+void HttpClient::Impl::ensureConnection(const RequestTarget& request)
+{
     const bool tls = request.tls();
     if (transport && transport->isOpen()) {
         const bool sameEndpoint = transport->isTls() == tls && equalsIgnoreCase(transport->host(), request.host) &&
                                   transport->port() == request.port;
         // Unread bytes or a close by the peer since the last reply leave it unusable.
-        const bool usable = previousAllowsKeepAlive && input->size() == 0 && !input->closed() &&
-                            transport->idleAndUsable();
-        if (sameEndpoint && usable) return;
+        const bool usable =
+            previousAllowsKeepAlive && input->size() == 0 && !input->closed() && transport->idleAndUsable();
+        if (sameEndpoint && usable)
+            return;
         closeConnection();
     }
-    if (!transport) useTransport(std::make_shared<Transport>(tls));
-    if (tls && !transport->canDoTls()) throw HttpError("EIdIOHandlerPropInvalid", "IOHandler value is not valid");
+    if (!transport)
+        useTransport(std::make_shared<Transport>(tls));
+    if (tls && !transport->canDoTls())
+        throw HttpError("EIdIOHandlerPropInvalid", "IOHandler value is not valid");
     input->clear();
     transport->connect(request.host, request.port, request.ipv6, tls, aborted);
     if (aborted) {
@@ -182,36 +216,45 @@ void HttpClient::Impl::ensureConnection(const RequestTarget& request) {
     }
 }
 
-void HttpClient::Impl::sendHead(const RequestTarget& request) {
+void HttpClient::Impl::sendHead(const RequestTarget& request)
+{
     std::optional<std::string> cookie;
-    if (settings.allowCookies && cookies) cookie = cookies->cookieHeader(request.cookieRequest());
-    transport->write(requestHead(request.target, hostHeaderValue(request.protocol, request.host, request.port, request.ipv6),
-                                 settings, owner.extraHeaders, cookie));
+    if (settings.allowCookies && cookies)
+        cookie = cookies->cookieHeader(request.cookieRequest());
+    transport->write(requestHead(request.target,
+                                 hostHeaderValue(request.protocol, request.host, request.port, request.ipv6), settings,
+                                 owner.extraHeaders, cookie));
 }
 
-void HttpClient::Impl::readHeads(const RequestTarget& request) {
+void HttpClient::Impl::readHeads(const RequestTarget& request)
+{
     size_t headBytes = 0; // interim 100 replies count towards the bound as well
     do {
         readReplyHead(*input, settings.maxHeaderLines, response, &headBytes);
         if (settings.allowCookies) {
-            if (!cookies) cookies = std::make_unique<CookieStore>();
+            if (!cookies)
+                cookies = std::make_unique<CookieStore>();
             cookies->takeReplyCookies(response.RawHeaders, request.cookieRequest());
         }
     } while (response.ResponseCode == 100);
-    if (owner.OnHeaders) owner.OnHeaders(response);
+    if (owner.OnHeaders)
+        owner.OnHeaders(response);
 }
 
-bool HttpClient::Impl::replyAllowsKeepAlive() const {
+bool HttpClient::Impl::replyAllowsKeepAlive() const
+{
     return transport && transport->isOpen() && !input->closed() && !bodyLeftUnread &&
            !equalsIgnoreCase(trim(response.Connection), "close") &&
            !equalsIgnoreCase(trim(response.ProxyConnection), "close");
 }
 
-void HttpClient::Impl::readFramedBody(ByteStream* destination) {
+void HttpClient::Impl::readFramedBody(ByteStream* destination)
+{
     std::string boundary;
     const Framing framing = framingOf(response, boundary);
     const int code = response.ResponseCode;
-    if (framing == Framing::None || (code >= 100 && code < 200) || code == 204 || code == 304) return;
+    if (framing == Framing::None || (code >= 100 && code < 200) || code == 204 || code == 304)
+        return;
     // A redirect's body counts only when some of it turns up soon.
     if (code >= 300 && code < 400 && input->size() == 0 && !input->receiveWithin(kRedirectBodyWaitMs)) {
         // A body may still come later; it must not be taken for the next reply.
@@ -220,7 +263,8 @@ void HttpClient::Impl::readFramedBody(ByteStream* destination) {
     }
     // A body held in memory is bounded; other destinations bound themselves.
     std::optional<BoundedStream> bounded;
-    if (dynamic_cast<MemoryStream*>(destination)) destination = &bounded.emplace(*destination, settings.maxBodyInMemory);
+    if (dynamic_cast<MemoryStream*>(destination))
+        destination = &bounded.emplace(*destination, settings.maxBodyInMemory);
     BodyReader reader(*input, events, destination);
     switch (framing) {
     case Framing::Length: reader.readLength(response.ContentLength); break;
@@ -233,7 +277,8 @@ void HttpClient::Impl::readFramedBody(ByteStream* destination) {
 
 // Reads the body into destination (nullptr drops it). A kept body of an HTML or XML type
 // also decides the reply's character set; it is collected in memory for that.
-void HttpClient::Impl::readBody(ByteStream* destination, bool keepText) {
+void HttpClient::Impl::readBody(ByteStream* destination, bool keepText)
+{
     const bool scanned = !settings.bodyAsReceived && keepText && destination &&
                          (isHtmlMediaType(response.ContentType) || isXmlMediaType(response.ContentType));
     if (!scanned) {
@@ -253,23 +298,29 @@ void HttpClient::Impl::readBody(ByteStream* destination, bool keepText) {
     destination->write(collected.bytes().data(), collected.bytes().size());
 }
 
-void HttpClient::Impl::applyBodyCharset(std::string_view body) {
+void HttpClient::Impl::applyBodyCharset(std::string_view body)
+{
     if (isHtmlMediaType(response.ContentType)) {
         const MetaScanResult scan = scanHtmlMeta(body);
         std::string charSet = scan.charSet;
         if (!scan.headerLines.empty()) {
-            for (const auto& line : scan.headerLines) setHeaderLine(response.RawHeaders, line);
+            for (const auto& line : scan.headerLines)
+                setHeaderLine(response.RawHeaders, line);
             evaluateHeaders(response);
             const auto type = findHeader(scan.headerLines, "Content-Type");
-            if (charSet.empty()) charSet = mediaTypeOf(type.value_or(""), type.has_value()).charSet;
+            if (charSet.empty())
+                charSet = mediaTypeOf(type.value_or(""), type.has_value()).charSet;
         }
-        if (!charSet.empty()) response.CharSet = charSet;
+        if (!charSet.empty())
+            response.CharSet = charSet;
     }
     // Not an alternative: an XHTML page gets the meta scan and then the XML detection.
-    if (isXmlMediaType(response.ContentType)) response.CharSet = detectXmlEncoding(body);
+    if (isXmlMediaType(response.ContentType))
+        response.CharSet = detectXmlEncoding(body);
 }
 
-void HttpClient::Impl::dropErrorBodyOrFail() {
+void HttpClient::Impl::dropErrorBodyOrFail()
+{
     if (settings.noProtocolErrorException) {
         readBody(nullptr, false);
         return;
@@ -281,7 +332,8 @@ void HttpClient::Impl::dropErrorBodyOrFail() {
 }
 
 // True when the request goes on to the reply's Location.
-bool HttpClient::Impl::handleReply(ByteStream& destination, int& redirects) {
+bool HttpClient::Impl::handleReply(ByteStream& destination, int& redirects)
+{
     const int code = response.ResponseCode;
     if (code >= 300 && code <= 399 && code != 304 && !response.Location.empty()) {
         ++redirects;
@@ -291,7 +343,8 @@ bool HttpClient::Impl::handleReply(ByteStream& destination, int& redirects) {
         }
     }
     if (code >= 200 && code <= 299) {
-        if (code == 204) return false;
+        if (code == 204)
+            return false;
         const int64_t start = destination.position();
         readBody(&destination, true);
         destination.truncate(std::max(destination.position(), start));
@@ -301,9 +354,11 @@ bool HttpClient::Impl::handleReply(ByteStream& destination, int& redirects) {
     return false;
 }
 
-void HttpClient::Impl::get(const std::string& url, ByteStream& destination) {
+void HttpClient::Impl::get(const std::string& url, ByteStream& destination)
+{
     BusyGuard guard(busy);
-    if (aborted) throwAborted();
+    if (aborted)
+        throwAborted();
     const int64_t start = destination.position();
     int redirects = 0;
     std::string next = url;
@@ -316,45 +371,65 @@ void HttpClient::Impl::get(const std::string& url, ByteStream& destination) {
             readHeads(request);
             const bool follow = handleReply(destination, redirects);
             previousAllowsKeepAlive = replyAllowsKeepAlive();
-            if (!follow) break;
+            if (!follow)
+                break;
             next = response.Location;
             destination.truncate(start);
         }
     } catch (const ProtocolError&) {
-        if (!previousAllowsKeepAlive) closeConnection();
+        if (!previousAllowsKeepAlive)
+            closeConnection();
         throw;
     } catch (...) {
         // A reply broken off half-way leaves nothing the next request could use.
         closeConnection();
-        if (aborted) throwAborted();
+        if (aborted)
+            throwAborted();
         throw;
     }
-    if (!previousAllowsKeepAlive) closeConnection();
+    if (!previousAllowsKeepAlive)
+        closeConnection();
 }
 
 HttpClient::HttpClient(ClientSettings settings, std::shared_ptr<Transport> transport)
-    : impl_(std::make_unique<Impl>(*this, std::move(settings), std::move(transport))) {}
+    : impl_(std::make_unique<Impl>(*this, std::move(settings), std::move(transport)))
+{}
 
 HttpClient::~HttpClient() = default;
 
-void HttpClient::GetToStream(const std::string& url, ByteStream& destination) { impl_->get(url, destination); }
+void HttpClient::GetToStream(const std::string& url, ByteStream& destination)
+{
+    impl_->get(url, destination);
+}
 
-std::string HttpClient::GetAsText(const std::string& url) {
+std::string HttpClient::GetAsText(const std::string& url)
+{
     MemoryStream body;
     GetToStream(url, body);
     return decodeBodyText(body.bytes(), impl_->response.CharSet);
 }
 
-const Response& HttpClient::response() const { return impl_->response; }
-
-const ClientSettings& HttpClient::settings() const { return impl_->settings; }
-
-void HttpClient::abort() {
-    impl_->aborted = true;
-    std::lock_guard lock(impl_->transportMutex);
-    if (impl_->transport) impl_->transport->abort();
+const Response& HttpClient::response() const
+{
+    return impl_->response;
 }
 
-void HttpClient::clearAbort() { impl_->aborted = false; }
+const ClientSettings& HttpClient::settings() const
+{
+    return impl_->settings;
+}
+
+void HttpClient::abort()
+{
+    impl_->aborted = true;
+    std::lock_guard lock(impl_->transportMutex);
+    if (impl_->transport)
+        impl_->transport->abort();
+}
+
+void HttpClient::clearAbort()
+{
+    impl_->aborted = false;
+}
 
 } // namespace vornel::http

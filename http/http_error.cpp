@@ -6,26 +6,32 @@
 namespace vornel::http {
 namespace {
 
-std::string socketMessage(int errorNumber) {
+std::string socketMessage(int errorNumber)
+{
     return "Socket Error # " + std::to_string(errorNumber) + "\r\n" + socketErrorText(errorNumber);
 }
 
 } // namespace
 
 SocketError::SocketError(int errorNumber)
-    : HttpError("EIdSocketError", socketMessage(errorNumber)), errorNumber_(errorNumber) {}
+    : HttpError("EIdSocketError", socketMessage(errorNumber)), errorNumber_(errorNumber)
+{}
 
 ProtocolError::ProtocolError(const std::string& responseText, int statusCode, std::string bodyText)
     : HttpError("EIdHTTPProtocolException", visibleText(responseText)), statusCode_(statusCode),
-      bodyText_(std::move(bodyText)) {}
+      bodyText_(std::move(bodyText))
+{}
 
-std::string visibleText(const std::string& text) {
+std::string visibleText(const std::string& text)
+{
     std::string visible;
     visible.reserve(text.size());
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) visible += "\xEF\xBF\xBD";
-        else visible += c;
+        if (byte < 0x20 || byte == 0x7F)
+            visible += "\xEF\xBF\xBD";
+        else
+            visible += c;
     }
     return visible;
 }
@@ -82,13 +88,16 @@ constexpr ErrorText kErrorTexts[] = {
 
 } // namespace
 
-std::string socketErrorText(int errorNumber) {
+std::string socketErrorText(int errorNumber)
+{
     for (const ErrorText& entry : kErrorTexts)
-        if (entry.number == errorNumber) return std::string(entry.text);
+        if (entry.number == errorNumber)
+            return std::string(entry.text);
     return std::string();
 }
 
-int socketErrorFromErrno(int err) {
+int socketErrorFromErrno(int err)
+{
     switch (err) {
     case EINTR: return 10004;
     case EBADF: return 10009;

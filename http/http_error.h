@@ -8,8 +8,7 @@ namespace vornel::http {
 
 class HttpError : public std::runtime_error {
 public:
-    HttpError(std::string kind, const std::string& message)
-        : std::runtime_error(message), kind_(std::move(kind)) {}
+    HttpError(std::string kind, const std::string& message) : std::runtime_error(message), kind_(std::move(kind)) {}
     const std::string& kind() const { return kind_; }
 
 private:

@@ -18,27 +18,34 @@ constexpr int kDefaultIdleTimeoutMs = 250;
 } // namespace
 
 IdlePump::IdlePump(std::function<void()> pump, std::function<bool()> onWindowThread)
-    : pump_(std::move(pump)), onWindowThread_(std::move(onWindowThread)) {
+    : pump_(std::move(pump)), onWindowThread_(std::move(onWindowThread))
+{
     if (pumpExists.exchange(true))
         throw HttpError("EIdException", "Only one TIdAntiFreeze can exist per application.");
     threadPump = this;
 }
 
-IdlePump::~IdlePump() {
-    if (threadPump == this) threadPump = nullptr;
+IdlePump::~IdlePump()
+{
+    if (threadPump == this)
+        threadPump = nullptr;
     pumpExists = false;
 }
 
-bool IdlePump::willRun() {
+bool IdlePump::willRun()
+{
     const IdlePump* pump = threadPump;
     return pump != nullptr && pump->active && pump->pump_ && pump->onWindowThread_ && pump->onWindowThread_();
 }
 
-void IdlePump::runIfDue() {
-    if (willRun()) threadPump->pump_();
+void IdlePump::runIfDue()
+{
+    if (willRun())
+        threadPump->pump_();
 }
 
-int IdlePump::idleTimeout() {
+int IdlePump::idleTimeout()
+{
     const IdlePump* pump = threadPump;
     return pump != nullptr ? std::max(1, pump->idleTimeoutMs) : kDefaultIdleTimeoutMs;
 }

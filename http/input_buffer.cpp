@@ -12,31 +12,39 @@
 namespace vornel::http {
 
 InputBuffer::InputBuffer(Transport& transport, const std::atomic<bool>& aborted, int readTimeoutMs)
-    : transport_(transport), aborted_(aborted), readTimeoutMs_(std::max(1, readTimeoutMs)),
-      storage_(2 * kReceiveChunk) {}
+    : transport_(transport), aborted_(aborted), readTimeoutMs_(std::max(1, readTimeoutMs)), storage_(2 * kReceiveChunk)
+{}
 
-void InputBuffer::consume(size_t count) {
+void InputBuffer::consume(size_t count)
+{
     begin_ += std::min(count, size());
-    if (begin_ == end_) begin_ = end_ = 0;
+    if (begin_ == end_)
+        begin_ = end_ = 0;
 }
 
-void InputBuffer::clear() {
+void InputBuffer::clear()
+{
     begin_ = end_ = 0;
     closed_ = false;
 }
 
-void InputBuffer::makeRoom() {
-    if (storage_.size() - end_ >= kReceiveChunk) return;
+void InputBuffer::makeRoom()
+{
+    if (storage_.size() - end_ >= kReceiveChunk)
+        return;
     if (begin_ > 0) {
         std::memmove(storage_.data(), storage_.data() + begin_, size());
         end_ -= begin_;
         begin_ = 0;
     }
-    if (storage_.size() - end_ < kReceiveChunk) storage_.resize(end_ + kReceiveChunk);
+    if (storage_.size() - end_ < kReceiveChunk)
+        storage_.resize(end_ + kReceiveChunk);
 }
 
-bool InputBuffer::took(size_t got) {
-    if (aborted_) throwAborted();
+bool InputBuffer::took(size_t got)
+{
+    if (aborted_)
+        throwAborted();
     if (got == 0) {
         closed_ = true;
         return false;
@@ -48,41 +56,52 @@ bool InputBuffer::took(size_t got) {
 // Tries a read first (while data streams in there is no readiness wait), then waits in
 // steps of the pump's idle time-out. Bytes reaching the socket restart the limit even when
 // they are not yet data (a TLS record arriving in parts).
-InputBuffer::Wait InputBuffer::waitForBytes(int limitMs) {
+InputBuffer::Wait InputBuffer::waitForBytes(int limitMs)
+{
     using Clock = std::chrono::steady_clock;
     const auto limit = std::chrono::milliseconds(limitMs);
     makeRoom();
     auto deadline = Clock::now() + limit;
     for (;;) {
-        if (aborted_) throwAborted();
+        if (aborted_)
+            throwAborted();
         if (const auto got = transport_.readIfReady(storage_.data() + end_, kReceiveChunk))
             return took(*got) ? Wait::Received : Wait::Closed;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) return Wait::TimedOut;
+        if (left <= 0)
+            return Wait::TimedOut;
         const int step = static_cast<int>(std::min<long long>(left, IdlePump::idleTimeout()));
-        if (transport_.waitReadable(step)) deadline = Clock::now() + limit;
-        else IdlePump::runIfDue();
+        if (transport_.waitReadable(step))
+            deadline = Clock::now() + limit;
+        else
+            IdlePump::runIfDue();
     }
 }
 
-bool InputBuffer::receiveMore() {
-    if (closed_) return false;
+bool InputBuffer::receiveMore()
+{
+    if (closed_)
+        return false;
     const Wait wait = waitForBytes(readTimeoutMs_);
-    if (wait == Wait::TimedOut) throw HttpError("EIdReadTimeout", "Read timed out.");
+    if (wait == Wait::TimedOut)
+        throw HttpError("EIdReadTimeout", "Read timed out.");
     return wait == Wait::Received;
 }
 
-bool InputBuffer::receiveWithin(int limitMs) {
-    if (closed_) return false;
+bool InputBuffer::receiveWithin(int limitMs)
+{
+    if (closed_)
+        return false;
     return waitForBytes(limitMs) == Wait::Received;
 }
 
-void InputBuffer::fillTo(size_t count) {
-    while (size() < count && receiveMore()) {
-    }
+void InputBuffer::fillTo(size_t count)
+{
+    while (size() < count && receiveMore()) {}
 }
 
-std::optional<std::string> InputBuffer::readLine(size_t* consumed) {
+std::optional<std::string> InputBuffer::readLine(size_t* consumed)
+{
     size_t searched = 0;
     for (;;) {
         const char* start = data();
@@ -93,16 +112,19 @@ std::optional<std::string> InputBuffer::readLine(size_t* consumed) {
             if (length > kMaxLineLength)
                 throw HttpError("EIdReadLnMaxLineLengthExceeded", "Max line length exceeded.");
             size_t contentLength = length;
-            if (contentLength > 0 && start[contentLength - 1] == '\r') --contentLength;
+            if (contentLength > 0 && start[contentLength - 1] == '\r')
+                --contentLength;
             std::string line(start, contentLength);
             consume(length + 1);
-            if (consumed) *consumed = length + 1;
+            if (consumed)
+                *consumed = length + 1;
             return line;
         }
         searched = size();
         if (searched > kMaxLineLength)
             throw HttpError("EIdReadLnMaxLineLengthExceeded", "Max line length exceeded.");
-        if (!receiveMore()) return std::nullopt;
+        if (!receiveMore())
+            return std::nullopt;
     }
 }
 

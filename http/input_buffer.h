@@ -18,8 +18,7 @@ public:
     static constexpr int kDefaultReadTimeoutMs = 60000;
 
     // A wait in which no byte arrives for readTimeoutMs fails with "Read timed out.".
-    InputBuffer(Transport& transport, const std::atomic<bool>& aborted,
-                int readTimeoutMs = kDefaultReadTimeoutMs);
+    InputBuffer(Transport& transport, const std::atomic<bool>& aborted, int readTimeoutMs = kDefaultReadTimeoutMs);
 
     size_t size() const { return end_ - begin_; }
     const char* data() const { return storage_.data() + begin_; }

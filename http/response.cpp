@@ -3,7 +3,8 @@
 
 namespace vornel::http {
 
-std::string Response::header(const std::string& name) const {
+std::string Response::header(const std::string& name) const
+{
     return findHeader(RawHeaders, name).value_or(std::string());
 }
 

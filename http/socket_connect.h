@@ -13,7 +13,6 @@ namespace vornel::http {
 // When the idle pump will run on this thread the wait runs it every 125 ms and gives up
 // after 120 s; otherwise the wait lasts as long as the system's own connect. Either wait
 // ends early when `aborted` becomes true.
-int connectSocket(const std::string& host, const std::string& port, bool ipv6,
-                  const std::atomic<bool>& aborted);
+int connectSocket(const std::string& host, const std::string& port, bool ipv6, const std::atomic<bool>& aborted);
 
 } // namespace vornel::http

@@ -20,7 +20,7 @@ public:
 
 private:
     std::string pattern_;
-    std::vector<size_t> fallback_; // longest proper border of each prefix
+    std::vector<size_t> fallback_;      // longest proper border of each prefix
     std::array<bool, 256> inPattern_{}; // a byte outside the pattern ends any partial match at once
     size_t matched_ = 0;
     bool found_ = false; // the last byte fed completed an occurrence

@@ -28,12 +28,11 @@ std::string tlsErrorString(unsigned long code)
 bool queuedErrorIsUnexpectedEof()
 {
     const unsigned long first = ERR_peek_error();
-    return first != 0 && ERR_GET_LIB(first) == ERR_LIB_SSL
-        && ERR_GET_REASON(first) == SSL_R_UNEXPECTED_EOF_WHILE_READING;
+    return first != 0 && ERR_GET_LIB(first) == ERR_LIB_SSL &&
+           ERR_GET_REASON(first) == SSL_R_UNEXPECTED_EOF_WHILE_READING;
 }
 
-void throwTlsFailure(const std::string& kind, const std::string& message, const SSL* ssl,
-                     int result, int savedErrno)
+void throwTlsFailure(const std::string& kind, const std::string& message, const SSL* ssl, int result, int savedErrno)
 {
     const int code = SSL_get_error(ssl, result);
     if (queuedErrorIsUnexpectedEof()) {

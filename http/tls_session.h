@@ -22,8 +22,7 @@ public:
     // it is an address). Throws HttpError with the TLS failure kinds and messages.
     // The socket's receive and send time-outs are set to ioLimit at the handshake; a
     // receive that runs out of it fails with "Read timed out.".
-    TlsSession(int socketFd, const std::string& serverName,
-               std::chrono::milliseconds ioLimit = kSocketTimeout);
+    TlsSession(int socketFd, const std::string& serverName, std::chrono::milliseconds ioLimit = kSocketTimeout);
     ~TlsSession(); // one shutdown call, then frees session and context
     TlsSession(const TlsSession&) = delete;
     TlsSession& operator=(const TlsSession&) = delete;

@@ -3,25 +3,33 @@
 namespace vornel::http {
 namespace {
 
-bool isSlash(char c) { return c == '/' || c == '\\'; }
+bool isSlash(char c)
+{
+    return c == '/' || c == '\\';
+}
 
 // Backslashes become "/" from after the scheme's "://" (or ":") up to the query or fragment.
-std::string normaliseBackslashes(std::string text) {
+std::string normaliseBackslashes(std::string text)
+{
     size_t start = 0;
     const size_t colon = text.find(':');
     if (colon != std::string::npos) {
         start = colon + 1;
-        if (start + 1 < text.size() && isSlash(text[start]) && isSlash(text[start + 1])) start += 2;
+        if (start + 1 < text.size() && isSlash(text[start]) && isSlash(text[start + 1]))
+            start += 2;
     }
     for (size_t i = start; i < text.size(); ++i) {
-        if (text[i] == '?' || text[i] == '#') break;
-        if (text[i] == '\\') text[i] = '/';
+        if (text[i] == '?' || text[i] == '#')
+            break;
+        if (text[i] == '\\')
+            text[i] = '/';
     }
     return text;
 }
 
 // Takes the query and the fragment off rest.
-void cutQueryAndFragment(std::string& rest, UriParts& parts) {
+void cutQueryAndFragment(std::string& rest, UriParts& parts)
+{
     const size_t question = rest.find('?');
     if (question != std::string::npos) {
         parts.params = rest.substr(question + 1);
@@ -40,39 +48,47 @@ void cutQueryAndFragment(std::string& rest, UriParts& parts) {
     }
 }
 
-void splitAuthority(std::string authority, UriParts& parts) {
+void splitAuthority(std::string authority, UriParts& parts)
+{
     const size_t at = authority.rfind('@');
     if (at != std::string::npos) {
         const std::string userInfo = authority.substr(0, at);
         authority.erase(0, at + 1);
         const size_t colon = userInfo.find(':');
         parts.username = userInfo.substr(0, colon);
-        if (colon != std::string::npos) parts.password = userInfo.substr(colon + 1);
-        if (parts.username.empty()) parts.password.clear();
+        if (colon != std::string::npos)
+            parts.password = userInfo.substr(colon + 1);
+        if (parts.username.empty())
+            parts.password.clear();
     }
     const size_t open = authority.find('[');
     const size_t close = open == std::string::npos ? open : authority.find(']', open + 1);
     if (close != std::string::npos) {
         parts.host = authority.substr(open + 1, close - open - 1);
         const size_t colon = authority.find(':', close + 1);
-        if (colon != std::string::npos) parts.port = authority.substr(colon + 1);
+        if (colon != std::string::npos)
+            parts.port = authority.substr(colon + 1);
         parts.ipv6 = true;
         return;
     }
     const size_t colon = authority.find(':');
     parts.host = authority.substr(0, colon);
-    if (colon != std::string::npos) parts.port = authority.substr(colon + 1);
+    if (colon != std::string::npos)
+        parts.port = authority.substr(colon + 1);
 }
 
 } // namespace
 
-std::string UriParts::pathAndParams() const {
+std::string UriParts::pathAndParams() const
+{
     std::string target = path + document;
-    if (!params.empty()) target += "?" + params;
+    if (!params.empty())
+        target += "?" + params;
     return target;
 }
 
-UriParts splitUri(const std::string& url) {
+UriParts splitUri(const std::string& url)
+{
     UriParts parts;
     parts.url = normaliseBackslashes(url);
     const std::string& text = parts.url;
@@ -105,29 +121,35 @@ UriParts splitUri(const std::string& url) {
     return parts;
 }
 
-std::string resolvePath(const std::string& basePath, const std::string& newPath) {
-    if (!newPath.empty() && newPath[0] == '/') return newPath;
+std::string resolvePath(const std::string& basePath, const std::string& newPath)
+{
+    if (!newPath.empty() && newPath[0] == '/')
+        return newPath;
     const bool keepTrail = newPath.empty() || newPath.back() == '/';
     std::string walk = basePath;
-    if (!walk.empty() && walk.back() != '/') walk += '/';
+    if (!walk.empty() && walk.back() != '/')
+        walk += '/';
     walk += newPath;
 
     std::string result;
     for (size_t i = 0; i < walk.size(); ++i) {
         const char c = walk[i];
         if (c == '/') {
-            if (i == 0) result = "/";
-            else if (result.empty() || result.back() != '/') result += '/';
-        } else if (c == '.' && !result.empty() && result.back() == '/' && i + 1 < walk.size() &&
-                   walk[i + 1] == '.') {
+            if (i == 0)
+                result = "/";
+            else if (result.empty() || result.back() != '/')
+                result += '/';
+        } else if (c == '.' && !result.empty() && result.back() == '/' && i + 1 < walk.size() && walk[i + 1] == '.') {
             result.pop_back();
-            while (!result.empty() && result.back() != '/') result.pop_back();
+            while (!result.empty() && result.back() != '/')
+                result.pop_back();
             ++i;
         } else {
             result += c;
         }
     }
-    if (result != "/" && !result.empty() && result.back() == '/' && !keepTrail) result.pop_back();
+    if (result != "/" && !result.empty() && result.back() == '/' && !keepTrail)
+        result.pop_back();
     return result;
 }
 

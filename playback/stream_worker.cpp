@@ -16,8 +16,14 @@ namespace {
 // half), so that taking over and publishing a stream cannot interleave wrongly.
 std::atomic<uint64_t> workerSlot{0};
 
-uint32_t generationOf(uint64_t slot) { return static_cast<uint32_t>(slot >> 32); }
-HSTREAM streamOf(uint64_t slot) { return static_cast<HSTREAM>(slot & 0xFFFFFFFFu); }
+uint32_t generationOf(uint64_t slot)
+{
+    return static_cast<uint32_t>(slot >> 32);
+}
+HSTREAM streamOf(uint64_t slot)
+{
+    return static_cast<HSTREAM>(slot & 0xFFFFFFFFu);
+}
 uint64_t slotOf(uint32_t generation, HSTREAM stream)
 {
     return (static_cast<uint64_t>(generation) << 32) | stream;
@@ -43,7 +49,10 @@ uint32_t takeOver(HSTREAM& previous)
     return generationOf(next);
 }
 
-bool isNewest(uint32_t generation) { return generationOf(workerSlot.load()) == generation; }
+bool isNewest(uint32_t generation)
+{
+    return generationOf(workerSlot.load()) == generation;
+}
 
 // Makes stream the current one if this worker is still the newest.
 bool publish(uint32_t generation, HSTREAM stream)
@@ -65,7 +74,10 @@ bool report(uint32_t generation, uint32_t code, intptr_t value)
     return true;
 }
 
-void launchDetached(std::function<void()> work) { std::thread(std::move(work)).detach(); }
+void launchDetached(std::function<void()> work)
+{
+    std::thread(std::move(work)).detach();
+}
 
 std::function<void(std::function<void()>)> workerLauncher = launchDetached;
 
@@ -81,13 +93,11 @@ Buffering bufferStream(uint32_t generation, HSTREAM stream)
     for (;;) {
         if (!isNewest(generation))
             return Buffering::Overtaken;
-        const uint32_t total =
-            static_cast<uint32_t>(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_END));
+        const uint32_t total = static_cast<uint32_t>(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_END));
         // A failed query ends the buffering; an unknown (0) total cannot be measured.
         if (total == 0xFFFFFFFFu || total == 0)
             return Buffering::Done;
-        const int64_t buffered =
-            static_cast<int64_t>(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_BUFFER));
+        const int64_t buffered = static_cast<int64_t>(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_BUFFER));
         const uint32_t percent = static_cast<uint32_t>(buffered * 100 / static_cast<int64_t>(total));
         if (!report(generation, PN_BUFFERING, static_cast<intptr_t>(percent)))
             return Buffering::Overtaken;
@@ -133,7 +143,10 @@ DWORD openFlags()
 }
 } // namespace
 
-HSTREAM currentStream() { return streamOf(workerSlot.load()); }
+HSTREAM currentStream()
+{
+    return streamOf(workerSlot.load());
+}
 
 namespace {
 // The body of a worker that has already become the newest.
@@ -154,8 +167,8 @@ void runWorker(uint32_t generation, HSTREAM previous, const std::string& url)
         report(generation, PN_OPEN_FAILED, openError);
         return;
     }
-    if (bufferStream(generation, stream) == Buffering::Overtaken
-        || !reportHeaderLines(generation, stream) || !isNewest(generation)) {
+    if (bufferStream(generation, stream) == Buffering::Overtaken || !reportHeaderLines(generation, stream) ||
+        !isNewest(generation)) {
         BASS_StreamFree(stream);
         return;
     }

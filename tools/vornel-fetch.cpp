@@ -27,44 +27,58 @@ struct Options {
     std::vector<std::string> urls;
 };
 
-int usage() {
+int usage()
+{
     std::cerr << "usage: vornel-fetch [--client page|download|runtime] [--text] [--events] URL...\n";
     return 2;
 }
 
-bool parse(int argc, char** argv, Options& options) {
+bool parse(int argc, char** argv, Options& options)
+{
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--client" && i + 1 < argc) options.client = argv[++i];
-        else if (arg == "--text") options.text = true;
-        else if (arg == "--events") options.events = true;
-        else if (arg.rfind("--", 0) == 0) return false;
-        else options.urls.push_back(arg);
+        if (arg == "--client" && i + 1 < argc)
+            options.client = argv[++i];
+        else if (arg == "--text")
+            options.text = true;
+        else if (arg == "--events")
+            options.events = true;
+        else if (arg.rfind("--", 0) == 0)
+            return false;
+        else
+            options.urls.push_back(arg);
     }
     const bool knownClient = options.client == "page" || options.client == "download" || options.client == "runtime";
     return knownClient && !options.urls.empty();
 }
 
-std::string escapeLineEnds(const std::string& text) {
+std::string escapeLineEnds(const std::string& text)
+{
     std::string escaped;
     for (const char c : text) {
-        if (c == '\r') escaped += "\\r";
-        else if (c == '\n') escaped += "\\n";
-        else escaped += c;
+        if (c == '\r')
+            escaped += "\\r";
+        else if (c == '\n')
+            escaped += "\\n";
+        else
+            escaped += c;
     }
     return escaped;
 }
 
-void writeOut(const std::string& bytes) {
+void writeOut(const std::string& bytes)
+{
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
     std::fflush(stdout);
 }
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     Options options;
-    if (!parse(argc, argv, options)) return usage();
+    if (!parse(argc, argv, options))
+        return usage();
 
     HttpClient client(options.client == "runtime" ? ClientSettings::runtime() : ClientSettings::configured());
     if (options.events) {
@@ -89,7 +103,8 @@ int main(int argc, char** argv) {
                 writeOut(body.bytes());
             }
         } catch (const HttpError& error) {
-            if (replied) std::cerr << "status: " << client.response().ResponseText << "\n";
+            if (replied)
+                std::cerr << "status: " << client.response().ResponseText << "\n";
             std::cerr << "error: " << error.kind() << ": " << escapeLineEnds(error.what()) << "\n";
             return 1;
         }

@@ -17,13 +17,15 @@ namespace {
 
 std::atomic<int> stopSignal{0};
 
-bool stopping() {
+bool stopping()
+{
     return stopSignal.load() != 0;
 }
 
 // SIGINT and SIGTERM are blocked in every thread and taken here, so that the engine's
 // threads never see them. Freeing the library breaks off an open and every wait.
-void watchSignals(sigset_t signals) {
+void watchSignals(sigset_t signals)
+{
     std::thread([signals] {
         int signal = 0;
         if (sigwait(&signals, &signal) != 0)
@@ -33,17 +35,20 @@ void watchSignals(sigset_t signals) {
     }).detach();
 }
 
-void say(const std::string& line) {
+void say(const std::string& line)
+{
     std::fputs((line + "\n").c_str(), stdout);
     std::fflush(stdout);
 }
 
-void statusProc(const void* buffer, DWORD length, void* /*user*/) {
+void statusProc(const void* buffer, DWORD length, void* /*user*/)
+{
     if (buffer && length == 0)
         say(std::string("status: ") + static_cast<const char*>(buffer));
 }
 
-void bufferUntilReady(HSTREAM stream) {
+void bufferUntilReady(HSTREAM stream)
+{
     for (;;) {
         const auto total = static_cast<uint32_t>(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_END));
         if (total == 0xFFFFFFFFu || total == 0)
@@ -60,7 +65,8 @@ void bufferUntilReady(HSTREAM stream) {
     }
 }
 
-void reportTags(HSTREAM stream) {
+void reportTags(HSTREAM stream)
+{
     const char* lines = BASS_ChannelGetTags(stream, BASS_TAG_ICY);
     if (!lines)
         lines = BASS_ChannelGetTags(stream, BASS_TAG_HTTP);
@@ -70,7 +76,8 @@ void reportTags(HSTREAM stream) {
     }
 }
 
-void playToEnd(HSTREAM stream) {
+void playToEnd(HSTREAM stream)
+{
     auto nextReport = std::chrono::steady_clock::now() + std::chrono::seconds(1);
     while (!stopping()) {
         const QWORD length = BASS_ChannelGetLength(stream, BASS_POS_BYTE);
@@ -87,7 +94,8 @@ void playToEnd(HSTREAM stream) {
     }
 }
 
-int interrupted(HSTREAM stream) {
+int interrupted(HSTREAM stream)
+{
     BASS_StreamFree(stream); // already gone with the library; harmless
     BASS_Free();
     say("interrupted");
@@ -96,7 +104,8 @@ int interrupted(HSTREAM stream) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     bool blocks = false;
     std::string url;
     for (int i = 1; i < argc; ++i) {
@@ -125,7 +134,8 @@ int main(int argc, char** argv) {
         return interrupted(0);
     BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 1);
     BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 0);
-    const DWORD flags = BASS_STREAM_STATUS | BASS_STREAM_AUTOFREE | BASS_STREAM_PRESCAN | (blocks ? BASS_STREAM_BLOCK : 0);
+    const DWORD flags =
+        BASS_STREAM_STATUS | BASS_STREAM_AUTOFREE | BASS_STREAM_PRESCAN | (blocks ? BASS_STREAM_BLOCK : 0);
     const HSTREAM stream = BASS_StreamCreateURL(url.c_str(), 0, flags, statusProc, nullptr);
     if (stopping())
         return interrupted(stream);

@@ -28,8 +28,8 @@ std::string anchorBlock(int i, const std::string& filler)
 {
     const std::string n = std::to_string(i);
     const std::string href = (i % 2) ? "http://127.0.0.2:8691/file/" + n : "/post/" + n + "/";
-    return "<div class=post><h2><a href=\"" + href + "\">Artist " + n + " &ndash; <b>Title of song " +
-           n + "</b></a></h2><p>" + filler + "</p></div>\n";
+    return "<div class=post><h2><a href=\"" + href + "\">Artist " + n + " &ndash; <b>Title of song " + n +
+           "</b></a></h2><p>" + filler + "</p></div>\n";
 }
 
 // About 5 MB: the text under each anchor is cut to the length that gets there.
@@ -106,9 +106,8 @@ Figures measure(const std::function<void()>& work)
 
 void print(const char* name, const Figures& f)
 {
-    std::printf("%-29s median %8.1f ms  best %8.1f ms  peak RSS %7.1f MiB (+%.1f MiB over start)%s\n",
-                name, f.medianMs, f.bestMs, f.peakKb / 1024.0, (f.peakKb - f.startKb) / 1024.0,
-                f.ok ? "" : "  [FAILED]");
+    std::printf("%-29s median %8.1f ms  best %8.1f ms  peak RSS %7.1f MiB (+%.1f MiB over start)%s\n", name, f.medianMs,
+                f.bestMs, f.peakKb / 1024.0, (f.peakKb - f.startKb) / 1024.0, f.ok ? "" : "  [FAILED]");
 }
 
 } // namespace
@@ -122,8 +121,8 @@ int main()
     route.contentType = "text/html; charset=utf-8";
     server.addRoute("/", route);
     const std::string url = server.url("/");
-    std::printf("catalogue page: %.2f MB, %d anchors, on %s; %d runs each, median\n",
-                page.size() / 1e6, kAnchors, url.c_str(), kRuns);
+    std::printf("catalogue page: %.2f MB, %d anchors, on %s; %d runs each, median\n", page.size() / 1e6, kAnchors,
+                url.c_str(), kRuns);
 
     // The same parse as GetLinks makes (parse errors not collected), and gumbo's defaults.
     GumboOptions quiet = kGumboDefaultOptions;
@@ -153,8 +152,8 @@ int main()
     print("GetLinks (fetch+parse+walk)", links);
 
     const double timeRatio = links.medianMs / bare.medianMs;
-    const double memoryRatio = static_cast<double>(links.peakKb - links.startKb) /
-                               static_cast<double>(bare.peakKb - bare.startKb);
+    const double memoryRatio =
+        static_cast<double>(links.peakKb - links.startKb) / static_cast<double>(bare.peakKb - bare.startKb);
     std::printf("GetLinks / bare parse, time:   %.2fx (goal: at most 1.30x) %s\n", timeRatio,
                 timeRatio <= 1.3 ? "met" : "NOT MET");
     std::printf("GetLinks / bare parse, memory: %.2fx (goal: at most 1.30x) %s\n", memoryRatio,

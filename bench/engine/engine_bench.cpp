@@ -38,7 +38,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr DWORD kPlayerFlags = BASS_STREAM_STATUS | BASS_STREAM_AUTOFREE | BASS_STREAM_PRESCAN;
 
-long statusKiB(const char* field) {
+long statusKiB(const char* field)
+{
     std::ifstream status("/proc/self/status");
     std::string line;
     while (std::getline(status, line))
@@ -48,18 +49,21 @@ long statusKiB(const char* field) {
 }
 
 // Lets VmHWM start again from the current resident size.
-bool resetPeak() {
+bool resetPeak()
+{
     std::ofstream clear("/proc/self/clear_refs");
     clear << "5";
     clear.flush();
     return static_cast<bool>(clear);
 }
 
-double millisSince(Clock::time_point start) {
+double millisSince(Clock::time_point start)
+{
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-int firstSample(vornel::audio::MemoryOutput& output, const std::string& url, int runs) {
+int firstSample(vornel::audio::MemoryOutput& output, const std::string& url, int runs)
+{
     std::vector<double> times;
     for (int i = 0; i < runs; ++i) {
         const auto start = Clock::now();
@@ -80,11 +84,12 @@ int firstSample(vornel::audio::MemoryOutput& output, const std::string& url, int
     return 0;
 }
 
-int memory(vornel::audio::MemoryOutput& output, const std::string& url, bool blocks) {
+int memory(vornel::audio::MemoryOutput& output, const std::string& url, bool blocks)
+{
     const long idle = statusKiB("VmRSS:");
     const bool peakReset = resetPeak();
-    const HSTREAM stream = BASS_StreamCreateURL(url.c_str(), 0, kPlayerFlags | (blocks ? BASS_STREAM_BLOCK : 0),
-                                                nullptr, nullptr);
+    const HSTREAM stream =
+        BASS_StreamCreateURL(url.c_str(), 0, kPlayerFlags | (blocks ? BASS_STREAM_BLOCK : 0), nullptr, nullptr);
     if (!stream) {
         std::printf("error: open failed (code %d)\n", BASS_ErrorGetCode());
         return 1;
@@ -112,13 +117,15 @@ int memory(vornel::audio::MemoryOutput& output, const std::string& url, bool blo
     return 0;
 }
 
-double processCpuSeconds() {
+double processCpuSeconds()
+{
     timespec now{};
     clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
     return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
 }
 
-int decode(vornel::audio::MemoryOutput& output, const std::string& url) {
+int decode(vornel::audio::MemoryOutput& output, const std::string& url)
+{
     const HSTREAM stream = BASS_StreamCreateURL(url.c_str(), 0, kPlayerFlags, nullptr, nullptr);
     if (!stream) {
         std::printf("error: open failed (code %d)\n", BASS_ErrorGetCode());
@@ -134,7 +141,8 @@ int decode(vornel::audio::MemoryOutput& output, const std::string& url) {
     return 0;
 }
 
-int playToEnd(const std::string& url) {
+int playToEnd(const std::string& url)
+{
     const HSTREAM stream = BASS_StreamCreateURL(url.c_str(), 0, kPlayerFlags, nullptr, nullptr);
     if (!stream) {
         std::printf("error: open failed (code %d)\n", BASS_ErrorGetCode());
@@ -153,33 +161,37 @@ class TimedDeviceOutput : public vornel::audio::AudioOutput {
 public:
     explicit TimedDeviceOutput(std::shared_ptr<vornel::audio::AudioOutput> device) : device_(std::move(device)) {}
 
-    bool open(vornel::audio::RenderFunction render, vornel::audio::CatchUpFunction catchUp) override {
-        return device_->open([this, render](int16_t* out, int frames) {
-            const auto start = Clock::now();
-            const int64_t sinceLast = lastStart_.time_since_epoch().count() == 0
-                ? 0 : std::chrono::duration_cast<std::chrono::nanoseconds>(start - lastStart_).count();
-            lastStart_ = start;
-            if (sinceLast > longestGapNanos_)
-                longestGapNanos_ = sinceLast;
-            render(out, frames);
-            const auto took = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
-            if (took > longestNanos_)
-                longestNanos_ = took;
-            ++callbacks_;
-            if (armed_ && std::any_of(out, out + frames * 2, [](int16_t s) { return s != 0; })) {
-                firstSound_ = Clock::now();
-                armed_ = false;
-            }
-        }, std::move(catchUp));
+    bool open(vornel::audio::RenderFunction render, vornel::audio::CatchUpFunction catchUp) override
+    {
+        return device_->open(
+            [this, render](int16_t* out, int frames) {
+                const auto start = Clock::now();
+                const int64_t sinceLast =
+                    lastStart_.time_since_epoch().count() == 0
+                        ? 0
+                        : std::chrono::duration_cast<std::chrono::nanoseconds>(start - lastStart_).count();
+                lastStart_ = start;
+                if (sinceLast > longestGapNanos_)
+                    longestGapNanos_ = sinceLast;
+                render(out, frames);
+                const auto took = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+                if (took > longestNanos_)
+                    longestNanos_ = took;
+                ++callbacks_;
+                if (armed_ && std::any_of(out, out + frames * 2, [](int16_t s) { return s != 0; })) {
+                    firstSound_ = Clock::now();
+                    armed_ = false;
+                }
+            },
+            std::move(catchUp));
     }
     void close() override { device_->close(); }
     int latencyFrames() const override { return device_->latencyFrames(); }
-    const char* name() const {
-        return dynamic_cast<vornel::audio::PulseOutput*>(device_.get()) ? "libpulse" : "SDL";
-    }
+    const char* name() const { return dynamic_cast<vornel::audio::PulseOutput*>(device_.get()) ? "libpulse" : "SDL"; }
 
     void arm() { armed_ = true; }
-    void resetTimes() {
+    void resetTimes()
+    {
         longestNanos_ = 0;
         longestGapNanos_ = 0;
         callbacks_ = 0;
@@ -200,7 +212,8 @@ private:
     std::atomic<long> callbacks_{0};
 };
 
-int stallCallback(TimedDeviceOutput& output, const std::string& stallingUrl, const std::string& url, int seconds) {
+int stallCallback(TimedDeviceOutput& output, const std::string& stallingUrl, const std::string& url, int seconds)
+{
     const HSTREAM stalling = BASS_StreamCreateURL(stallingUrl.c_str(), 0, kPlayerFlags, nullptr, nullptr);
     const HSTREAM playing = BASS_StreamCreateURL(url.c_str(), 0, kPlayerFlags, nullptr, nullptr);
     if (!stalling || !playing) {
@@ -227,7 +240,8 @@ int stallCallback(TimedDeviceOutput& output, const std::string& stallingUrl, con
     return 0;
 }
 
-int firstSampleOnDevice(TimedDeviceOutput& output, const std::string& url, int runs) {
+int firstSampleOnDevice(TimedDeviceOutput& output, const std::string& url, int runs)
+{
     std::vector<double> times, opens;
     std::mt19937 random(12345);
     // The player opens the device at start-up, long before the first track: let it settle.
@@ -256,17 +270,19 @@ int firstSampleOnDevice(TimedDeviceOutput& output, const std::string& url, int r
                 " over %d opens, of which the open call: median %.2f ms, max %.2f ms"
                 " (goal < 150 ms: the open and at most one device period); longest gap between two device"
                 " callbacks meanwhile %.2f ms, longest callback %.3f ms\n",
-                output.name(), output.latencyFrames(), times[times.size() / 2], times.back(), runs, opens[opens.size() / 2],
-                opens.back(), output.longestGapMillis(), output.longestMillis());
+                output.name(), output.latencyFrames(), times[times.size() / 2], times.back(), runs,
+                opens[opens.size() / 2], opens.back(), output.longestGapMillis(), output.longestMillis());
     return 0;
 }
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     if (argc < 3) {
         std::fputs("usage: engine_bench first-sample[-device] URL [runs] | memory URL [--blocks] | decode URL |"
-                   " stall-callback STALLING-URL URL [seconds] | play-sdl URL\n", stderr);
+                   " stall-callback STALLING-URL URL [seconds] | play-sdl URL\n",
+                   stderr);
         return 2;
     }
     const std::string mode = argv[1], url = argv[2];

@@ -88,8 +88,9 @@ private:
                 pending.append(piece, static_cast<size_t>(got));
             }
             pending.erase(0, pending.find("\r\n\r\n") + 4);
-            const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: "
-                + std::to_string(blocks_ * kBlock) + "\r\n\r\n";
+            const std::string head =
+                "HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: " + std::to_string(blocks_ * kBlock) +
+                "\r\n\r\n";
             if (!sendAll(fd, head.data(), head.size()))
                 return;
             for (size_t i = 0; i < blocks_; ++i)
@@ -121,8 +122,8 @@ int main(int argc, char** argv)
 {
     const size_t mebibytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 256;
     const std::filesystem::path folder =
-        (argc > 2 ? std::filesystem::path(argv[2]) : std::filesystem::temp_directory_path())
-        / ("vornel-download-bench-" + std::to_string(::getpid()));
+        (argc > 2 ? std::filesystem::path(argv[2]) : std::filesystem::temp_directory_path()) /
+        ("vornel-download-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
     const std::string target = (folder / "Track.mp3").string();
 

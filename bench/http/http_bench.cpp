@@ -30,10 +30,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr size_t kBlock = 1 << 20;
 
-bool sendAll(int fd, const char* data, size_t size) {
+bool sendAll(int fd, const char* data, size_t size)
+{
     while (size > 0) {
         const ssize_t sent = ::send(fd, data, size, MSG_NOSIGNAL);
-        if (sent <= 0) return false;
+        if (sent <= 0)
+            return false;
         data += sent;
         size -= static_cast<size_t>(sent);
     }
@@ -43,8 +45,10 @@ bool sendAll(int fd, const char* data, size_t size) {
 // Serves GET /length and GET /chunked, keep-alive, one connection at a time.
 class BodyServer {
 public:
-    explicit BodyServer(size_t blocks) : blocks_(blocks), block_(kBlock) {
-        for (size_t i = 0; i < kBlock; ++i) block_[i] = static_cast<char>('a' + i % 26);
+    explicit BodyServer(size_t blocks) : blocks_(blocks), block_(kBlock)
+    {
+        for (size_t i = 0; i < kBlock; ++i)
+            block_[i] = static_cast<char>('a' + i % 26);
         listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -56,7 +60,8 @@ public:
         port_ = ntohs(address.sin_port);
         thread_ = std::thread([this] { run(); });
     }
-    ~BodyServer() {
+    ~BodyServer()
+    {
         stopping_ = true;
         ::shutdown(listener_, SHUT_RDWR);
         thread_.join();
@@ -65,22 +70,26 @@ public:
     std::string url(const char* path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
 
 private:
-    void run() {
+    void run()
+    {
         while (!stopping_) {
             const int fd = ::accept(listener_, nullptr, nullptr);
-            if (fd < 0) return;
+            if (fd < 0)
+                return;
             serve(fd);
             ::close(fd);
         }
     }
-    void serve(int fd) {
+    void serve(int fd)
+    {
         std::string pending;
         char chunk[4096];
         for (;;) {
             size_t end;
             while ((end = pending.find("\r\n\r\n")) == std::string::npos) {
                 const ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
-                if (got <= 0) return;
+                if (got <= 0)
+                    return;
                 pending.append(chunk, static_cast<size_t>(got));
             }
             const bool chunked = pending.compare(0, 13, "GET /chunked ") == 0;
@@ -91,21 +100,27 @@ private:
                               : small   ? sendSmall(fd)
                               : chunked ? sendChunked(fd)
                                         : sendLength(fd);
-            if (!sent) return;
+            if (!sent)
+                return;
         }
     }
-    bool sendLength(int fd) {
+    bool sendLength(int fd)
+    {
         const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
                                  std::to_string(blocks_ * kBlock) + "\r\n\r\n";
-        if (!sendAll(fd, head.data(), head.size())) return false;
+        if (!sendAll(fd, head.data(), head.size()))
+            return false;
         for (size_t i = 0; i < blocks_; ++i)
-            if (!sendAll(fd, block_.data(), block_.size())) return false;
+            if (!sendAll(fd, block_.data(), block_.size()))
+                return false;
         return true;
     }
-    bool sendChunked(int fd) {
+    bool sendChunked(int fd)
+    {
         const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
                                  "Transfer-Encoding: chunked\r\n\r\n";
-        if (!sendAll(fd, head.data(), head.size())) return false;
+        if (!sendAll(fd, head.data(), head.size()))
+            return false;
         // Chunks of 64 KiB, as a typical server writes them.
         constexpr size_t kChunk = 65536;
         char sizeLine[32];
@@ -123,7 +138,8 @@ private:
     // 4 MiB of near-misses of a 16 000-hyphen boundary, then the terminator, framed by the
     // boundary alone (no length, no chunking): a search that compares the terminator at
     // each position costs body length x boundary length here.
-    bool sendMultipart(int fd) {
+    bool sendMultipart(int fd)
+    {
         if (multipartReply_.empty()) {
             const std::string boundary(kLongBoundary, '-');
             multipartReply_ = "HTTP/1.1 200 OK\r\nContent-Type: multipart/mixed; boundary=" + boundary + "\r\n\r\n";
@@ -138,7 +154,8 @@ private:
         return sendAll(fd, multipartReply_.data(), multipartReply_.size());
     }
     // The anchor of the multipart row: the same size, length-framed.
-    bool sendSmall(int fd) {
+    bool sendSmall(int fd)
+    {
         const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kSmallBody) + "\r\n\r\n";
         const std::string body(kSmallBody, 's');
         return sendAll(fd, head.data(), head.size()) && sendAll(fd, body.data(), body.size());
@@ -158,10 +175,14 @@ private:
     std::thread thread_;
 };
 
-double seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double seconds(Clock::duration d)
+{
+    return std::chrono::duration<double>(d).count();
+}
 
 // Best of `rounds` runs of the client, in seconds.
-double timeClient(const std::string& url, size_t expected, int rounds) {
+double timeClient(const std::string& url, size_t expected, int rounds)
+{
     double best = 1e9;
     vornel::http::ClientSettings settings;
     settings.maxBodyInMemory = static_cast<int64_t>(expected); // these bodies are meant to be held
@@ -180,30 +201,37 @@ double timeClient(const std::string& url, size_t expected, int rounds) {
 }
 
 // Best of `rounds` runs of curl's own transfer time (its -w time_total), in seconds.
-double timeCurl(const std::string& url, int rounds) {
+double timeCurl(const std::string& url, int rounds)
+{
     double best = 1e9;
     for (int i = 0; i < rounds; ++i) {
         const std::string command = "curl -s -o /dev/null -w '%{time_total}' '" + url + "'";
         FILE* pipe = ::popen(command.c_str(), "r");
-        if (!pipe) return -1;
+        if (!pipe)
+            return -1;
         double total = -1;
-        if (std::fscanf(pipe, "%lf", &total) != 1) total = -1;
-        if (::pclose(pipe) != 0 || total <= 0) return -1;
+        if (std::fscanf(pipe, "%lf", &total) != 1)
+            total = -1;
+        if (::pclose(pipe) != 0 || total <= 0)
+            return -1;
         best = std::min(best, total);
     }
     return best;
 }
 
-size_t appendToBuffer(char* data, size_t size, size_t count, void* buffer) {
+size_t appendToBuffer(char* data, size_t size, size_t count, void* buffer)
+{
     static_cast<std::string*>(buffer)->append(data, size * count);
     return size * count;
 }
 
 // Best of `rounds` GETs with libcurl into a buffer that its write callback grows, on one
 // easy handle (its connection kept, as the client keeps its own), in seconds.
-double timeLibcurl(const std::string& url, size_t expected, int rounds) {
+double timeLibcurl(const std::string& url, size_t expected, int rounds)
+{
     CURL* curl = curl_easy_init();
-    if (!curl) return -1;
+    if (!curl)
+        return -1;
     std::string body;
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, appendToBuffer);
@@ -225,30 +253,37 @@ double timeLibcurl(const std::string& url, size_t expected, int rounds) {
 
 // Best time to write `bytes` into a fresh MemoryStream in 32 KiB pieces, without network:
 // the floor that storing the body in memory sets.
-double timeMemoryOnly(size_t bytes, int rounds) {
+double timeMemoryOnly(size_t bytes, int rounds)
+{
     const std::vector<char> piece(32768, 'm');
     double best = 1e9;
     for (int i = 0; i < rounds; ++i) {
         vornel::http::MemoryStream body;
         const auto started = Clock::now();
         body.reserve(static_cast<int64_t>(bytes));
-        for (size_t done = 0; done < bytes; done += piece.size()) body.write(piece.data(), piece.size());
+        for (size_t done = 0; done < bytes; done += piece.size())
+            body.write(piece.data(), piece.size());
         best = std::min(best, seconds(Clock::now() - started));
     }
     return best;
 }
 
-long peakRssKiB() {
+long peakRssKiB()
+{
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
 }
 
-double rate(size_t bytes, double secondsTaken) { return static_cast<double>(bytes) / secondsTaken / 1e6; }
+double rate(size_t bytes, double secondsTaken)
+{
+    return static_cast<double>(bytes) / secondsTaken / 1e6;
+}
 
 } // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv)
+{
     const size_t mebibytes = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 256;
     const size_t bytes = mebibytes * kBlock;
     constexpr int kRounds = 3;
@@ -260,7 +295,8 @@ int main(int argc, char** argv) {
     std::printf("http client: %zu MiB bodies from 127.0.0.1 into memory, best of %d\n", mebibytes, kRounds);
     const char* const paths[] = {"/length", "/chunked"};
     double ours[2];
-    for (int i = 0; i < 2; ++i) ours[i] = timeClient(server.url(paths[i]), bytes, kRounds);
+    for (int i = 0; i < 2; ++i)
+        ours[i] = timeClient(server.url(paths[i]), bytes, kRounds);
     const long peakKiB = peakRssKiB(); // before libcurl adds its own buffers
     bool met = true;
     for (int i = 0; i < 2; ++i) {
@@ -291,8 +327,8 @@ int main(int argc, char** argv) {
                 BodyServer::kLongBoundary, multipart, small, multipart / small);
     met = met && multipart <= 10.0 * small;
     const double floor = timeMemoryOnly(bytes, kRounds);
-    std::printf("  memory only (no network) %8.1f MB/s (%.3f s): storing the body costs this much\n", rate(bytes, floor),
-                floor);
+    std::printf("  memory only (no network) %8.1f MB/s (%.3f s): storing the body costs this much\n",
+                rate(bytes, floor), floor);
     const double ratio = static_cast<double>(peakKiB) * 1024.0 / static_cast<double>(bytes);
     std::printf("  peak resident size %.1f MiB (before the requests %.1f MiB): %.3f x body (goal <= 1.10)\n",
                 peakKiB / 1024.0, baselineKiB / 1024.0, ratio);

@@ -23,8 +23,7 @@ struct Listener {
         address.sin_family = AF_INET;
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         socklen_t length = sizeof address;
-        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-            ::listen(fd, 16) != 0 ||
+        if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(fd, 16) != 0 ||
             ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0)
             throw std::runtime_error("no loopback listener for the fuzz target");
         port = std::to_string(ntohs(address.sin_port));
@@ -73,8 +72,7 @@ LoopbackReply::LoopbackReply(std::string bytes)
         ::shutdown(peer, SHUT_WR);
         // Wait for the reader to close, so the connection ends with a clean close.
         char drain[256];
-        while (::recv(peer, drain, sizeof drain, 0) > 0) {
-        }
+        while (::recv(peer, drain, sizeof drain, 0) > 0) {}
         ::close(peer);
     });
     try {

@@ -19,14 +19,9 @@ VORNEL_FUZZ_TARGET(body_framing)
     int64_t length = 0;
     std::string boundary;
     switch (choice % 4) {
-    case 0:
-        length = static_cast<int64_t>(input.number(8));
-        break;
-    case 3:
-        boundary = input.textUntil('\n');
-        break;
-    default:
-        break;
+    case 0: length = static_cast<int64_t>(input.number(8)); break;
+    case 3: boundary = input.textUntil('\n'); break;
+    default: break;
     }
     vornel::fuzz::LoopbackReply reply(input.rest());
     InputBuffer buffer(reply.transport(), reply.aborted());
@@ -42,7 +37,6 @@ VORNEL_FUZZ_TARGET(body_framing)
         case 2: reader.readUntilClose(); break;
         case 3: reader.readMultipart(boundary); break;
         }
-    } catch (const std::runtime_error&) {
-    }
+    } catch (const std::runtime_error&) {}
     return 0;
 }

@@ -13,9 +13,11 @@ using namespace vornel::http;
 namespace {
 
 constexpr std::array<const char*, 24> kCharSets = {
-    "", "utf-8", "UTF-16LE", "utf-16be", "us-ascii", "utf-7", "iso-8859-1", "windows-1251",
-    "windows-1252", "koi8-r", "shift_jis", "euc-jp", "iso-2022-jp", "cp949", "euc-kr", "big5",
-    "gb18030", "iso-2022-cn-ext", "ucs-4", "utf-32", "ucs-2", "utf-16", "x-unknown", "hz-gb-2312"};
+    "",          "utf-8",      "UTF-16LE",        "utf-16be",     "us-ascii",
+    "utf-7",     "iso-8859-1", "windows-1251",    "windows-1252", "koi8-r",
+    "shift_jis", "euc-jp",     "iso-2022-jp",     "cp949",        "euc-kr",
+    "big5",      "gb18030",    "iso-2022-cn-ext", "ucs-4",        "utf-32",
+    "ucs-2",     "utf-16",     "x-unknown",       "hz-gb-2312"};
 
 } // namespace
 

@@ -13,7 +13,6 @@ VORNEL_FUZZ_TARGET(file_name)
     const std::string title = input.rest();
     try {
         (void)vornel::download::savePath(folder, vornel::download::SanitizeFileName(title));
-    } catch (const std::runtime_error&) {
-    }
+    } catch (const std::runtime_error&) {}
     return 0;
 }

@@ -64,7 +64,6 @@ VORNEL_FUZZ_TARGET(link_extraction)
             (void)containsFileHostMarker(url, "127.0.0.2");
             (void)text;
         });
-    } catch (const std::runtime_error&) {
-    }
+    } catch (const std::runtime_error&) {}
     return 0;
 }

@@ -9,22 +9,26 @@ namespace {
 
 thread_local int lastError = BASS_OK;
 
-BOOL succeed() {
+BOOL succeed()
+{
     lastError = BASS_OK;
     return 1;
 }
 
-BOOL result(int error) {
+BOOL result(int error)
+{
     lastError = error;
     return error == BASS_OK ? 1 : 0;
 }
 
-QWORD failQword(int error) {
+QWORD failQword(int error)
+{
     lastError = error;
     return static_cast<QWORD>(-1);
 }
 
-QWORD qword(int64_t value, int errorWhenNegative) {
+QWORD qword(int64_t value, int errorWhenNegative)
+{
     if (value < 0)
         return failQword(errorWhenNegative);
     lastError = BASS_OK;
@@ -33,47 +37,51 @@ QWORD qword(int64_t value, int errorWhenNegative) {
 
 } // namespace
 
-DWORD BASS_GetVersion() {
+DWORD BASS_GetVersion()
+{
     return 0x02040000u | 0x0100u;
 }
 
-BOOL BASS_Init(int device, DWORD freq, DWORD /*flags*/, void* /*window*/, const void* /*clsid*/) {
+BOOL BASS_Init(int device, DWORD freq, DWORD /*flags*/, void* /*window*/, const void* /*clsid*/)
+{
     if (device < -1 || freq == 0)
         return result(BASS_ERROR_ILLPARAM);
     return result(Engine::instance().init());
 }
 
-BOOL BASS_Free() {
+BOOL BASS_Free()
+{
     return result(Engine::instance().free());
 }
 
-int BASS_ErrorGetCode() {
+int BASS_ErrorGetCode()
+{
     return lastError;
 }
 
-BOOL BASS_SetConfig(DWORD option, DWORD value) {
+BOOL BASS_SetConfig(DWORD option, DWORD value)
+{
     switch (option) {
-    case BASS_CONFIG_NET_PLAYLIST:
-        Engine::instance().setPlaylistFollowing(value != 0);
-        return succeed();
+    case BASS_CONFIG_NET_PLAYLIST: Engine::instance().setPlaylistFollowing(value != 0); return succeed();
     case BASS_CONFIG_NET_PREBUF:
         if (value > 100)
             return result(BASS_ERROR_ILLPARAM);
         Engine::instance().setPrebuffer(value);
         return succeed();
-    default:
-        return result(BASS_ERROR_ILLPARAM);
+    default: return result(BASS_ERROR_ILLPARAM);
     }
 }
 
-BOOL BASS_SetConfigPtr(DWORD option, const void* /*value*/) {
+BOOL BASS_SetConfigPtr(DWORD option, const void* /*value*/)
+{
     // Streams always connect directly; a proxy setting is accepted and has no effect.
     if (option == BASS_CONFIG_NET_PROXY)
         return succeed();
     return result(BASS_ERROR_ILLPARAM);
 }
 
-HSTREAM BASS_StreamCreateURL(const char* url, DWORD offset, DWORD flags, DOWNLOADPROC proc, void* user) {
+HSTREAM BASS_StreamCreateURL(const char* url, DWORD offset, DWORD flags, DOWNLOADPROC proc, void* user)
+{
     if (!url || !*url)
         return result(BASS_ERROR_ILLPARAM), 0;
     if (offset != 0)
@@ -84,11 +92,13 @@ HSTREAM BASS_StreamCreateURL(const char* url, DWORD offset, DWORD flags, DOWNLOA
     return handle;
 }
 
-BOOL BASS_StreamFree(HSTREAM handle) {
+BOOL BASS_StreamFree(HSTREAM handle)
+{
     return result(Engine::instance().freeStream(handle));
 }
 
-QWORD BASS_StreamGetFilePosition(HSTREAM handle, DWORD mode) {
+QWORD BASS_StreamGetFilePosition(HSTREAM handle, DWORD mode)
+{
     const auto stream = Engine::instance().find(handle);
     if (!stream)
         return failQword(BASS_ERROR_HANDLE);
@@ -99,7 +109,8 @@ QWORD BASS_StreamGetFilePosition(HSTREAM handle, DWORD mode) {
     return qword(value, BASS_ERROR_UNKNOWN);
 }
 
-const char* BASS_ChannelGetTags(DWORD handle, DWORD tags) {
+const char* BASS_ChannelGetTags(DWORD handle, DWORD tags)
+{
     const auto stream = Engine::instance().find(handle);
     if (!stream)
         return result(BASS_ERROR_HANDLE), nullptr;
@@ -108,21 +119,24 @@ const char* BASS_ChannelGetTags(DWORD handle, DWORD tags) {
     return lines;
 }
 
-BOOL BASS_ChannelPlay(DWORD handle, BOOL restart) {
+BOOL BASS_ChannelPlay(DWORD handle, BOOL restart)
+{
     const auto stream = Engine::instance().find(handle);
     if (!stream)
         return result(BASS_ERROR_HANDLE);
     return result(stream->play(restart != 0));
 }
 
-BOOL BASS_ChannelPause(DWORD handle) {
+BOOL BASS_ChannelPause(DWORD handle)
+{
     const auto stream = Engine::instance().find(handle);
     if (!stream)
         return result(BASS_ERROR_HANDLE);
     return result(stream->pause());
 }
 
-DWORD BASS_ChannelIsActive(DWORD handle) {
+DWORD BASS_ChannelIsActive(DWORD handle)
+{
     const auto stream = Engine::instance().find(handle);
     if (!stream) {
         lastError = BASS_ERROR_HANDLE;
@@ -132,7 +146,8 @@ DWORD BASS_ChannelIsActive(DWORD handle) {
     return stream->state();
 }
 
-QWORD BASS_ChannelGetLength(DWORD handle, DWORD mode) {
+QWORD BASS_ChannelGetLength(DWORD handle, DWORD mode)
+{
     const auto stream = Engine::instance().find(handle);
     if (!stream)
         return failQword(BASS_ERROR_HANDLE);
@@ -141,7 +156,8 @@ QWORD BASS_ChannelGetLength(DWORD handle, DWORD mode) {
     return qword(stream->length(), BASS_ERROR_NOTAVAIL);
 }
 
-QWORD BASS_ChannelGetPosition(DWORD handle, DWORD mode) {
+QWORD BASS_ChannelGetPosition(DWORD handle, DWORD mode)
+{
     const auto stream = Engine::instance().find(handle);
     if (!stream)
         return failQword(BASS_ERROR_HANDLE);
@@ -150,14 +166,16 @@ QWORD BASS_ChannelGetPosition(DWORD handle, DWORD mode) {
     return qword(stream->position(), BASS_ERROR_NOTAVAIL);
 }
 
-QWORD BASS_ChannelSeconds2Bytes(DWORD handle, double seconds) {
+QWORD BASS_ChannelSeconds2Bytes(DWORD handle, double seconds)
+{
     const auto stream = Engine::instance().find(handle);
     if (!stream)
         return failQword(BASS_ERROR_HANDLE);
     return qword(stream->bytesFor(seconds), BASS_ERROR_ILLPARAM);
 }
 
-BOOL BASS_ChannelSetPosition(DWORD handle, QWORD position, DWORD mode) {
+BOOL BASS_ChannelSetPosition(DWORD handle, QWORD position, DWORD mode)
+{
     const auto stream = Engine::instance().find(handle);
     if (!stream)
         return result(BASS_ERROR_HANDLE);

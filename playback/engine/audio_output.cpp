@@ -14,7 +14,8 @@ std::mutex injectedMutex;
 std::shared_ptr<AudioOutput> injected;
 
 // SDL_AUDIODRIVER naming another driver (disk, dummy, alsa...) pins the SDL device.
-bool sdlDriverPinned() {
+bool sdlDriverPinned()
+{
     const char* driver = std::getenv("SDL_AUDIODRIVER");
     if (!driver || !*driver)
         return false;
@@ -24,12 +25,14 @@ bool sdlDriverPinned() {
 
 } // namespace
 
-void injectAudioOutput(std::shared_ptr<AudioOutput> output) {
+void injectAudioOutput(std::shared_ptr<AudioOutput> output)
+{
     std::lock_guard lock(injectedMutex);
     injected = std::move(output);
 }
 
-std::shared_ptr<AudioOutput> takeAudioOutput() {
+std::shared_ptr<AudioOutput> takeAudioOutput()
+{
     {
         std::lock_guard lock(injectedMutex);
         if (injected)

@@ -9,7 +9,8 @@
 namespace vornel::audio {
 namespace {
 
-int64_t metaInterval(const std::vector<std::string>& lines) {
+int64_t metaInterval(const std::vector<std::string>& lines)
+{
     const std::string name = "icy-metaint:";
     for (const auto& line : lines) {
         if (line.size() <= name.size())
@@ -25,7 +26,8 @@ int64_t metaInterval(const std::vector<std::string>& lines) {
 
 } // namespace
 
-ScanFacts ScanFacts::of(const Mp3Scanner& scanner) {
+ScanFacts ScanFacts::of(const Mp3Scanner& scanner)
+{
     ScanFacts facts;
     facts.locked = scanner.locked();
     facts.gaveUp = scanner.gaveUp();
@@ -40,7 +42,8 @@ ScanFacts ScanFacts::of(const Mp3Scanner& scanner) {
 class Connection::Sink : public http::ByteStream {
 public:
     explicit Sink(Connection& owner) : owner_(owner) {}
-    int64_t position() const override {
+    int64_t position() const override
+    {
         std::lock_guard lock(owner_.mutex_);
         return owner_.rawReceived_;
     }
@@ -52,8 +55,8 @@ private:
 };
 
 Connection::Connection(std::string url, bool block)
-    : url_(std::move(url)), block_(block),
-      store_(block ? kBlockCapacity : kWholeFileLimit) {
+    : url_(std::move(url)), block_(block), store_(block ? kBlockCapacity : kWholeFileLimit)
+{
     http::ClientSettings settings = http::ClientSettings::configured();
     settings.handleRedirects = true;
     settings.noProtocolErrorException = true;
@@ -68,31 +71,34 @@ Connection::Connection(std::string url, bool block)
         const int code = reply.ResponseCode;
         if (code >= 300 && code <= 399 && code != 304 && !reply.Location.empty())
             return;
-        onHeaders(reply.ResponseCode, reply.ResponseText, reply.RawHeaders, reply.ContentLength,
-                  reply.ContentType);
+        onHeaders(reply.ResponseCode, reply.ResponseText, reply.RawHeaders, reply.ContentLength, reply.ContentType);
     };
     if (block_)
         store_.reserve(kBlockCapacity);
 }
 
-Connection::~Connection() {
+Connection::~Connection()
+{
     abort();
     if (thread_.joinable())
         thread_.join();
 }
 
-void Connection::start() {
+void Connection::start()
+{
     thread_ = std::thread([this] { run(); });
 }
 
-void Connection::abort() {
+void Connection::abort()
+{
     aborted_ = true;
     client_->abort();
     std::lock_guard lock(mutex_);
     changed_.notify_all();
 }
 
-void Connection::run() {
+void Connection::run()
+{
     Sink sink(*this);
     bool completed = false;
     if (!aborted_) {
@@ -106,7 +112,8 @@ void Connection::run() {
     finish(completed);
 }
 
-void Connection::finish(bool completed) {
+void Connection::finish(bool completed)
+{
     bool rejected = false;
     {
         std::lock_guard lock(mutex_);
@@ -121,8 +128,9 @@ void Connection::finish(bool completed) {
     changed_.notify_all();
 }
 
-void Connection::onHeaders(int code, std::string statusLine, std::vector<std::string> lines,
-                           int64_t contentLength, std::string contentType) {
+void Connection::onHeaders(int code, std::string statusLine, std::vector<std::string> lines, int64_t contentLength,
+                           std::string contentType)
+{
     std::unique_lock lock(mutex_);
     ReplyHead head;
     head.icy = statusLine.rfind("ICY", 0) == 0;
@@ -143,7 +151,8 @@ void Connection::onHeaders(int code, std::string statusLine, std::vector<std::st
     }
 }
 
-void Connection::onBody(const char* data, size_t size) {
+void Connection::onBody(const char* data, size_t size)
+{
     {
         std::lock_guard lock(mutex_);
         if (rejected_ || aborted_)
@@ -157,11 +166,13 @@ void Connection::onBody(const char* data, size_t size) {
     changed_.notify_all();
 }
 
-void Connection::publishScanLocked() {
+void Connection::publishScanLocked()
+{
     scan_ = ScanFacts::of(scanner_);
 }
 
-void Connection::storeAudio(const char* data, size_t size, std::unique_lock<std::mutex>& lock) {
+void Connection::storeAudio(const char* data, size_t size, std::unique_lock<std::mutex>& lock)
+{
     while (size > 0 && !aborted_) {
         const size_t room = store_.room();
         if (room == 0) {
@@ -185,7 +196,8 @@ void Connection::storeAudio(const char* data, size_t size, std::unique_lock<std:
     }
 }
 
-void Connection::onTruncate(int64_t size) {
+void Connection::onTruncate(int64_t size)
+{
     std::lock_guard lock(mutex_);
     // A body that the client drops (a redirect's) is started over; cutting back anything
     // else is not something a download does.
@@ -198,63 +210,75 @@ void Connection::onTruncate(int64_t size) {
     }
 }
 
-bool Connection::waitUntil(const std::function<bool()>& ready, Clock::time_point deadline) {
+bool Connection::waitUntil(const std::function<bool()>& ready, Clock::time_point deadline)
+{
     std::unique_lock lock(mutex_);
     changed_.wait_until(lock, deadline, [&] { return ready() || over_ || aborted_; });
     return ready();
 }
 
-void Connection::wake() {
+void Connection::wake()
+{
     std::lock_guard lock(mutex_);
     changed_.notify_all();
 }
 
-std::optional<ReplyHead> Connection::head() const {
+std::optional<ReplyHead> Connection::head() const
+{
     std::lock_guard lock(mutex_);
     return head_;
 }
 
-bool Connection::over() const {
+bool Connection::over() const
+{
     std::lock_guard lock(mutex_);
     return over_;
 }
 
-bool Connection::failedBeforeHead() const {
+bool Connection::failedBeforeHead() const
+{
     std::lock_guard lock(mutex_);
     return over_ && !head_;
 }
 
-bool Connection::complete() const {
+bool Connection::complete() const
+{
     std::lock_guard lock(mutex_);
     return complete_;
 }
 
-std::string Connection::peek(int64_t offset, size_t max) const {
+std::string Connection::peek(int64_t offset, size_t max) const
+{
     std::lock_guard lock(mutex_);
     return store_.peek(offset, max);
 }
 
-std::optional<FrameHeader> Connection::firstFrame() const {
+std::optional<FrameHeader> Connection::firstFrame() const
+{
     std::lock_guard lock(mutex_);
     return scan_.firstFrame;
 }
 
-int64_t Connection::audioStart() const {
+int64_t Connection::audioStart() const
+{
     std::lock_guard lock(mutex_);
     return scan_.audioStart;
 }
 
-int64_t Connection::scannedSamples() const {
+int64_t Connection::scannedSamples() const
+{
     std::lock_guard lock(mutex_);
     return scan_.samples;
 }
 
-int64_t Connection::declaredSamples() const {
+int64_t Connection::declaredSamples() const
+{
     std::lock_guard lock(mutex_);
     return scan_.declaredSamples;
 }
 
-size_t Connection::read(char* out, size_t max) {
+size_t Connection::read(char* out, size_t max)
+{
     std::lock_guard lock(mutex_);
     const size_t n = store_.read(out, max);
     if (n > 0)
@@ -262,32 +286,38 @@ size_t Connection::read(char* out, size_t max) {
     return n;
 }
 
-bool Connection::setReadOffset(int64_t offset) {
+bool Connection::setReadOffset(int64_t offset)
+{
     std::lock_guard lock(mutex_);
     return store_.setReadOffset(offset);
 }
 
-int64_t Connection::readOffset() const {
+int64_t Connection::readOffset() const
+{
     std::lock_guard lock(mutex_);
     return store_.readOffset();
 }
 
-int64_t Connection::downloaded() const {
+int64_t Connection::downloaded() const
+{
     std::lock_guard lock(mutex_);
     return store_.end();
 }
 
-int64_t Connection::unread() const {
+int64_t Connection::unread() const
+{
     std::lock_guard lock(mutex_);
     return store_.unread();
 }
 
-bool Connection::blockFull() {
+bool Connection::blockFull()
+{
     std::lock_guard lock(mutex_);
     return block_ && store_.room() == 0;
 }
 
-size_t Connection::blockLimit() const {
+size_t Connection::blockLimit() const
+{
     std::lock_guard lock(mutex_);
     return store_.limit();
 }

@@ -36,12 +36,12 @@ struct ScanFacts {
 };
 
 struct ReplyHead {
-    std::string statusLine;          // "HTTP/1.1 200 OK", "ICY 200 OK"
-    std::vector<std::string> lines;  // the header lines as received
+    std::string statusLine;         // "HTTP/1.1 200 OK", "ICY 200 OK"
+    std::vector<std::string> lines; // the header lines as received
     int code = 0;
     int64_t contentLength = -1;
     std::string contentType;
-    bool icy = false;                // an "ICY" status line
+    bool icy = false; // an "ICY" status line
 };
 
 class Connection {
@@ -80,7 +80,7 @@ public:
     bool block() const { return block_; }
     bool over() const;
     bool failedBeforeHead() const;
-    bool complete() const;  // the whole body arrived
+    bool complete() const; // the whole body arrived
     std::string peek(int64_t offset, size_t max) const;
     std::optional<FrameHeader> firstFrame() const;
     int64_t audioStart() const;
@@ -98,8 +98,8 @@ public:
 private:
     class Sink;
     void run();
-    void onHeaders(int code, std::string statusLine, std::vector<std::string> lines,
-                   int64_t contentLength, std::string contentType);
+    void onHeaders(int code, std::string statusLine, std::vector<std::string> lines, int64_t contentLength,
+                   std::string contentType);
     void onBody(const char* data, size_t size);
     void onTruncate(int64_t size);
     void storeAudio(const char* data, size_t size, std::unique_lock<std::mutex>& lock);

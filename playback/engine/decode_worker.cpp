@@ -22,11 +22,13 @@ constexpr size_t kPrimedFrames = 8192;
 
 DecodeWorker::DecodeWorker(Connection& connection, PcmRing& ring) : connection_(connection), ring_(ring) {}
 
-DecodeWorker::~DecodeWorker() {
+DecodeWorker::~DecodeWorker()
+{
     stop();
 }
 
-int DecodeWorker::prime(Clock::time_point deadline) {
+int DecodeWorker::prime(Clock::time_point deadline)
+{
     std::unique_lock lock(mutex_);
     decoder_ = std::make_unique<Mp3Decoder>();
     if (!decoder_->valid())
@@ -56,7 +58,8 @@ int DecodeWorker::prime(Clock::time_point deadline) {
 
 // Before the first play: a device period or two is decoded at once from the bytes already
 // there, so that the first callbacks find sound without waiting for the thread.
-void DecodeWorker::fillFromWhatArrivedLocked() {
+void DecodeWorker::fillFromWhatArrivedLocked()
+{
     while (ring_.readable() < kPrimedFrames && ring_.writable() >= kRoomForAFrame) {
         const int16_t* samples = nullptr;
         size_t frames = 0;
@@ -72,11 +75,13 @@ void DecodeWorker::fillFromWhatArrivedLocked() {
     }
 }
 
-void DecodeWorker::start() {
+void DecodeWorker::start()
+{
     thread_ = std::thread([this] { run(); });
 }
 
-void DecodeWorker::stop() {
+void DecodeWorker::stop()
+{
     {
         std::lock_guard lock(mutex_);
         stop_ = true;
@@ -87,12 +92,14 @@ void DecodeWorker::stop() {
         thread_.join();
 }
 
-void DecodeWorker::interruptWaits() {
+void DecodeWorker::interruptWaits()
+{
     interrupted_ = true;
     connection_.wake();
 }
 
-void DecodeWorker::run() {
+void DecodeWorker::run()
+{
     std::unique_lock lock(mutex_);
     while (!stop_) {
         if (!flushLocked() || (!ending_ && ring_.writable() < kRoomForAFrame)) {
@@ -119,13 +126,15 @@ void DecodeWorker::run() {
     }
 }
 
-std::chrono::milliseconds DecodeWorker::refillWait() const {
+std::chrono::milliseconds DecodeWorker::refillWait() const
+{
     const size_t half = ring_.capacity() / 2;
     const size_t above = ring_.readable() > half ? ring_.readable() - half : 0;
     return std::max(kShortestRefillWait, std::chrono::milliseconds(above * 1000 / kOutputRate));
 }
 
-void DecodeWorker::waitForInput(std::unique_lock<std::mutex>& lock) {
+void DecodeWorker::waitForInput(std::unique_lock<std::mutex>& lock)
+{
     waitingForInput_ = true;
     progress_.notify_all();
     interrupted_ = false;
@@ -136,7 +145,8 @@ void DecodeWorker::waitForInput(std::unique_lock<std::mutex>& lock) {
     waitingForInput_ = false;
 }
 
-DecodeWorker::Step DecodeWorker::stepLocked() {
+DecodeWorker::Step DecodeWorker::stepLocked()
+{
     const int16_t* samples = nullptr;
     size_t frames = 0;
     if (decoder_->decode(samples, frames) == Mp3Decoder::Result::Audio) {
@@ -154,7 +164,8 @@ DecodeWorker::Step DecodeWorker::stepLocked() {
     return over ? Step::End : Step::NeedInput;
 }
 
-void DecodeWorker::emitLocked(const int16_t* samples, size_t frames, int channels, int rate) {
+void DecodeWorker::emitLocked(const int16_t* samples, size_t frames, int channels, int rate)
+{
     if (rate <= 0 || frames == 0)
         return;
     ticks_ += static_cast<int64_t>(frames) * Mp3Scanner::kTicksPerSecond / rate;
@@ -176,7 +187,8 @@ void DecodeWorker::emitLocked(const int16_t* samples, size_t frames, int channel
 }
 
 // Moves pending output into the ring; true when nothing is left pending.
-bool DecodeWorker::flushLocked() {
+bool DecodeWorker::flushLocked()
+{
     const size_t frames = pending_.size() / 2;
     pendingSent_ += ring_.write(pending_.data() + pendingSent_ * 2, frames - pendingSent_);
     if (pendingSent_ < frames)
@@ -186,7 +198,8 @@ bool DecodeWorker::flushLocked() {
     return true;
 }
 
-void DecodeWorker::endLocked() {
+void DecodeWorker::endLocked()
+{
     if (resampler_) {
         resampler_->drain(pending_);
         resampler_.reset();
@@ -195,25 +208,28 @@ void DecodeWorker::endLocked() {
         finished_.store(true, std::memory_order_release);
 }
 
-bool DecodeWorker::starvedLocked() const {
+bool DecodeWorker::starvedLocked() const
+{
     return waitingForInput_ && connection_.unread() == 0 && !connection_.over();
 }
 
-void DecodeWorker::catchUp(size_t frames, Clock::time_point deadline) {
+void DecodeWorker::catchUp(size_t frames, Clock::time_point deadline)
+{
     std::unique_lock lock(mutex_);
     const size_t wanted = std::min(frames, ring_.capacity() / 2);
     wake_.notify_all();
-    progress_.wait_until(lock, deadline, [&] {
-        return stop_ || finished() || ring_.readable() >= wanted || starvedLocked();
-    });
+    progress_.wait_until(lock, deadline,
+                         [&] { return stop_ || finished() || ring_.readable() >= wanted || starvedLocked(); });
 }
 
-int64_t DecodeWorker::decodedFrames() const {
+int64_t DecodeWorker::decodedFrames() const
+{
     std::lock_guard lock(mutex_);
     return static_cast<int64_t>(static_cast<__int128>(ticks_) * rate_ / Mp3Scanner::kTicksPerSecond);
 }
 
-int64_t DecodeWorker::seek(int64_t frame, int64_t fallbackFrame) {
+int64_t DecodeWorker::seek(int64_t frame, int64_t fallbackFrame)
+{
     interruptWaits();
     std::lock_guard lock(mutex_);
     int64_t inputOffset = 0;

@@ -80,8 +80,8 @@ private:
     std::vector<int16_t> stereo_;  // the current frame as stereo
     std::vector<int16_t> pending_; // output that has not fitted into the ring yet
     size_t pendingSent_ = 0;
-    int64_t ticks_ = 0;            // decoded time since the last seek, in scanner ticks
-    bool ending_ = false;          // the input is used up; the rest goes to the ring
+    int64_t ticks_ = 0;   // decoded time since the last seek, in scanner ticks
+    bool ending_ = false; // the input is used up; the rest goes to the ring
     bool waitingForInput_ = false;
     bool stop_ = false;
     std::atomic<bool> finished_{false};

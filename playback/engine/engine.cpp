@@ -12,23 +12,27 @@ constexpr auto kPrimeTimeout = std::chrono::seconds(10);
 constexpr auto kSweepInterval = std::chrono::milliseconds(500);
 constexpr size_t kTagsKept = 64;
 
-int16_t clip(int32_t sample) {
+int16_t clip(int32_t sample)
+{
     return static_cast<int16_t>(std::clamp<int32_t>(sample, -32768, 32767));
 }
 
 } // namespace
 
-Engine& Engine::instance() {
+Engine& Engine::instance()
+{
     static Engine* engine = new Engine(); // never destroyed: streams may outlive main()
     return *engine;
 }
 
-bool Engine::initialised() const {
+bool Engine::initialised() const
+{
     std::lock_guard lock(mutex_);
     return initialised_;
 }
 
-int Engine::init() {
+int Engine::init()
+{
     std::lock_guard lifecycle(lifecycleMutex_);
     std::unique_lock lock(mutex_);
     if (initialised_)
@@ -52,7 +56,8 @@ int Engine::init() {
     return BASS_OK;
 }
 
-int Engine::free() {
+int Engine::free()
+{
     std::lock_guard lifecycle(lifecycleMutex_);
     std::map<DWORD, std::shared_ptr<Stream>> streams;
     std::shared_ptr<AudioOutput> output;
@@ -75,7 +80,8 @@ int Engine::free() {
     return BASS_OK;
 }
 
-void Engine::stopSweeper() {
+void Engine::stopSweeper()
+{
     {
         std::lock_guard lock(sweeperMutex_);
         sweeperStop_ = true;
@@ -85,7 +91,8 @@ void Engine::stopSweeper() {
         sweeper_.join();
 }
 
-void Engine::sweep() {
+void Engine::sweep()
+{
     std::unique_lock lock(sweeperMutex_);
     while (!sweeperWake_.wait_for(lock, kSweepInterval, [this] { return sweeperStop_; })) {
         std::vector<std::shared_ptr<Stream>> due;
@@ -108,7 +115,8 @@ void Engine::sweep() {
     }
 }
 
-DWORD Engine::createUrlStream(const char* url, DWORD flags, DOWNLOADPROC proc, void* user, int& error) {
+DWORD Engine::createUrlStream(const char* url, DWORD flags, DOWNLOADPROC proc, void* user, int& error)
+{
     auto cancel = std::make_shared<OpenCancel>();
     int latency = 0;
     {
@@ -147,7 +155,8 @@ DWORD Engine::createUrlStream(const char* url, DWORD flags, DOWNLOADPROC proc, v
     return stream->handle();
 }
 
-int Engine::freeStream(DWORD handle) {
+int Engine::freeStream(DWORD handle)
+{
     std::shared_ptr<Stream> stream;
     {
         std::lock_guard lock(mutex_);
@@ -162,7 +171,8 @@ int Engine::freeStream(DWORD handle) {
     return BASS_OK;
 }
 
-bool Engine::publish(Stream* stream) {
+bool Engine::publish(Stream* stream)
+{
     for (auto& slot : slots_) {
         Stream* empty = nullptr;
         if (slot.compare_exchange_strong(empty, stream))
@@ -171,7 +181,8 @@ bool Engine::publish(Stream* stream) {
     return false;
 }
 
-void Engine::unpublish(const Stream* stream) {
+void Engine::unpublish(const Stream* stream)
+{
     for (auto& slot : slots_) {
         Stream* expected = const_cast<Stream*>(stream);
         slot.compare_exchange_strong(expected, nullptr);
@@ -179,7 +190,8 @@ void Engine::unpublish(const Stream* stream) {
     gate_.waitUntilOutside();
 }
 
-void Engine::catchUp(int frames) {
+void Engine::catchUp(int frames)
+{
     std::vector<std::shared_ptr<Stream>> streams;
     {
         std::lock_guard lock(mutex_);
@@ -190,13 +202,15 @@ void Engine::catchUp(int frames) {
         stream->catchUp(frames);
 }
 
-std::shared_ptr<Stream> Engine::find(DWORD handle) const {
+std::shared_ptr<Stream> Engine::find(DWORD handle) const
+{
     std::lock_guard lock(mutex_);
     const auto it = streams_.find(handle);
     return it == streams_.end() ? nullptr : it->second;
 }
 
-const char* Engine::keepTags(std::shared_ptr<const std::string> lines) {
+const char* Engine::keepTags(std::shared_ptr<const std::string> lines)
+{
     if (!lines)
         return nullptr;
     std::lock_guard lock(mutex_);
@@ -210,7 +224,8 @@ const char* Engine::keepTags(std::shared_ptr<const std::string> lines) {
 
 // The device callback: mixes what the streams' rings hold. No lock, no allocation, no
 // system call; a stream with nothing ready simply adds nothing.
-void Engine::render(int16_t* out, int frames) {
+void Engine::render(int16_t* out, int frames)
+{
     gate_.enter();
     for (int done = 0; done < frames;) {
         const int piece = std::min(kRenderPieceFrames, frames - done);

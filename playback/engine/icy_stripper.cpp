@@ -4,7 +4,8 @@
 
 namespace vornel::audio {
 
-void IcyStripper::strip(const char* data, size_t size, const std::function<void(const char*, size_t)>& audio) {
+void IcyStripper::strip(const char* data, size_t size, const std::function<void(const char*, size_t)>& audio)
+{
     if (interval_ <= 0) {
         if (size)
             audio(data, size);

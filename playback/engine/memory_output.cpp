@@ -11,7 +11,8 @@ constexpr int kPieceFrames = 4096;
 
 } // namespace
 
-bool MemoryOutput::open(RenderFunction render, CatchUpFunction catchUp) {
+bool MemoryOutput::open(RenderFunction render, CatchUpFunction catchUp)
+{
     std::lock_guard lock(mutex_);
     if (!usable_)
         return false;
@@ -20,18 +21,21 @@ bool MemoryOutput::open(RenderFunction render, CatchUpFunction catchUp) {
     return true;
 }
 
-void MemoryOutput::close() {
+void MemoryOutput::close()
+{
     std::lock_guard lock(mutex_);
     render_ = nullptr;
     catchUp_ = nullptr;
 }
 
-bool MemoryOutput::isOpen() const {
+bool MemoryOutput::isOpen() const
+{
     std::lock_guard lock(mutex_);
     return static_cast<bool>(render_);
 }
 
-std::vector<int16_t> MemoryOutput::pull(int frames) {
+std::vector<int16_t> MemoryOutput::pull(int frames)
+{
     std::lock_guard lock(mutex_);
     if (!render_ || frames <= 0)
         return {};
@@ -46,7 +50,8 @@ std::vector<int16_t> MemoryOutput::pull(int frames) {
     return out;
 }
 
-std::vector<int16_t> MemoryOutput::renderNow(int frames) {
+std::vector<int16_t> MemoryOutput::renderNow(int frames)
+{
     std::lock_guard lock(mutex_);
     if (!render_ || frames <= 0)
         return {};

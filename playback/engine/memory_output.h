@@ -11,8 +11,7 @@ namespace vornel::audio {
 
 class MemoryOutput : public AudioOutput {
 public:
-    explicit MemoryOutput(int latencyFrames = 0, bool usable = true)
-        : latency_(latencyFrames), usable_(usable) {}
+    explicit MemoryOutput(int latencyFrames = 0, bool usable = true) : latency_(latencyFrames), usable_(usable) {}
 
     bool open(RenderFunction render, CatchUpFunction catchUp) override;
     void close() override;

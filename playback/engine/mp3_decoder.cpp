@@ -8,14 +8,16 @@
 namespace vornel::audio {
 namespace {
 
-void initialiseLibraryOnce() {
+void initialiseLibraryOnce()
+{
     static std::once_flag once;
     std::call_once(once, [] { mpg123_init(); });
 }
 
 } // namespace
 
-Mp3Decoder::Mp3Decoder() {
+Mp3Decoder::Mp3Decoder()
+{
     initialiseLibraryOnce();
     int error = 0;
     handle_ = mpg123_new(nullptr, &error);
@@ -36,18 +38,21 @@ Mp3Decoder::Mp3Decoder() {
     }
 }
 
-Mp3Decoder::~Mp3Decoder() {
+Mp3Decoder::~Mp3Decoder()
+{
     if (handle_) {
         mpg123_close(handle_);
         mpg123_delete(handle_);
     }
 }
 
-bool Mp3Decoder::feed(const char* data, size_t size) {
+bool Mp3Decoder::feed(const char* data, size_t size)
+{
     return handle_ && mpg123_feed(handle_, reinterpret_cast<const unsigned char*>(data), size) == MPG123_OK;
 }
 
-Mp3Decoder::Result Mp3Decoder::decode(const int16_t*& samples, size_t& frames) {
+Mp3Decoder::Result Mp3Decoder::decode(const int16_t*& samples, size_t& frames)
+{
     if (!handle_)
         return Result::Failed;
     for (;;) {
@@ -75,7 +80,8 @@ Mp3Decoder::Result Mp3Decoder::decode(const int16_t*& samples, size_t& frames) {
     }
 }
 
-int64_t Mp3Decoder::seek(int64_t frame, int64_t& inputOffset) {
+int64_t Mp3Decoder::seek(int64_t frame, int64_t& inputOffset)
+{
     if (!handle_)
         return -1;
     off_t input = 0;

@@ -18,7 +18,8 @@ const int kBitrates[2][3][15] = {
 const int kRates[3] = {44100, 48000, 32000};
 
 // Size of the layer III side information, which the Xing/Info tag follows.
-int sideInfoSize(const FrameHeader& h) {
+int sideInfoSize(const FrameHeader& h)
+{
     if (h.version == 1)
         return h.channels == 1 ? 17 : 32;
     return h.channels == 1 ? 9 : 17;
@@ -26,7 +27,8 @@ int sideInfoSize(const FrameHeader& h) {
 
 } // namespace
 
-std::optional<FrameHeader> parseFrameHeader(const unsigned char* p) {
+std::optional<FrameHeader> parseFrameHeader(const unsigned char* p)
+{
     if (p[0] != 0xFF || (p[1] & 0xE0) != 0xE0)
         return std::nullopt;
     const int versionBits = (p[1] >> 3) & 3;
@@ -59,11 +61,13 @@ std::optional<FrameHeader> parseFrameHeader(const unsigned char* p) {
     return h;
 }
 
-bool sameStream(const FrameHeader& a, const FrameHeader& b) {
+bool sameStream(const FrameHeader& a, const FrameHeader& b)
+{
     return a.version == b.version && a.layer == b.layer && a.sampleRate == b.sampleRate;
 }
 
-std::optional<InfoFrame> parseInfoFrame(const unsigned char* frame, size_t available, const FrameHeader& header) {
+std::optional<InfoFrame> parseInfoFrame(const unsigned char* frame, size_t available, const FrameHeader& header)
+{
     if (header.layer != 3)
         return std::nullopt;
     const size_t offset = 4 + (header.crc ? 2 : 0) + sideInfoSize(header);
@@ -82,7 +86,8 @@ std::optional<InfoFrame> parseInfoFrame(const unsigned char* frame, size_t avail
     return info;
 }
 
-void Mp3Scanner::feed(const char* data, size_t size) {
+void Mp3Scanner::feed(const char* data, size_t size)
+{
     const size_t passed = static_cast<size_t>(std::min<int64_t>(skip_, static_cast<int64_t>(size)));
     skip_ -= passed;
     base_ += passed;
@@ -91,21 +96,25 @@ void Mp3Scanner::feed(const char* data, size_t size) {
     process(false);
 }
 
-int64_t Mp3Scanner::samples() const {
+int64_t Mp3Scanner::samples() const
+{
     if (!firstFrame_)
         return 0;
     return static_cast<int64_t>(static_cast<__int128>(ticks_) * firstFrame_->sampleRate / kTicksPerSecond);
 }
 
-void Mp3Scanner::countFrame(const FrameHeader& header) {
+void Mp3Scanner::countFrame(const FrameHeader& header)
+{
     ticks_ += int64_t(header.samplesPerFrame) * (kTicksPerSecond / header.sampleRate);
 }
 
-void Mp3Scanner::finish() {
+void Mp3Scanner::finish()
+{
     process(true);
 }
 
-void Mp3Scanner::consume(int64_t bytes) {
+void Mp3Scanner::consume(int64_t bytes)
+{
     const int64_t now = std::min<int64_t>(bytes, static_cast<int64_t>(pendingSize()));
     pendingStart_ += static_cast<size_t>(now);
     base_ += now;
@@ -114,7 +123,8 @@ void Mp3Scanner::consume(int64_t bytes) {
 
 // Every step that reports progress consumes input or moves from Start to Search, and every
 // move from Search to Frames is followed by a frame consumed, so the loop always ends.
-void Mp3Scanner::process(bool atEnd) {
+void Mp3Scanner::process(bool atEnd)
+{
     while (skip_ == 0 && !gaveUp_) {
         bool progressed = false;
         switch (state_) {
@@ -129,7 +139,8 @@ void Mp3Scanner::process(bool atEnd) {
     pendingStart_ = 0;
 }
 
-bool Mp3Scanner::processStart(bool atEnd) {
+bool Mp3Scanner::processStart(bool atEnd)
+{
     if (pendingSize() < 10 && !atEnd)
         return false;
     state_ = State::Search;
@@ -143,7 +154,8 @@ bool Mp3Scanner::processStart(bool atEnd) {
     return true;
 }
 
-bool Mp3Scanner::processSearch(bool atEnd) {
+bool Mp3Scanner::processSearch(bool atEnd)
+{
     for (size_t i = 0; i + 4 <= pendingSize(); ++i) {
         const auto header = parseFrameHeader(at(i));
         if (!header)
@@ -183,7 +195,8 @@ bool Mp3Scanner::processSearch(bool atEnd) {
     return false;
 }
 
-bool Mp3Scanner::processFrames(bool atEnd) {
+bool Mp3Scanner::processFrames(bool atEnd)
+{
     if (pendingSize() < 4)
         return false;
     const auto header = parseFrameHeader(at(0));

@@ -9,13 +9,13 @@
 namespace vornel::audio {
 
 struct FrameHeader {
-    int version = 1;         // 1 = MPEG-1, 2 = MPEG-2, 25 = MPEG-2.5
+    int version = 1; // 1 = MPEG-1, 2 = MPEG-2, 25 = MPEG-2.5
     int layer = 3;
     int bitrateKbps = 0;
     int sampleRate = 0;
     int channels = 2;
     bool crc = false;
-    int size = 0;            // bytes of the whole frame, header included
+    int size = 0; // bytes of the whole frame, header included
     int samplesPerFrame = 0;
 };
 
@@ -63,21 +63,22 @@ private:
     void consume(int64_t bytes);
     void countFrame(const FrameHeader& header);
     size_t pendingSize() const { return pending_.size() - pendingStart_; }
-    const unsigned char* at(size_t i) const {
+    const unsigned char* at(size_t i) const
+    {
         return reinterpret_cast<const unsigned char*>(pending_.data()) + pendingStart_ + i;
     }
 
     State state_ = State::Start;
-    std::string pending_;    // bytes not yet consumed start at pendingStart_, at offset base_
+    std::string pending_; // bytes not yet consumed start at pendingStart_, at offset base_
     size_t pendingStart_ = 0;
     int64_t base_ = 0;
-    int64_t skip_ = 0;       // bytes still to pass over that have not arrived yet
+    int64_t skip_ = 0; // bytes still to pass over that have not arrived yet
     int64_t searched_ = 0;
     bool gaveUp_ = false;
     std::optional<FrameHeader> firstFrame_;
     std::optional<FrameHeader> current_;
     int64_t audioStart_ = -1;
-    int64_t ticks_ = 0;      // duration in units of 1/kTicksPerSecond s
+    int64_t ticks_ = 0; // duration in units of 1/kTicksPerSecond s
     int64_t audioFrames_ = 0;
     int64_t framesSeen_ = 0;
     int64_t declaredSamples_ = -1;

@@ -6,7 +6,8 @@
 namespace vornel::audio {
 namespace {
 
-size_t powerOfTwoAtLeast(size_t n) {
+size_t powerOfTwoAtLeast(size_t n)
+{
     size_t p = 1;
     while (p < n)
         p <<= 1;
@@ -16,14 +17,16 @@ size_t powerOfTwoAtLeast(size_t n) {
 } // namespace
 
 PcmRing::PcmRing(size_t capacityFrames)
-    : samples_(powerOfTwoAtLeast(std::max<size_t>(capacityFrames, 2)) * 2),
-      mask_(samples_.size() / 2 - 1) {}
+    : samples_(powerOfTwoAtLeast(std::max<size_t>(capacityFrames, 2)) * 2), mask_(samples_.size() / 2 - 1)
+{}
 
-size_t PcmRing::readable() const {
+size_t PcmRing::readable() const
+{
     return static_cast<size_t>(written_.load(std::memory_order_acquire) - read_.load(std::memory_order_acquire));
 }
 
-size_t PcmRing::write(const int16_t* stereo, size_t frames) {
+size_t PcmRing::write(const int16_t* stereo, size_t frames)
+{
     const uint64_t at = written_.load(std::memory_order_relaxed);
     const size_t room = capacity() - static_cast<size_t>(at - read_.load(std::memory_order_acquire));
     const size_t n = std::min(frames, room);
@@ -35,7 +38,8 @@ size_t PcmRing::write(const int16_t* stereo, size_t frames) {
     return n;
 }
 
-size_t PcmRing::mixInto(int32_t* acc, size_t frames) {
+size_t PcmRing::mixInto(int32_t* acc, size_t frames)
+{
     const uint64_t at = read_.load(std::memory_order_relaxed);
     const size_t available = static_cast<size_t>(written_.load(std::memory_order_acquire) - at);
     const size_t n = std::min(frames, available);
@@ -53,7 +57,8 @@ size_t PcmRing::mixInto(int32_t* acc, size_t frames) {
     return n;
 }
 
-void PcmRing::clear() {
+void PcmRing::clear()
+{
     read_.store(written_.load());
 }
 

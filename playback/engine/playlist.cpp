@@ -12,24 +12,31 @@ namespace {
 
 using text::lowerAscii;
 
-std::string trimmed(const std::string& text) { return std::string(text::trimmed(text)); }
+std::string trimmed(const std::string& text)
+{
+    return std::string(text::trimmed(text));
+}
 
-bool startsWithNoCase(const std::string& text, const std::string& prefix) {
+bool startsWithNoCase(const std::string& text, const std::string& prefix)
+{
     return lowerAscii(text.substr(0, prefix.size())) == prefix;
 }
 
-std::string skipBom(const std::string& text) {
+std::string skipBom(const std::string& text)
+{
     return text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? text.substr(3) : text;
 }
 
-std::string urlPath(const std::string& url) {
+std::string urlPath(const std::string& url)
+{
     std::string path = url.substr(0, url.find_first_of("?#"));
     const size_t scheme = path.find("://");
     const size_t slash = path.find('/', scheme == std::string::npos ? 0 : scheme + 3);
     return slash == std::string::npos ? std::string() : path.substr(slash);
 }
 
-std::string resolve(const std::string& entry, const std::string& base) {
+std::string resolve(const std::string& entry, const std::string& base)
+{
     if (entry.find("://") != std::string::npos)
         return entry;
     const size_t scheme = base.find("://");
@@ -46,7 +53,8 @@ std::string resolve(const std::string& entry, const std::string& base) {
     return withoutQuery.substr(0, lastSlash + 1) + entry;
 }
 
-std::vector<std::string> lines(const std::string& body) {
+std::vector<std::string> lines(const std::string& body)
+{
     std::vector<std::string> result;
     std::istringstream in(body);
     for (std::string line; std::getline(in, line);)
@@ -54,7 +62,8 @@ std::vector<std::string> lines(const std::string& body) {
     return result;
 }
 
-std::vector<std::string> plsEntries(const std::string& body) {
+std::vector<std::string> plsEntries(const std::string& body)
+{
     std::map<int, std::string> files;
     for (const auto& line : lines(body)) {
         if (!startsWithNoCase(line, "file"))
@@ -74,7 +83,8 @@ std::vector<std::string> plsEntries(const std::string& body) {
     return result;
 }
 
-std::vector<std::string> m3uEntries(const std::string& body) {
+std::vector<std::string> m3uEntries(const std::string& body)
+{
     std::vector<std::string> result;
     for (const auto& line : lines(body))
         if (!line.empty() && line[0] != '#')
@@ -84,12 +94,14 @@ std::vector<std::string> m3uEntries(const std::string& body) {
 
 } // namespace
 
-bool startsLikePlaylist(const std::string& firstBytes) {
+bool startsLikePlaylist(const std::string& firstBytes)
+{
     const std::string text = trimmed(skipBom(firstBytes));
     return startsWithNoCase(text, "[playlist]") || startsWithNoCase(text, "#extm3u");
 }
 
-bool looksLikePlaylist(const std::string& contentType, const std::string& url, const std::string& firstBytes) {
+bool looksLikePlaylist(const std::string& contentType, const std::string& url, const std::string& firstBytes)
+{
     const std::string type = lowerAscii(trimmed(contentType.substr(0, contentType.find(';'))));
     if (type == "audio/x-scpls" || type == "audio/x-mpegurl" || type == "audio/mpegurl")
         return true;
@@ -102,7 +114,8 @@ bool looksLikePlaylist(const std::string& contentType, const std::string& url, c
     return startsLikePlaylist(firstBytes);
 }
 
-std::vector<std::string> playlistEntries(const std::string& body, const std::string& playlistUrl) {
+std::vector<std::string> playlistEntries(const std::string& body, const std::string& playlistUrl)
+{
     const std::string text = skipBom(body);
     auto entries = startsWithNoCase(trimmed(text), "[playlist]") ? plsEntries(text) : m3uEntries(text);
     for (auto& entry : entries)

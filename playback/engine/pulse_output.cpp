@@ -19,7 +19,8 @@ constexpr int kTimingUpdateFrames = kOutputRate;
 // A server that takes longer than this to accept a connection or a stream counts as absent.
 constexpr pa_usec_t kConnectTimeout = 3 * PA_USEC_PER_SEC;
 
-pa_proplist* playerProperties() {
+pa_proplist* playerProperties()
+{
     pa_proplist* properties = pa_proplist_new();
     pa_proplist_sets(properties, PA_PROP_APPLICATION_NAME, kName);
     pa_proplist_sets(properties, PA_PROP_MEDIA_ROLE, "music");
@@ -28,12 +29,14 @@ pa_proplist* playerProperties() {
 
 } // namespace
 
-PulseOutput::~PulseOutput() {
+PulseOutput::~PulseOutput()
+{
     close();
 }
 
 template <typename Ready, typename Failed>
-bool PulseOutput::waitFor(Ready ready, Failed failed) {
+bool PulseOutput::waitFor(Ready ready, Failed failed)
+{
     timedOut_ = false;
     auto* api = pa_threaded_mainloop_get_api(mainloop_);
     auto onTimeout = [](pa_mainloop_api*, pa_time_event*, const struct timeval*, void* user) {
@@ -49,7 +52,8 @@ bool PulseOutput::waitFor(Ready ready, Failed failed) {
     return ready();
 }
 
-bool PulseOutput::connect() {
+bool PulseOutput::connect()
+{
     if (context_)
         return true;
     mainloop_ = pa_threaded_mainloop_new();
@@ -74,7 +78,8 @@ bool PulseOutput::connect() {
     return connected;
 }
 
-bool PulseOutput::open(RenderFunction render, CatchUpFunction /*catchUp*/) {
+bool PulseOutput::open(RenderFunction render, CatchUpFunction /*catchUp*/)
+{
     if (stream_ || !connect())
         return false;
     render_ = std::move(render);
@@ -89,7 +94,8 @@ bool PulseOutput::open(RenderFunction render, CatchUpFunction /*catchUp*/) {
 }
 
 // Called with the mainloop locked.
-bool PulseOutput::startPlayback() {
+bool PulseOutput::startPlayback()
+{
     const pa_sample_spec format{PA_SAMPLE_S16LE, static_cast<uint32_t>(kOutputRate),
                                 static_cast<uint8_t>(kOutputChannels)};
     pa_proplist* properties = playerProperties();
@@ -113,7 +119,8 @@ bool PulseOutput::startPlayback() {
 }
 
 // A close is a stop: whatever the server still holds is dropped with the stream.
-void PulseOutput::close() {
+void PulseOutput::close()
+{
     if (!mainloop_)
         return;
     pa_threaded_mainloop_lock(mainloop_);
@@ -139,7 +146,8 @@ void PulseOutput::close() {
 }
 
 // On the mainloop's thread with the mainloop locked; render takes no lock and never waits.
-void PulseOutput::fill(size_t bytes) {
+void PulseOutput::fill(size_t bytes)
+{
     while (bytes >= static_cast<size_t>(kFrameBytes)) {
         void* data = nullptr;
         size_t length = bytes;
@@ -166,7 +174,8 @@ void PulseOutput::fill(size_t bytes) {
 
 // From a timing just sent by the server (it goes stale as playback moves on), so that no
 // caller waits for a round trip.
-void PulseOutput::updateLatency() {
+void PulseOutput::updateLatency()
+{
     pa_usec_t latency = 0;
     int negative = 0;
     if (pa_stream_get_latency(stream_, &latency, &negative) != 0)
@@ -175,20 +184,24 @@ void PulseOutput::updateLatency() {
     latency_.store(static_cast<int>(std::min<pa_usec_t>(frames, kOutputRate)), std::memory_order_relaxed);
 }
 
-void PulseOutput::onContextState(pa_context* /*context*/, void* self) {
+void PulseOutput::onContextState(pa_context* /*context*/, void* self)
+{
     pa_threaded_mainloop_signal(static_cast<PulseOutput*>(self)->mainloop_, 0);
 }
 
-void PulseOutput::onStreamState(pa_stream* /*stream*/, void* self) {
+void PulseOutput::onStreamState(pa_stream* /*stream*/, void* self)
+{
     pa_threaded_mainloop_signal(static_cast<PulseOutput*>(self)->mainloop_, 0);
 }
 
-void PulseOutput::onTiming(pa_stream* /*stream*/, int success, void* self) {
+void PulseOutput::onTiming(pa_stream* /*stream*/, int success, void* self)
+{
     if (success)
         static_cast<PulseOutput*>(self)->updateLatency();
 }
 
-void PulseOutput::onWritable(pa_stream* /*stream*/, size_t bytes, void* self) {
+void PulseOutput::onWritable(pa_stream* /*stream*/, size_t bytes, void* self)
+{
     static_cast<PulseOutput*>(self)->fill(bytes);
 }
 

@@ -16,7 +16,8 @@ public:
     void leave() { epoch_.fetch_add(1); }
 
     // Returns once a render that was running at the call has left.
-    void waitUntilOutside() const {
+    void waitUntilOutside() const
+    {
         const uint64_t seen = epoch_.load();
         if (seen % 2 == 0)
             return;

@@ -6,7 +6,8 @@
 
 namespace vornel::audio {
 
-Resampler::Resampler(int inputRate) : inputRate_(inputRate) {
+Resampler::Resampler(int inputRate) : inputRate_(inputRate)
+{
     if (inputRate_ == kOutputRate || inputRate_ <= 0)
         return;
     const soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
@@ -18,16 +19,19 @@ Resampler::Resampler(int inputRate) : inputRate_(inputRate) {
         soxr_ = nullptr;
 }
 
-Resampler::~Resampler() {
+Resampler::~Resampler()
+{
     if (soxr_)
         soxr_delete(soxr_);
 }
 
-bool Resampler::valid() const {
+bool Resampler::valid() const
+{
     return soxr_ != nullptr || inputRate_ == kOutputRate;
 }
 
-void Resampler::process(const int16_t* stereo, size_t frames, std::vector<int16_t>& out) {
+void Resampler::process(const int16_t* stereo, size_t frames, std::vector<int16_t>& out)
+{
     if (!soxr_) {
         out.insert(out.end(), stereo, stereo + frames * kOutputChannels);
         return;
@@ -35,14 +39,16 @@ void Resampler::process(const int16_t* stereo, size_t frames, std::vector<int16_
     run(stereo, frames, out);
 }
 
-void Resampler::drain(std::vector<int16_t>& out) {
+void Resampler::drain(std::vector<int16_t>& out)
+{
     if (soxr_)
         run(nullptr, 0, out);
 }
 
 // With no input (draining), soxr gives out what it holds; it is asked until it has
 // nothing more. Every pass takes input or gives output, or the loop ends.
-void Resampler::run(const int16_t* stereo, size_t frames, std::vector<int16_t>& out) {
+void Resampler::run(const int16_t* stereo, size_t frames, std::vector<int16_t>& out)
+{
     const bool draining = stereo == nullptr;
     const size_t room = static_cast<size_t>(double(frames) * kOutputRate / inputRate_) + 1024;
     size_t consumed = 0;

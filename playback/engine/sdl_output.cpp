@@ -4,11 +4,13 @@
 
 namespace vornel::audio {
 
-SdlOutput::~SdlOutput() {
+SdlOutput::~SdlOutput()
+{
     close();
 }
 
-bool SdlOutput::open(RenderFunction render, CatchUpFunction /*catchUp*/) {
+bool SdlOutput::open(RenderFunction render, CatchUpFunction /*catchUp*/)
+{
     // SIGINT and SIGTERM stay with the host program.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0)
@@ -33,7 +35,8 @@ bool SdlOutput::open(RenderFunction render, CatchUpFunction /*catchUp*/) {
     return true;
 }
 
-void SdlOutput::close() {
+void SdlOutput::close()
+{
     if (device_ == 0)
         return;
     SDL_CloseAudioDevice(device_);
@@ -42,7 +45,8 @@ void SdlOutput::close() {
     render_ = nullptr;
 }
 
-void SdlOutput::callback(void* user, uint8_t* stream, int length) {
+void SdlOutput::callback(void* user, uint8_t* stream, int length)
+{
     auto* self = static_cast<SdlOutput*>(user);
     const int frames = length / static_cast<int>(sizeof(int16_t) * kOutputChannels);
     self->render_(reinterpret_cast<int16_t*>(stream), frames);

@@ -19,7 +19,8 @@ constexpr auto kCatchUpLimit = std::chrono::seconds(5);
 Stream::Stream(DWORD handle, DWORD flags, std::unique_ptr<Connection> connection, int outputLatencyFrames,
                const RenderGate& gate)
     : handle_(handle), flags_(flags), latencyFrames_(outputLatencyFrames), gate_(gate), ring_(kRingFrames),
-      connection_(std::move(connection)) {
+      connection_(std::move(connection))
+{
     if (const auto head = connection_->head()) {
         auto lines = std::make_shared<const std::string>(headLines(*head));
         (head->icy ? icyTags_ : httpTags_) = std::move(lines);
@@ -27,11 +28,13 @@ Stream::Stream(DWORD handle, DWORD flags, std::unique_ptr<Connection> connection
     }
 }
 
-Stream::~Stream() {
+Stream::~Stream()
+{
     shutdown();
 }
 
-int Stream::prime(Clock::time_point deadline) {
+int Stream::prime(Clock::time_point deadline)
+{
     std::lock_guard lock(mutex_);
     worker_ = std::make_unique<DecodeWorker>(*connection_, ring_);
     if (const int error = worker_->prime(deadline); error != BASS_OK)
@@ -43,7 +46,8 @@ int Stream::prime(Clock::time_point deadline) {
     return BASS_OK;
 }
 
-void Stream::shutdown() {
+void Stream::shutdown()
+{
     std::unique_ptr<Connection> connection;
     std::unique_ptr<DecodeWorker> worker;
     {
@@ -59,7 +63,8 @@ void Stream::shutdown() {
     connection.reset(); // joins the download thread
 }
 
-bool Stream::autoFreeDue(Clock::time_point now) {
+bool Stream::autoFreeDue(Clock::time_point now)
+{
     std::lock_guard lock(mutex_);
     if (!(flags_ & BASS_STREAM_AUTOFREE) || state_ != Ended)
         return false;
@@ -68,7 +73,8 @@ bool Stream::autoFreeDue(Clock::time_point now) {
     return now - *endedAt_ >= kAutoFreeGrace;
 }
 
-void Stream::mix(int32_t* acc, int frames) {
+void Stream::mix(int32_t* acc, int frames)
+{
     if (!mixing_.load(std::memory_order_acquire) || state_.load(std::memory_order_relaxed) != Playing)
         return;
     const size_t taken = ring_.mixInto(acc, static_cast<size_t>(frames));
@@ -77,7 +83,8 @@ void Stream::mix(int32_t* acc, int frames) {
 
 // What has left the device is what was taken from the ring minus what the device still
 // holds; silence given after the data pushes the rest out.
-void Stream::account(int frames, size_t taken) {
+void Stream::account(int frames, size_t taken)
+{
     const int64_t consumed = consumed_.load(std::memory_order_relaxed) + static_cast<int64_t>(taken);
     consumed_.store(consumed, std::memory_order_relaxed);
     if (taken == static_cast<size_t>(frames))
@@ -99,7 +106,8 @@ void Stream::account(int frames, size_t taken) {
     }
 }
 
-void Stream::catchUp(int frames) {
+void Stream::catchUp(int frames)
+{
     std::unique_lock lock(mutex_);
     if (!worker_ || state_ != Playing)
         return;
@@ -108,7 +116,8 @@ void Stream::catchUp(int frames) {
     worker.catchUp(static_cast<size_t>(frames), Clock::now() + kCatchUpLimit);
 }
 
-int Stream::play(bool restart) {
+int Stream::play(bool restart)
+{
     std::lock_guard lock(mutex_);
     if (!connection_)
         return BASS_ERROR_HANDLE;
@@ -125,7 +134,8 @@ int Stream::play(bool restart) {
     return BASS_OK;
 }
 
-int Stream::pause() {
+int Stream::pause()
+{
     std::lock_guard lock(mutex_);
     if (state_ == Paused)
         return BASS_ERROR_ALREADY;
@@ -135,7 +145,8 @@ int Stream::pause() {
     return BASS_OK;
 }
 
-DWORD Stream::state() const {
+DWORD Stream::state() const
+{
     switch (state_.load()) {
     case Playing: return starved_ ? BASS_ACTIVE_STALLED : BASS_ACTIVE_PLAYING;
     case Paused: return BASS_ACTIVE_PAUSED;
@@ -143,7 +154,8 @@ DWORD Stream::state() const {
     }
 }
 
-int64_t Stream::lengthFramesLocked() const {
+int64_t Stream::lengthFramesLocked() const
+{
     if (worker_ && worker_->finished())
         knownTotal_ = base_ + worker_->decodedFrames();
     if (knownTotal_ >= 0)
@@ -165,7 +177,8 @@ int64_t Stream::lengthFramesLocked() const {
     return static_cast<int64_t>(std::min<__int128>(frames, INT64_MAX / 8));
 }
 
-int64_t Stream::length() const {
+int64_t Stream::length() const
+{
     std::lock_guard lock(mutex_);
     const int64_t frames = lengthFramesLocked();
     return frames < 0 ? -1 : frames * frameBytes();
@@ -173,7 +186,8 @@ int64_t Stream::length() const {
 
 // Source frames heard: the ring carries output-rate frames, counted back to the stream's
 // own rate.
-int64_t Stream::heardFramesLocked() const {
+int64_t Stream::heardFramesLocked() const
+{
     const int64_t length = lengthFramesLocked();
     if (state_ == Ended && length >= 0)
         return length;
@@ -181,18 +195,21 @@ int64_t Stream::heardFramesLocked() const {
     return length >= 0 && knownTotal_ >= 0 ? std::min(heard, length) : heard;
 }
 
-int64_t Stream::position() const {
+int64_t Stream::position() const
+{
     std::lock_guard lock(mutex_);
     return heardFramesLocked() * frameBytes();
 }
 
-int64_t Stream::bytesFor(double seconds) const {
+int64_t Stream::bytesFor(double seconds) const
+{
     if (!(seconds >= 0))
         return -1;
     return static_cast<int64_t>(seconds * rate_) * frameBytes();
 }
 
-int Stream::setPosition(int64_t bytes) {
+int Stream::setPosition(int64_t bytes)
+{
     std::lock_guard lock(mutex_);
     if (!connection_)
         return BASS_ERROR_HANDLE;
@@ -205,7 +222,8 @@ int Stream::setPosition(int64_t bytes) {
     return seekLocked(frame);
 }
 
-int Stream::seekLocked(int64_t frame) {
+int Stream::seekLocked(int64_t frame)
+{
     mixing_ = false;
     gate_.waitUntilOutside();
     const int64_t here = heardFramesLocked();
@@ -222,7 +240,8 @@ int Stream::seekLocked(int64_t frame) {
     return reached >= 0 ? BASS_OK : BASS_ERROR_POSITION;
 }
 
-int64_t Stream::filePosition(DWORD mode, int& error) {
+int64_t Stream::filePosition(DWORD mode, int& error)
+{
     std::lock_guard lock(mutex_);
     error = BASS_OK;
     if (!connection_) {
@@ -234,19 +253,15 @@ int64_t Stream::filePosition(DWORD mode, int& error) {
         if (contentLength_ < 0)
             error = BASS_ERROR_NOTAVAIL;
         return contentLength_ < 0 ? -1 : contentLength_;
-    case BASS_FILEPOS_BUFFER:
-        return connection_->block() ? connection_->unread() : connection_->downloaded();
-    case BASS_FILEPOS_CONNECTED:
-        return connection_->over() ? 0 : 1;
-    case BASS_FILEPOS_BLOCKFULL:
-        return connection_->blockFull() ? 1 : 0;
-    default:
-        error = BASS_ERROR_ILLPARAM;
-        return -1;
+    case BASS_FILEPOS_BUFFER: return connection_->block() ? connection_->unread() : connection_->downloaded();
+    case BASS_FILEPOS_CONNECTED: return connection_->over() ? 0 : 1;
+    case BASS_FILEPOS_BLOCKFULL: return connection_->blockFull() ? 1 : 0;
+    default: error = BASS_ERROR_ILLPARAM; return -1;
     }
 }
 
-std::shared_ptr<const std::string> Stream::tags(DWORD type) const {
+std::shared_ptr<const std::string> Stream::tags(DWORD type) const
+{
     if (type == BASS_TAG_HTTP)
         return httpTags_;
     if (type == BASS_TAG_ICY)

@@ -77,17 +77,17 @@ private:
     PcmRing ring_;
     std::unique_ptr<DecodeWorker> worker_;
     std::atomic<int> state_{Stopped};
-    std::atomic<bool> mixing_{false};  // false while a seek resets the ring
+    std::atomic<bool> mixing_{false}; // false while a seek resets the ring
     std::atomic<bool> starved_{false};
-    std::atomic<int64_t> heard_{0};    // output frames since base_ that have left the device
+    std::atomic<int64_t> heard_{0}; // output frames since base_ that have left the device
     // The device callback's own; others touch them only while mixing_ is false.
     std::atomic<int64_t> consumed_{0}; // output frames since base_ taken from the ring
     int64_t silentRun_ = 0;            // output frames of silence given since the last data
 
     mutable std::mutex mutex_;
     std::unique_ptr<Connection> connection_;
-    int64_t base_ = 0;                 // source frame at which the ring's sound starts
-    mutable int64_t knownTotal_ = -1;  // all frames, once decoding reached the end
+    int64_t base_ = 0;                // source frame at which the ring's sound starts
+    mutable int64_t knownTotal_ = -1; // all frames, once decoding reached the end
     std::optional<Clock::time_point> endedAt_;
 };
 

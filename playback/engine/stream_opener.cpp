@@ -16,7 +16,8 @@ constexpr int kPlaylistUrlsFollowed = 16;
 constexpr size_t kPlaylistMaxBytes = 64 * 1024;
 constexpr size_t kSniffBytes = 16;
 
-bool isHttpUrl(const std::string& url) {
+bool isHttpUrl(const std::string& url)
+{
     const std::string scheme = text::lowerAscii(url.substr(0, url.find("://")));
     return url.find("://") != std::string::npos && (scheme == "http" || scheme == "https");
 }
@@ -24,7 +25,8 @@ bool isHttpUrl(const std::string& url) {
 class Opener {
 public:
     Opener(const OpenRequest& request, OpenCancel& cancel)
-        : request_(request), cancel_(cancel), deadline_(Connection::Clock::now() + kOpenTimeout) {}
+        : request_(request), cancel_(cancel), deadline_(Connection::Clock::now() + kOpenTimeout)
+    {}
 
     OpenOutcome open(const std::string& url, int depth);
 
@@ -41,7 +43,8 @@ private:
     int urlsFollowed_ = 0;
 };
 
-OpenOutcome Opener::open(const std::string& url, int depth) {
+OpenOutcome Opener::open(const std::string& url, int depth)
+{
     std::unique_ptr<Connection> connection;
     auto outcome = attempt(url, depth, connection);
     if (!outcome.connection)
@@ -49,7 +52,8 @@ OpenOutcome Opener::open(const std::string& url, int depth) {
     return outcome;
 }
 
-OpenOutcome Opener::attempt(const std::string& url, int depth, std::unique_ptr<Connection>& connection) {
+OpenOutcome Opener::attempt(const std::string& url, int depth, std::unique_ptr<Connection>& connection)
+{
     if (url.empty())
         return fail(BASS_ERROR_ILLPARAM);
     if (!isHttpUrl(url))
@@ -74,16 +78,17 @@ OpenOutcome Opener::attempt(const std::string& url, int depth, std::unique_ptr<C
     return waitForAudio(connection);
 }
 
-void Opener::reportHead(const ReplyHead& head) {
+void Opener::reportHead(const ReplyHead& head)
+{
     if (!(request_.flags & BASS_STREAM_STATUS) || !request_.proc || cancel_.cancelled())
         return;
     const std::string text = headLines(head);
     request_.proc(text.data(), 0, request_.user);
 }
 
-OpenOutcome Opener::followPlaylist(Connection& playlist, int depth) {
-    playlist.waitUntil([&] { return playlist.receivedLocked() > static_cast<int64_t>(kPlaylistMaxBytes); },
-                       deadline_);
+OpenOutcome Opener::followPlaylist(Connection& playlist, int depth)
+{
+    playlist.waitUntil([&] { return playlist.receivedLocked() > static_cast<int64_t>(kPlaylistMaxBytes); }, deadline_);
     if (!playlist.over() || playlist.downloaded() > static_cast<int64_t>(kPlaylistMaxBytes))
         return fail(playlist.over() ? BASS_ERROR_FILEFORM : BASS_ERROR_TIMEOUT);
     const auto entries = playlistEntries(playlist.peek(0, kPlaylistMaxBytes), playlist.url());
@@ -97,7 +102,8 @@ OpenOutcome Opener::followPlaylist(Connection& playlist, int depth) {
     return fail(last.error);
 }
 
-OpenOutcome Opener::waitForAudio(std::unique_ptr<Connection>& connection) {
+OpenOutcome Opener::waitForAudio(std::unique_ptr<Connection>& connection)
+{
     Connection& c = *connection;
     c.waitUntil([&] { return c.scanLocked().locked || c.scanLocked().gaveUp; }, deadline_);
     if (c.firstFrame())
@@ -111,31 +117,36 @@ OpenOutcome Opener::waitForAudio(std::unique_ptr<Connection>& connection) {
 
 } // namespace
 
-void OpenCancel::cancel() {
+void OpenCancel::cancel()
+{
     std::lock_guard lock(mutex_);
     cancelled_ = true;
     if (current_)
         current_->abort();
 }
 
-bool OpenCancel::cancelled() const {
+bool OpenCancel::cancelled() const
+{
     std::lock_guard lock(mutex_);
     return cancelled_;
 }
 
-void OpenCancel::attach(Connection* connection) {
+void OpenCancel::attach(Connection* connection)
+{
     std::lock_guard lock(mutex_);
     current_ = connection;
     if (cancelled_ && current_)
         current_->abort();
 }
 
-OpenOutcome openUrl(const OpenRequest& request, OpenCancel& cancel) {
+OpenOutcome openUrl(const OpenRequest& request, OpenCancel& cancel)
+{
     Opener opener(request, cancel);
     return opener.open(request.url, 0);
 }
 
-std::string headLines(const ReplyHead& head) {
+std::string headLines(const ReplyHead& head)
+{
     std::string text = head.statusLine;
     text.push_back('\0');
     for (const auto& line : head.lines) {

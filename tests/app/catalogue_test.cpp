@@ -148,14 +148,15 @@ TEST_F(CatalogueTest, PagingButtonsSetThePageCaptionsAndUrl)
 TEST_F(CatalogueTest, APagingClickDuringALoadLoadsItsPageAfterwards)
 {
     const std::string page1 = anchors({{"http://files.example/one", "one"}});
-    server.addConnection(ConnectionScript().expectHead().wait(std::chrono::milliseconds(400))
-                             .send(ScriptedServer::ok200(page1)));
+    server.addConnection(
+        ConnectionScript().expectHead().wait(std::chrono::milliseconds(400)).send(ScriptedServer::ok200(page1)));
     server.addRoute("/", Route{page1, "text/html"});
     server.addRoute("/page/2/", Route{anchors({{"http://files.example/two", "two"}}), "text/html"});
     TfrmVornelPlayer& w = createCatalogueWindow();
     QTimer::singleShot(150, &w, [&] { w.Button1Click(); });
     window->Timer1->start();
-    ASSERT_TRUE(vornel::test::runEventsUntil([&] { return requestedPaths(server).size() == 4 && !w.Timer1->isActive(); }));
+    ASSERT_TRUE(
+        vornel::test::runEventsUntil([&] { return requestedPaths(server).size() == 4 && !w.Timer1->isActive(); }));
     vornel::test::runEventsFor(100);
     EXPECT_EQ(requestedPaths(server), (std::vector<std::string>{"/", "/", "/page/2/", "/page/2/"}));
     EXPECT_EQ(entries(), (std::vector<std::string>{"two"}));
@@ -177,8 +178,8 @@ TEST_F(CatalogueTest, TheFirstPageLoadsWhenTheLoopRuns)
 TEST_F(CatalogueTest, TheOverlayCoversThePlaylistWhileAPageLoads)
 {
     const std::string page = anchors({{"http://files.example/1", "one"}});
-    server.addConnection(ConnectionScript().expectHead().wait(std::chrono::milliseconds(300))
-                             .send(ScriptedServer::ok200(page)));
+    server.addConnection(
+        ConnectionScript().expectHead().wait(std::chrono::milliseconds(300)).send(ScriptedServer::ok200(page)));
     server.addRoute("/", Route{page, "text/html"});
     TfrmVornelPlayer& w = createCatalogueWindow();
     LoadingOverlay overlay;

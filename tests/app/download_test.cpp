@@ -119,9 +119,8 @@ TEST_F(DownloadTest, AnEmptyFileNameGoesToTheErrorReport)
 {
     TfrmVornelPlayer& w = createDownloadWindow();
     w.trackUrl = server.url("/t.mp3");
-    const std::pair<QString, QString> cases[] = {
-        {"", "Resulting FileName was empty Input string was: "},
-        {"???", "Resulting FileName was empty Input string was: ???."}};
+    const std::pair<QString, QString> cases[] = {{"", "Resulting FileName was empty Input string was: "},
+                                                 {"???", "Resulting FileName was empty Input string was: ???."}};
     for (const auto& [caption, text] : cases) {
         boxes.clear();
         w.label_currentTrack->setText(caption);
@@ -155,8 +154,10 @@ TEST_F(DownloadTest, AFailedRequestOrFolderIsDroppedSilently)
 TEST_F(DownloadTest, ASecondDownloadWhileOneRunsIsRefused)
 {
     const std::string bytes(40000, 'z');
-    server.addConnection(ConnectionScript().expectHead().send(
-        "HTTP/1.1 200 OK\r\nContent-Length: 40000\r\n\r\n").drip(bytes, 4000, std::chrono::milliseconds(40)));
+    server.addConnection(ConnectionScript()
+                             .expectHead()
+                             .send("HTTP/1.1 200 OK\r\nContent-Length: 40000\r\n\r\n")
+                             .drip(bytes, 4000, std::chrono::milliseconds(40)));
     TfrmVornelPlayer& w = createDownloadWindow();
     w.trackUrl = server.url("/slow.mp3");
     w.label_currentTrack->setText("first");

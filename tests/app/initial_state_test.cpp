@@ -57,22 +57,14 @@ TEST_F(WindowTest, ControlsSitWhereDesigned)
         QRect geometry;
     };
     const Placement placements[] = {
-        {w.Panel1, {0, 0, 749, 496}},
-        {w.img_logo, {0, 0, 750, 205}},
-        {w.GroupBox1, {456, 211, 281, 94}},
-        {w.label_currentTrack, {3, 16, 275, 33}},
-        {w.sTrackBar1, {3, 31, 275, 29}},
-        {w.btn_TrackPrev, {16, 57, 75, 25}},
-        {w.btn_TrackNext, {193, 57, 75, 25}},
-        {w.btn_TrackPause, {97, 57, 90, 25}},
-        {w.GroupBox2, {456, 319, 278, 110}},
-        {w.btn_Download, {9, 24, 261, 25}},
-        {w.sProgressBar1, {11, 28, 256, 17}},
-        {w.edit_dldir, {61, 58, 206, 21}},
-        {w.cb_UseBlocks, {9, 87, 278, 17}},
-        {w.StatusBar1, {1, 475, 747, 20}},
-        {w.lb_PlayList, {8, 211, 439, 230}},
-        {w.Button1, {8, 444, 97, 25}},
+        {w.Panel1, {0, 0, 749, 496}},         {w.img_logo, {0, 0, 750, 205}},
+        {w.GroupBox1, {456, 211, 281, 94}},   {w.label_currentTrack, {3, 16, 275, 33}},
+        {w.sTrackBar1, {3, 31, 275, 29}},     {w.btn_TrackPrev, {16, 57, 75, 25}},
+        {w.btn_TrackNext, {193, 57, 75, 25}}, {w.btn_TrackPause, {97, 57, 90, 25}},
+        {w.GroupBox2, {456, 319, 278, 110}},  {w.btn_Download, {9, 24, 261, 25}},
+        {w.sProgressBar1, {11, 28, 256, 17}}, {w.edit_dldir, {61, 58, 206, 21}},
+        {w.cb_UseBlocks, {9, 87, 278, 17}},   {w.StatusBar1, {1, 475, 747, 20}},
+        {w.lb_PlayList, {8, 211, 439, 230}},  {w.Button1, {8, 444, 97, 25}},
         {w.Button2, {111, 444, 97, 25}},
     };
     for (const Placement& placement : placements)

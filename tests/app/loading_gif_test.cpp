@@ -36,8 +36,17 @@ struct Cursor {
     const std::string& bytes;
     size_t at = 0;
     int byte() { return static_cast<uint8_t>(bytes.at(at++)); }
-    int word() { int low = byte(); return low | (byte() << 8); }
-    std::string take(size_t n) { std::string s = bytes.substr(at, n); at += n; return s; }
+    int word()
+    {
+        int low = byte();
+        return low | (byte() << 8);
+    }
+    std::string take(size_t n)
+    {
+        std::string s = bytes.substr(at, n);
+        at += n;
+        return s;
+    }
     std::string blocks()
     {
         std::string out;
@@ -65,7 +74,12 @@ std::vector<int> lzwIndices(const std::string& data, int minCodeSize)
         int code = 0;
         for (int i = 0; i < width; ++i, ++bit)
             code |= ((static_cast<uint8_t>(data[bit / 8]) >> (bit % 8)) & 1) << i;
-        if (code == clear) { reset(); width = minCodeSize + 1; previous.clear(); continue; }
+        if (code == clear) {
+            reset();
+            width = minCodeSize + 1;
+            previous.clear();
+            continue;
+        }
         if (code == end)
             return out;
         std::vector<int> entry;
@@ -107,8 +121,7 @@ TEST(LoadingGif, StructureOfTheCommittedPicture)
     const std::string table = in.take(768);
     EXPECT_EQ(table.substr(141 * 3, 3), std::string(3, '\0')) << "index 141 is black";
 
-    const ExpectedFrame expected[] = {
-        {0, 0, 400, 300}, {99, 52, 206, 200}, {134, 104, 145, 125}, {134, 104, 149, 134}};
+    const ExpectedFrame expected[] = {{0, 0, 400, 300}, {99, 52, 206, 200}, {134, 104, 145, 125}, {134, 104, 149, 134}};
     bool looping = false;
     int loopCount = -1;
     size_t frame = 0;
@@ -159,8 +172,8 @@ TEST(LoadingGif, StructureOfTheCommittedPicture)
 
 TEST(LoadingGif, CommittedPictureIsWhatTheGeneratorWrites)
 {
-    const auto fresh = std::filesystem::temp_directory_path() /
-                       ("loading-gif-test-" + std::to_string(getpid()) + ".gif");
+    const auto fresh =
+        std::filesystem::temp_directory_path() / ("loading-gif-test-" + std::to_string(getpid()) + ".gif");
     const std::string command = "python3 '" + kAssets + "/make_loading_gif.py' '" + fresh.string() + "'";
     ASSERT_EQ(std::system(command.c_str()), 0);
     const std::string made = readFile(fresh.string());
@@ -201,7 +214,9 @@ std::vector<std::vector<uint32_t>> independentlyComposedFrames(const std::string
                 const int index = indices[static_cast<size_t>(y) * w + x];
                 if (index == 141)
                     continue;
-                const auto rgb = [&](int c) { return static_cast<uint32_t>(static_cast<uint8_t>(table[index * 3 + c])); };
+                const auto rgb = [&](int c) {
+                    return static_cast<uint32_t>(static_cast<uint8_t>(table[index * 3 + c]));
+                };
                 canvas[static_cast<size_t>(top + y) * width + left + x] = (rgb(0) << 16) | (rgb(1) << 8) | rgb(2);
             }
         frames.push_back(canvas);
@@ -242,7 +257,7 @@ TEST(LoadingGif, CanvasShowsTheBackgroundWhereThePictureIsTransparent)
 
 TEST(LoadingGif, DelaysAreClampedTo50And10000Ms)
 {
-    const std::pair<int, int> cases[] = {{0, 50},       {40, 50},       {50, 50},        {70, 70},
+    const std::pair<int, int> cases[] = {{0, 50},      {40, 50},       {50, 50},       {70, 70},
                                          {1000, 1000}, {10000, 10000}, {10010, 10000}, {655350, 10000}};
     for (const auto& [delay, ms] : cases) {
         GifFrame frame;
@@ -255,8 +270,13 @@ TEST(LoadingGif, DelaysAreClampedTo50And10000Ms)
 std::string tinyFramesGif(int width, int height, int frames)
 {
     std::string gif = "GIF89a";
-    gif += {static_cast<char>(width & 0xFF), static_cast<char>(width >> 8), static_cast<char>(height & 0xFF),
-            static_cast<char>(height >> 8), '\x80', '\0', '\0'};
+    gif += {static_cast<char>(width & 0xFF),
+            static_cast<char>(width >> 8),
+            static_cast<char>(height & 0xFF),
+            static_cast<char>(height >> 8),
+            '\x80',
+            '\0',
+            '\0'};
     gif += std::string("\x10\x20\x30\x40\x50\x60", 6);
     const std::string frame("\x2C\0\0\0\0\x01\0\x01\0\0\x02\x02\x44\x01\0", 15);
     for (int i = 0; i < frames; ++i)
@@ -288,8 +308,7 @@ TEST(LoadingGif, DamagedPicturesAreRefusedOrCutShort)
             EXPECT_LE(cut.frames.size(), 4u) << length;
             for (const GifFrame& frame : cut.frames)
                 EXPECT_EQ(frame.image.size(), QSize(400, 300)) << length;
-        } catch (const std::runtime_error&) {
-        }
+        } catch (const std::runtime_error&) {}
     }
 }
 

@@ -53,7 +53,7 @@ TEST_F(WindowTest, BufferingSetsPreviousAndNextByTheSelection)
         bool previous;
         bool next;
     };
-    const Case cases[] = {{3, 0, false, true}, {3, 2, true, false}, {3, 1, true, true},
+    const Case cases[] = {{3, 0, false, true},  {3, 2, true, false},   {3, 1, true, true},
                           {1, 0, false, false}, {0, -1, false, false}, {3, -1, false, true}};
     for (const Case& c : cases) {
         std::vector<std::pair<std::string, QString>> entries;

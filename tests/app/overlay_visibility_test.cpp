@@ -26,7 +26,9 @@ protected:
     TfrmVornelPlayer& createShownWindow()
     {
         for (int i = 0; i < 3; ++i)
-            server.addConnection(ConnectionScript().expectHead().wait(std::chrono::milliseconds(600))
+            server.addConnection(ConnectionScript()
+                                     .expectHead()
+                                     .wait(std::chrono::milliseconds(600))
                                      .send(ScriptedServer::ok200(kPage)));
         server.addRoute("/", Route{kPage, "text/html"});
         TfrmVornelPlayer& w = createWindow();

@@ -16,7 +16,10 @@ using vornel::test::WindowTest;
 namespace {
 const QString dead = QString(QChar(0x2020)) + "  ";
 
-Route page(const std::string& text) { return Route{text, "text/html"}; }
+Route page(const std::string& text)
+{
+    return Route{text, "text/html"};
+}
 
 void pressEnter(QWidget* target, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 {

@@ -7,10 +7,22 @@ using vornel::test::WindowTest;
 
 namespace {
 DWORD fakeVersion = 0;
-DWORD reportVersion() { return fakeVersion; }
-BOOL refuseInit(int, DWORD, DWORD, void*, const void*) { return 0; }
-int driverError() { return 3; }
-int negativeError() { return -1; }
+DWORD reportVersion()
+{
+    return fakeVersion;
+}
+BOOL refuseInit(int, DWORD, DWORD, void*, const void*)
+{
+    return 0;
+}
+int driverError()
+{
+    return 3;
+}
+int negativeError()
+{
+    return -1;
+}
 } // namespace
 
 TEST_F(WindowTest, AVersionOtherThan24StopsStartUpWithItsMessage)
@@ -48,9 +60,8 @@ TEST_F(WindowTest, AnyRevisionOf24StartsUp)
 
 TEST_F(WindowTest, ADeviceThatCannotOpenShowsItsErrorCode)
 {
-    const std::pair<int (*)(), const char*> cases[] = {
-        {driverError, "Can't initialize device\r\n(error code: 3)"},
-        {negativeError, "Can't initialize device\r\n(error code: -1)"}};
+    const std::pair<int (*)(), const char*> cases[] = {{driverError, "Can't initialize device\r\n(error code: 3)"},
+                                                       {negativeError, "Can't initialize device\r\n(error code: -1)"}};
     for (const auto& [code, text] : cases) {
         boxes.clear();
         AudioStartup audio;

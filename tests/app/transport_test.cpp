@@ -38,8 +38,8 @@ protected:
     bool waitUntilPlaying(int row)
     {
         return vornel::test::runEventsUntil([&] {
-            return window->label_currentTrack->text() == playing + QString("track %1").arg(row)
-                && BASS_ChannelIsActive(currentStream()) == BASS_ACTIVE_PLAYING;
+            return window->label_currentTrack->text() == playing + QString("track %1").arg(row) &&
+                   BASS_ChannelIsActive(currentStream()) == BASS_ACTIVE_PLAYING;
         });
     }
 
@@ -147,7 +147,8 @@ TEST_F(TransportTest, ReleasingTheSeekBarMovesPlaybackByTheReleasePoint)
         QMouseEvent press(QEvent::MouseButtonPress, QPointF(200, 10), QPointF(200, 10), button, button, Qt::NoModifier);
         QCoreApplication::sendEvent(w.sTrackBar1, &press);
         EXPECT_FALSE(w.Timer2->isActive()) << "pressing stops the tick";
-        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(206, 10), QPointF(206, 10), button, Qt::NoButton, Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, QPointF(206, 10), QPointF(206, 10), button, Qt::NoButton,
+                            Qt::NoModifier);
         QCoreApplication::sendEvent(w.sTrackBar1, &release);
         EXPECT_TRUE(w.Timer2->isActive());
         const int64_t position = static_cast<int64_t>(BASS_ChannelGetPosition(currentStream(), BASS_POS_BYTE));

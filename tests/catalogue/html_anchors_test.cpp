@@ -18,9 +18,7 @@ using Anchors = std::vector<std::pair<std::string, std::string>>;
 Anchors anchorsOf(const std::string& html)
 {
     Anchors found;
-    forEachAnchor(html, [&](const std::string& href, const std::string& text) {
-        found.emplace_back(href, text);
-    });
+    forEachAnchor(html, [&](const std::string& href, const std::string& text) { found.emplace_back(href, text); });
     return found;
 }
 
@@ -38,37 +36,36 @@ TEST_P(VisibleText, IsWhatABrowserShows)
     EXPECT_EQ(found[0].second, GetParam().text);
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, VisibleText, ::testing::Values(
-    TextCase{"<a href=/a>Plain</a>", "Plain"},
-    TextCase{"<a href=/a>  lots \n\t of   space  </a>", "lots of space"},
-    TextCase{"<a href=/a><b>Bold</b> <i>and <u>nested</u></i>!</a>", "Bold and nested!"},
-    TextCase{"<a href=/a>a<span> </span> <span> b</span></a>", "a b"},
-    TextCase{"<a href=/a>R&amp;B &eacute;t&#233; &#x263A; &nbsp;x</a>", "R&B \xC3\xA9t\xC3\xA9 \xE2\x98\xBA \xC2\xA0x"},
-    TextCase{"<a href=/a>one<br>two<br/><br>three</a>", "one\ntwo\n\nthree"},
-    TextCase{"<a href=/a>one <br> two</a>", "one\ntwo"},
-    TextCase{"<a href=/a><br>lead</a>", "lead"},
-    TextCase{"<a href=/a>head<div>block</div>tail</a>", "head\nblock\ntail"},
-    TextCase{"<a href=/a>x<div><div>deep</div></div>y</a>", "x\ndeep\ny"},
-    TextCase{"<a href=/a>x<p>para</p>y</a>", "x\n\npara\n\ny"},
-    TextCase{"<a href=/a>s<script>var a = '<b>';</script><style>b{}</style>t</a>", "st"},
-    TextCase{"<a href=/a>v<span hidden>gone</span>w</a>", "vw"},
-    TextCase{"<a href=/a><pre>  two\n  lines</pre></a>", "two\n  lines"},
-    TextCase{"<a href=/a><img src=cover.jpg alt=Cover></a>", ""},
-    TextCase{"<a href=/a></a>", ""},
-    TextCase{"<a href=/a> <!-- note --> </a>", ""},
-    TextCase{"<a href=/a><table><tr><td>c1</td><td>c2</td></tr><tr><td>c3</td></tr></table></a>",
-             "c1\tc2\nc3"}));
+INSTANTIATE_TEST_SUITE_P(
+    Table, VisibleText,
+    ::testing::Values(TextCase{"<a href=/a>Plain</a>", "Plain"},
+                      TextCase{"<a href=/a>  lots \n\t of   space  </a>", "lots of space"},
+                      TextCase{"<a href=/a><b>Bold</b> <i>and <u>nested</u></i>!</a>", "Bold and nested!"},
+                      TextCase{"<a href=/a>a<span> </span> <span> b</span></a>", "a b"},
+                      TextCase{"<a href=/a>R&amp;B &eacute;t&#233; &#x263A; &nbsp;x</a>",
+                               "R&B \xC3\xA9t\xC3\xA9 \xE2\x98\xBA \xC2\xA0x"},
+                      TextCase{"<a href=/a>one<br>two<br/><br>three</a>", "one\ntwo\n\nthree"},
+                      TextCase{"<a href=/a>one <br> two</a>", "one\ntwo"}, TextCase{"<a href=/a><br>lead</a>", "lead"},
+                      TextCase{"<a href=/a>head<div>block</div>tail</a>", "head\nblock\ntail"},
+                      TextCase{"<a href=/a>x<div><div>deep</div></div>y</a>", "x\ndeep\ny"},
+                      TextCase{"<a href=/a>x<p>para</p>y</a>", "x\n\npara\n\ny"},
+                      TextCase{"<a href=/a>s<script>var a = '<b>';</script><style>b{}</style>t</a>", "st"},
+                      TextCase{"<a href=/a>v<span hidden>gone</span>w</a>", "vw"},
+                      TextCase{"<a href=/a><pre>  two\n  lines</pre></a>", "two\n  lines"},
+                      TextCase{"<a href=/a><img src=cover.jpg alt=Cover></a>", ""}, TextCase{"<a href=/a></a>", ""},
+                      TextCase{"<a href=/a> <!-- note --> </a>", ""},
+                      TextCase{"<a href=/a><table><tr><td>c1</td><td>c2</td></tr><tr><td>c3</td></tr></table></a>",
+                               "c1\tc2\nc3"}));
 
 TEST(Anchors, DocumentOrderWithHrefsAsWritten)
 {
-    const Anchors found = anchorsOf(
-        "<html><head><title>t</title></head><body>"
-        "<a href='http://127.0.0.2/x?a=1&amp;b=2'>first</a>"
-        "<div><ul><li><a href=\"/rel/path\">second</a></li></ul></div>"
-        "<a name=anchor-without-href>third</a>"
-        "<a href=''>fourth</a>"
-        "<A HREF='#frag'>fifth</A>"
-        "</body></html>");
+    const Anchors found = anchorsOf("<html><head><title>t</title></head><body>"
+                                    "<a href='http://127.0.0.2/x?a=1&amp;b=2'>first</a>"
+                                    "<div><ul><li><a href=\"/rel/path\">second</a></li></ul></div>"
+                                    "<a name=anchor-without-href>third</a>"
+                                    "<a href=''>fourth</a>"
+                                    "<A HREF='#frag'>fifth</A>"
+                                    "</body></html>");
     const Anchors expected{{"http://127.0.0.2/x?a=1&b=2", "first"},
                            {"/rel/path", "second"},
                            {"", "third"},
@@ -95,9 +92,8 @@ TEST(Anchors, AnAnchorOpenedInsideABlockInsideAnAnchorIsAdoptedAsInABrowser)
 
 TEST(Anchors, SvgAnchorsAndTemplateContentsAreNotListed)
 {
-    const Anchors found = anchorsOf(
-        "<svg><a href=/svg>s</a></svg><template><a href=/tpl>t</a></template>"
-        "<a href=/html>h</a>");
+    const Anchors found = anchorsOf("<svg><a href=/svg>s</a></svg><template><a href=/tpl>t</a></template>"
+                                    "<a href=/html>h</a>");
     const Anchors expected{{"/html", "h"}};
     EXPECT_EQ(found, expected);
 }
@@ -202,35 +198,28 @@ TEST_P(NestingDepth, CountsElementsAsTheParserNestsThem)
     EXPECT_GE(counted + 3, parsedDepth(GetParam().html)) << GetParam().html;
 }
 
-INSTANTIATE_TEST_SUITE_P(Pages, NestingDepth, ::testing::Values(
-    DepthCase{"", 0},
-    DepthCase{"<div><div></div><div><span>x</span></div></div>", 3},
-    DepthCase{"<ul><li>a<li>b<li>c</ul>", 2},
-    DepthCase{"<p>a<p>b<br><img src=x><hr>", 1},
-    DepthCase{"<!-- <div><div> --><b>x</b>", 1},
-    DepthCase{"<script>if (a<b && c<d) {}</script><i>x</i>", 1},
-    DepthCase{"<DIV><Div></div></DIV></div></div><div>", 2},
-    DepthCase{"a < b and c <3 d", 0},
-    // A self-closing non-void element opens all the same.
-    DepthCase{"<div/><div/><span/>", 3},
-    // An end tag closes only an open element of its name, and not across a block.
-    DepthCase{"<div></x><div></x><div></x>", 3},
-    DepthCase{"<span><div></span><span><div></span>", 4},
-    // In svg a self-closing tag closes; a "/>" inside a quoted value does not.
-    DepthCase{"<svg><path/><path/></svg><div>", 1},
-    DepthCase{"<svg><g a=\"/>\"><g a='/>'>", 3},
-    DepthCase{"<svg><foreignObject><x/><x/>", 4},
-    // Formatting elements that a paragraph closed are opened again before the next text.
-    DepthCase{"<p><b id=1><p><b id=2><p>x", 3},
-    DepthCase{"<a href=1><a href=2>x</a>", 1},
-    // Parts the parser inserts, and sibling parts that close each other.
-    DepthCase{"<table><tr><td>x<td>y<tr><td>z</table>", 4},
-    DepthCase{"<li><ul><li><ul>", 4},
-    // Rows and cells outside a table are dropped; a later one must not close what followed.
-    DepthCase{"<tr><td>x<div><div><tr><div>", 3},
-    // Comments end where the tokenizer ends them, "<!-->" and "--!>" included.
-    DepthCase{"<!--><div><div><!---><div>", 3},
-    DepthCase{"<!-- x --!><div><div>", 2}));
+INSTANTIATE_TEST_SUITE_P(
+    Pages, NestingDepth,
+    ::testing::Values(DepthCase{"", 0}, DepthCase{"<div><div></div><div><span>x</span></div></div>", 3},
+                      DepthCase{"<ul><li>a<li>b<li>c</ul>", 2}, DepthCase{"<p>a<p>b<br><img src=x><hr>", 1},
+                      DepthCase{"<!-- <div><div> --><b>x</b>", 1},
+                      DepthCase{"<script>if (a<b && c<d) {}</script><i>x</i>", 1},
+                      DepthCase{"<DIV><Div></div></DIV></div></div><div>", 2}, DepthCase{"a < b and c <3 d", 0},
+                      // A self-closing non-void element opens all the same.
+                      DepthCase{"<div/><div/><span/>", 3},
+                      // An end tag closes only an open element of its name, and not across a block.
+                      DepthCase{"<div></x><div></x><div></x>", 3}, DepthCase{"<span><div></span><span><div></span>", 4},
+                      // In svg a self-closing tag closes; a "/>" inside a quoted value does not.
+                      DepthCase{"<svg><path/><path/></svg><div>", 1}, DepthCase{"<svg><g a=\"/>\"><g a='/>'>", 3},
+                      DepthCase{"<svg><foreignObject><x/><x/>", 4},
+                      // Formatting elements that a paragraph closed are opened again before the next text.
+                      DepthCase{"<p><b id=1><p><b id=2><p>x", 3}, DepthCase{"<a href=1><a href=2>x</a>", 1},
+                      // Parts the parser inserts, and sibling parts that close each other.
+                      DepthCase{"<table><tr><td>x<td>y<tr><td>z</table>", 4}, DepthCase{"<li><ul><li><ul>", 4},
+                      // Rows and cells outside a table are dropped; a later one must not close what followed.
+                      DepthCase{"<tr><td>x<div><div><tr><div>", 3},
+                      // Comments end where the tokenizer ends them, "<!-->" and "--!>" included.
+                      DepthCase{"<!--><div><div><!---><div>", 3}, DepthCase{"<!-- x --!><div><div>", 2}));
 
 TEST(NestingDepth, GuardBypassesFromTheFieldAreRefused)
 {

@@ -22,9 +22,7 @@ struct Collected {
     Links links;
     LinkSink sink()
     {
-        return [this](const std::string& url, const std::string& text) {
-            links.emplace_back(url, text);
-        };
+        return [this](const std::string& url, const std::string& text) { links.emplace_back(url, text); };
     }
 };
 
@@ -48,19 +46,19 @@ std::string numberedAnchors(int count)
 TEST(GetLinks, ListsEveryAnchorOfAServedPageAgainstAPortlessBase)
 {
     ScriptedServer server;
-    server.addRoute("/", htmlRoute(
-        "<!DOCTYPE html><html><head><title>Catalogue</title><script>var x='<a href=/no>';</script>"
-        "</head><body><h1>Songs</h1><ul>"
-        "<li><a href=\"http://127.0.0.2:8691/file/1\"><b>Artist</b> &ndash; <i>Title</i></a></li>"
-        "<li><a href=\"/page/2/\">older&nbsp;posts</a></li>"
-        "<li><a href=\"#top\">top</a></li>"
-        "<li><a href=\"song.html\">bare name</a></li>"
-        "<li><a>no target</a></li>"
-        "<li><a href=\"\">empty target</a></li>"
-        "<li><a href=\"/x\"><img src=cover.jpg></a></li>"
-        "<li><a href=\"mailto:me@example.org\">mail</a></li>"
-        "<li><a href=\"HTTPS://LOUD.EXAMPLE/\">loud</a></li>"
-        "</ul></body></html>"));
+    server.addRoute(
+        "/", htmlRoute("<!DOCTYPE html><html><head><title>Catalogue</title><script>var x='<a href=/no>';</script>"
+                       "</head><body><h1>Songs</h1><ul>"
+                       "<li><a href=\"http://127.0.0.2:8691/file/1\"><b>Artist</b> &ndash; <i>Title</i></a></li>"
+                       "<li><a href=\"/page/2/\">older&nbsp;posts</a></li>"
+                       "<li><a href=\"#top\">top</a></li>"
+                       "<li><a href=\"song.html\">bare name</a></li>"
+                       "<li><a>no target</a></li>"
+                       "<li><a href=\"\">empty target</a></li>"
+                       "<li><a href=\"/x\"><img src=cover.jpg></a></li>"
+                       "<li><a href=\"mailto:me@example.org\">mail</a></li>"
+                       "<li><a href=\"HTTPS://LOUD.EXAMPLE/\">loud</a></li>"
+                       "</ul></body></html>"));
 
     Collected got;
     GetLinks(server.url("/"), got.sink());
@@ -129,15 +127,16 @@ TEST(GetLinks, BodyCutShortByACloseGivesTheAnchorsThatArrived)
     const std::string cutAfter = "Track 2</a>";
     const std::string sent = whole.substr(0, whole.find(cutAfter) + cutAfter.size());
     ScriptedServer server;
-    server.addConnection(ConnectionScript().expectHead().send(
-        "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
-        std::to_string(whole.size()) + "\r\n\r\n" + sent).close());
+    server.addConnection(ConnectionScript()
+                             .expectHead()
+                             .send("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                                   std::to_string(whole.size()) + "\r\n\r\n" + sent)
+                             .close());
 
     Collected got;
     GetLinks(server.url("/"), got.sink());
-    const Links expected{{"http://127.0.0.1/t/0", "Track 0"},
-                         {"http://127.0.0.1/t/1", "Track 1"},
-                         {"http://127.0.0.1/t/2", "Track 2"}};
+    const Links expected{
+        {"http://127.0.0.1/t/0", "Track 0"}, {"http://127.0.0.1/t/1", "Track 1"}, {"http://127.0.0.1/t/2", "Track 2"}};
     EXPECT_EQ(got.links, expected);
 }
 
@@ -146,9 +145,12 @@ TEST(GetLinks, BodyCutByAResetFailsWholeOrGivesPairedLinks)
     const std::string whole = "<ul>" + numberedAnchors(6) + "</ul>";
     const std::string sent = whole.substr(0, whole.find("Track 3"));
     ScriptedServer server;
-    server.addConnection(ConnectionScript().expectHead().send(
-        "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
-        std::to_string(whole.size()) + "\r\n\r\n" + sent).wait(test::Millis(100)).reset());
+    server.addConnection(ConnectionScript()
+                             .expectHead()
+                             .send("HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                                   std::to_string(whole.size()) + "\r\n\r\n" + sent)
+                             .wait(test::Millis(100))
+                             .reset());
 
     Collected got;
     try {
@@ -162,9 +164,8 @@ TEST(GetLinks, BodyCutByAResetFailsWholeOrGivesPairedLinks)
     // The page as far as it came: every pair still belongs together.
     ASSERT_EQ(got.links.size(), 4u);
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(got.links[i], (std::pair<std::string, std::string>{
-                                    "http://127.0.0.1/t/" + std::to_string(i),
-                                    "Track " + std::to_string(i)}));
+        EXPECT_EQ(got.links[i], (std::pair<std::string, std::string>{"http://127.0.0.1/t/" + std::to_string(i),
+                                                                     "Track " + std::to_string(i)}));
     EXPECT_EQ(got.links[3].first, "http://127.0.0.1/t/3");
 }
 

@@ -63,8 +63,8 @@ TEST(VornelLinks, FilterKeepsFileHostLinksInAnyCase)
     std::string upper = VORNEL_FILE_HOST_MARKER;
     for (char& c : upper)
         c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-    server.addRoute("/", page("<a href=/a>site</a><a href='http://x.example/?h=" + upper +
-                              "'>Loud</a><a href=/b>site</a>"));
+    server.addRoute("/",
+                    page("<a href=/a>site</a><a href='http://x.example/?h=" + upper + "'>Loud</a><a href=/b>site</a>"));
     const ToolRun run = runTool("--filter '" + server.url("/") + "'");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, "http://x.example/?h=" + upper + "\tLoud\n");

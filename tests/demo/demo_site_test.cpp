@@ -26,11 +26,12 @@ namespace fs = std::filesystem;
 namespace {
 
 struct Anchor {
-    std::string href;  // empty when the anchor has no href
-    std::string text;  // tags removed, entities as written
+    std::string href; // empty when the anchor has no href
+    std::string text; // tags removed, entities as written
 };
 
-std::vector<Anchor> anchorsOf(const std::string& html) {
+std::vector<Anchor> anchorsOf(const std::string& html)
+{
     std::vector<Anchor> anchors;
     const std::regex anchor(R"re(<a(\s+href="([^"]*)")?[^>]*>(.*?)</a>)re");
     const std::regex tag("<[^>]*>");
@@ -39,33 +40,40 @@ std::vector<Anchor> anchorsOf(const std::string& html) {
     return anchors;
 }
 
-HttpRequest get(const std::string& target, const std::string& range = {}) {
+HttpRequest get(const std::string& target, const std::string& range = {})
+{
     HttpRequest r;
     r.method = "GET";
     r.target = target;
     r.version = "HTTP/1.1";
-    if (!range.empty()) r.headers.emplace_back("Range", range);
+    if (!range.empty())
+        r.headers.emplace_back("Range", range);
     return r;
 }
 
-std::string headerOf(const HttpResponse& r, const std::string& name) {
+std::string headerOf(const HttpResponse& r, const std::string& name)
+{
     for (const auto& [key, value] : r.headers)
-        if (key == name) return value;
+        if (key == name)
+            return value;
     return {};
 }
 
 // The address cut out of a file page the way the player does it: from after the opening
 // marker to the "mp3" of the closing one.
-std::string cutSnippet(const std::string& page) {
+std::string cutSnippet(const std::string& page)
+{
     const std::size_t a = page.find("{mp3:\"");
     const std::size_t b = page.find("mp3\"}");
-    if (a == std::string::npos || b == std::string::npos || b < a + 6) return {};
+    if (a == std::string::npos || b == std::string::npos || b < a + 6)
+        return {};
     return page.substr(a + 6, b + 3 - (a + 6));
 }
 
 class TempDir {
 public:
-    TempDir() {
+    TempDir()
+    {
         char pattern[] = "/tmp/vornel-demo-test-XXXXXX";
         path_ = ::mkdtemp(pattern);
     }
@@ -76,17 +84,20 @@ private:
     std::string path_;
 };
 
-}  // namespace
+} // namespace
 
-TEST(DemoCatalogue, PagePathsMapToNumbers) {
+TEST(DemoCatalogue, PagePathsMapToNumbers)
+{
     const std::vector<std::pair<std::string, int>> cases = {
-        {"/", 1}, {"/page/1/", 1}, {"/page/2/", 2}, {"/page/3", 3}, {"/page/10/", 10},
-        {"/page/0/", 0}, {"/page/02/", 0}, {"/page/x/", 0}, {"/page/", 0}, {"/page/2/x", 0},
-        {"/about", 0}, {"/page/1234567890/", 0}, {"", 0}};
-    for (const auto& [path, page] : cases) EXPECT_EQ(pageNumberOf(path), page) << "path " << path;
+        {"/", 1},        {"/page/1/", 1},          {"/page/2/", 2}, {"/page/3", 3}, {"/page/10/", 10},
+        {"/page/0/", 0}, {"/page/02/", 0},         {"/page/x/", 0}, {"/page/", 0},  {"/page/2/x", 0},
+        {"/about", 0},   {"/page/1234567890/", 0}, {"", 0}};
+    for (const auto& [path, page] : cases)
+        EXPECT_EQ(pageNumberOf(path), page) << "path " << path;
 }
 
-TEST(DemoCatalogue, EachPageListsTenDistinctFileHostEntriesAmongOtherLinks) {
+TEST(DemoCatalogue, EachPageListsTenDistinctFileHostEntriesAmongOtherLinks)
+{
     const CatalogueSite site("http://127.0.0.1:8690", "http://127.0.0.2:8691");
     std::set<std::string> allTexts;
     for (int page = 1; page <= kPageCount; ++page) {
@@ -110,7 +121,8 @@ TEST(DemoCatalogue, EachPageListsTenDistinctFileHostEntriesAmongOtherLinks) {
     }
 }
 
-TEST(DemoCatalogue, PagesPastTheLastListNoEntries) {
+TEST(DemoCatalogue, PagesPastTheLastListNoEntries)
+{
     const CatalogueSite site("http://127.0.0.1:8690", "http://127.0.0.2:8691");
     const HttpResponse reply = site.handle(get("/page/4/"));
     EXPECT_EQ(reply.status, 200);
@@ -118,12 +130,14 @@ TEST(DemoCatalogue, PagesPastTheLastListNoEntries) {
     EXPECT_EQ(site.handle(get("/nothing-here")).status, 404);
 }
 
-TEST(DemoTracks, PitchesAreFarEnoughApartToTellTracksApart) {
+TEST(DemoTracks, PitchesAreFarEnoughApartToTellTracksApart)
+{
     const auto& tracks = demoTracks();
     ASSERT_EQ(tracks.size(), static_cast<std::size_t>(kPageCount * kTracksPerPage));
     for (std::size_t i = 0; i < tracks.size(); ++i)
         for (std::size_t j = i + 1; j < tracks.size(); ++j)
-            EXPECT_GE(std::abs(tracks[i].pitchHz - tracks[j].pitchHz), 30) << tracks[i].title << " / " << tracks[j].title;
+            EXPECT_GE(std::abs(tracks[i].pitchHz - tracks[j].pitchHz), 30)
+                << tracks[i].title << " / " << tracks[j].title;
     EXPECT_EQ(findTrack(1)->pitchHz, 330);
     EXPECT_EQ(findTrack(2)->pitchHz, 440);
     EXPECT_TRUE(findTrack(4)->dead);
@@ -132,12 +146,14 @@ TEST(DemoTracks, PitchesAreFarEnoughApartToTellTracksApart) {
 
 class DemoFileHost : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
+    static void SetUpTestSuite()
+    {
         dir_ = new TempDir;
         files_ = new TrackFiles;
         ASSERT_EQ(files_->prepare(dir_->path() + "/cache", 1), "");
     }
-    static void TearDownTestSuite() {
+    static void TearDownTestSuite()
+    {
         delete files_;
         delete dir_;
     }
@@ -147,7 +163,8 @@ protected:
 TempDir* DemoFileHost::dir_ = nullptr;
 TrackFiles* DemoFileHost::files_ = nullptr;
 
-TEST_F(DemoFileHost, MakesAnMp3PerLiveTrackAndReusesItNextTime) {
+TEST_F(DemoFileHost, MakesAnMp3PerLiveTrackAndReusesItNextTime)
+{
     int made = 0;
     for (const DemoTrack& t : demoTracks()) {
         const std::string* bytes = files_->bytes(t.id);
@@ -171,7 +188,8 @@ TEST_F(DemoFileHost, MakesAnMp3PerLiveTrackAndReusesItNextTime) {
     EXPECT_EQ(*again.bytes(1), *files_->bytes(1));
 }
 
-TEST_F(DemoFileHost, FilePagesCarryTheAudioAddressExceptTheDeadOne) {
+TEST_F(DemoFileHost, FilePagesCarryTheAudioAddressExceptTheDeadOne)
+{
     const FileHost host("http://127.0.0.2:8691", *files_);
     EXPECT_EQ(cutSnippet(std::string(host.handle(get("/file/01")).body())), "http://127.0.0.2:8691/audio/01.mp3");
     EXPECT_EQ(cutSnippet(std::string(host.handle(get("/file/12")).body())), "http://127.0.0.2:8691/audio/12.mp3");
@@ -182,7 +200,8 @@ TEST_F(DemoFileHost, FilePagesCarryTheAudioAddressExceptTheDeadOne) {
     EXPECT_EQ(host.handle(get("/audio/04.mp3")).status, 404);
 }
 
-TEST_F(DemoFileHost, AudioRepliesCarryTheWholeFileOrTheAskedRange) {
+TEST_F(DemoFileHost, AudioRepliesCarryTheWholeFileOrTheAskedRange)
+{
     const FileHost host("http://127.0.0.2:8691", *files_);
     const std::string& bytes = *files_->bytes(1);
     const HttpResponse whole = host.handle(get("/audio/01.mp3"));
@@ -199,24 +218,27 @@ TEST_F(DemoFileHost, AudioRepliesCarryTheWholeFileOrTheAskedRange) {
     EXPECT_EQ(host.handle(get("/audio/01.mp3", "bytes=5-")).body(), bytes.substr(5));
 }
 
-TEST(DemoHttp, ByteRanges) {
+TEST(DemoHttp, ByteRanges)
+{
     struct Case {
         std::string header;
         bool ok;
         std::size_t first, last;
     };
     const std::vector<Case> cases = {
-        {"bytes=0-9", true, 0, 9},     {"bytes=10-", true, 10, 99},  {"bytes=90-500", true, 90, 99},
-        {"bytes=100-", false, 0, 0},   {"bytes=-10", false, 0, 0},   {"bytes=5-2", false, 0, 0},
-        {"items=0-9", false, 0, 0},    {"bytes=0-9,20-29", false, 0, 0}, {"bytes=a-b", false, 0, 0}};
+        {"bytes=0-9", true, 0, 9},   {"bytes=10-", true, 10, 99},      {"bytes=90-500", true, 90, 99},
+        {"bytes=100-", false, 0, 0}, {"bytes=-10", false, 0, 0},       {"bytes=5-2", false, 0, 0},
+        {"items=0-9", false, 0, 0},  {"bytes=0-9,20-29", false, 0, 0}, {"bytes=a-b", false, 0, 0}};
     for (const Case& c : cases) {
         std::size_t first = 0, last = 0;
         EXPECT_EQ(parseByteRange(c.header, 100, first, last), c.ok) << c.header;
-        if (c.ok) EXPECT_EQ(std::make_pair(first, last), std::make_pair(c.first, c.last)) << c.header;
+        if (c.ok)
+            EXPECT_EQ(std::make_pair(first, last), std::make_pair(c.first, c.last)) << c.header;
     }
 }
 
-TEST(DemoHttp, RequestHeadsAndKeepAlive) {
+TEST(DemoHttp, RequestHeadsAndKeepAlive)
+{
     HttpRequest r;
     ASSERT_TRUE(parseRequestHead("GET /page/2/?x=1 HTTP/1.1\r\nHost: a\r\nConnection:  Close \r\n\r\n", r));
     EXPECT_EQ(r.path(), "/page/2/");
@@ -237,7 +259,8 @@ TEST(DemoHttp, RequestHeadsAndKeepAlive) {
 
 namespace {
 
-int connectTo(int port) {
+int connectTo(int port)
+{
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
@@ -251,7 +274,8 @@ int connectTo(int port) {
 }
 
 // Reads one reply (head and Content-Length body) from the connection, waiting at most 5 s.
-std::string readReply(int fd) {
+std::string readReply(int fd)
+{
     std::string data;
     for (;;) {
         const std::size_t headEnd = data.find("\r\n\r\n");
@@ -260,25 +284,30 @@ std::string readReply(int fd) {
             static const std::regex length("Content-Length: (\\d+)");
             std::smatch match;
             const std::size_t body = std::regex_search(head, match, length) ? std::stoul(match[1].str()) : 0;
-            if (data.size() >= headEnd + 4 + body) return data.substr(0, headEnd + 4 + body);
+            if (data.size() >= headEnd + 4 + body)
+                return data.substr(0, headEnd + 4 + body);
         }
         pollfd p{fd, POLLIN, 0};
-        if (::poll(&p, 1, 5000) <= 0) return data;
+        if (::poll(&p, 1, 5000) <= 0)
+            return data;
         char buffer[4096];
         const ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
-        if (n <= 0) return data;
+        if (n <= 0)
+            return data;
         data.append(buffer, static_cast<std::size_t>(n));
     }
 }
 
-std::string readAll(const std::string& path) {
+std::string readAll(const std::string& path)
+{
     std::ifstream in(path);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-}  // namespace
+} // namespace
 
-TEST(DemoHttp, ServesSeveralRequestsOnOneConnectionAndLogsEach) {
+TEST(DemoHttp, ServesSeveralRequestsOnOneConnectionAndLogsEach)
+{
     TempDir dir;
     RequestLog log;
     ASSERT_EQ(log.open(dir.path() + "/requests.log"), "");

@@ -55,9 +55,7 @@ TEST_F(ApplicationVisibilityTest, HideTakesEveryWindowOffTheServer)
     EXPECT_TRUE(isApplicationVisible(mainWindow.get()));
     HideApplication(mainWindow.get(), others());
     EXPECT_FALSE(isApplicationVisible(mainWindow.get()));
-    EXPECT_TRUE(runEventsUntil([&] {
-        return !mappedOnServer(mainWindow.get()) && !mappedOnServer(overlay.get());
-    }));
+    EXPECT_TRUE(runEventsUntil([&] { return !mappedOnServer(mainWindow.get()) && !mappedOnServer(overlay.get()); }));
 }
 
 TEST_F(ApplicationVisibilityTest, ShowBringsTheWindowBackInPlaceWithTheOverlay)
@@ -67,9 +65,7 @@ TEST_F(ApplicationVisibilityTest, ShowBringsTheWindowBackInPlaceWithTheOverlay)
     HideApplication(mainWindow.get(), others());
     processEventsFor(100);
     ShowApplication(mainWindow.get(), others());
-    EXPECT_TRUE(runEventsUntil([&] {
-        return mappedOnServer(mainWindow.get()) && mappedOnServer(overlay.get());
-    }));
+    EXPECT_TRUE(runEventsUntil([&] { return mappedOnServer(mainWindow.get()) && mappedOnServer(overlay.get()); }));
     EXPECT_TRUE(isApplicationVisible(mainWindow.get()));
     EXPECT_EQ(mainWindow->geometry(), placeBefore);
 }

@@ -9,8 +9,8 @@ namespace {
 
 struct PlatformCase {
     const char* name;
-    const char* chosen;    // QT_QPA_PLATFORM before, nullptr: unset
-    const char* expected;  // after
+    const char* chosen;   // QT_QPA_PLATFORM before, nullptr: unset
+    const char* expected; // after
 };
 
 class DesktopSessionTest : public testing::TestWithParam<PlatformCase> {};

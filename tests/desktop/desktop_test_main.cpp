@@ -17,9 +17,18 @@ std::string sessionProblem;
 
 } // namespace
 
-XSession& testSession() { return session; }
-bool testSessionRunning() { return sessionRunning; }
-const std::string& testSessionProblem() { return sessionProblem; }
+XSession& testSession()
+{
+    return session;
+}
+bool testSessionRunning()
+{
+    return sessionRunning;
+}
+const std::string& testSessionProblem()
+{
+    return sessionProblem;
+}
 
 int main(int argc, char** argv)
 {

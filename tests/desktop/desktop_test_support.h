@@ -16,12 +16,11 @@
 
 using vornel::test::runEventsUntil;
 
-#define SKIP_WITHOUT_X_SESSION()                                                           \
-    do {                                                                                   \
-        if (!testSessionRunning())                                                         \
-            GTEST_SKIP() << testSessionProblem();                                          \
+#define SKIP_WITHOUT_X_SESSION()                                                                                       \
+    do {                                                                                                               \
+        if (!testSessionRunning())                                                                                     \
+            GTEST_SKIP() << testSessionProblem();                                                                      \
     } while (false)
-
 
 // Lets events already on their way arrive.
 inline void processEventsFor(int ms)

@@ -129,10 +129,10 @@ TEST_F(GlobalHotkeysTest, OtherModifierCombinationsAreNotHotkeys)
 {
     // Ctrl+Shift+Q comes last as a marker: X delivers events in order, so a wrong match of
     // any earlier combination would show before it.
-    EXPECT_EQ(pressedAfter({"ctrl+w", "ctrl+shift+alt+w", "shift+w", "w", "ctrl+d",
-                            "ctrl+shift+super+d", "ctrl+shift+q"},
-                           previous),
-              std::vector<int32_t>{previous});
+    EXPECT_EQ(
+        pressedAfter({"ctrl+w", "ctrl+shift+alt+w", "shift+w", "w", "ctrl+d", "ctrl+shift+super+d", "ctrl+shift+q"},
+                     previous),
+        std::vector<int32_t>{previous});
 }
 
 xcb_key_press_event_t keyPress(uint8_t keycode, uint16_t state)

@@ -24,7 +24,8 @@ const QString kPlayer = QStringLiteral("org.mpris.MediaPlayer2.Player");
 // The program as the service sees it: state to read, and a record of what it was asked.
 struct FakeProgram {
     PlaybackStatus status = PlaybackStatus::Playing;
-    NowPlaying track{true, 2, QStringLiteral("Demo Band - Track 03"), QStringLiteral("http://127.0.0.2/a/03.mp3"), 15000000};
+    NowPlaying track{true, 2, QStringLiteral("Demo Band - Track 03"), QStringLiteral("http://127.0.0.2/a/03.mp3"),
+                     15000000};
     int64_t positionUs = 1000000;
     bool canSeek = true;
     std::map<std::string, int> actions;
@@ -41,16 +42,27 @@ struct FakeProgram {
         c.canGoPrevious = [] { return false; };
         for (const char* name : {"raise", "quit", "playPause", "play", "pause", "stop", "next", "previous"}) {
             std::function<void()> action = [this, name] { ++actions[name]; };
-            if (std::string(name) == "raise") c.raise = action;
-            if (std::string(name) == "quit") c.quit = action;
-            if (std::string(name) == "playPause") c.playPause = action;
-            if (std::string(name) == "play") c.play = action;
-            if (std::string(name) == "pause") c.pause = action;
-            if (std::string(name) == "stop") c.stop = action;
-            if (std::string(name) == "next") c.next = action;
-            if (std::string(name) == "previous") c.previous = action;
+            if (std::string(name) == "raise")
+                c.raise = action;
+            if (std::string(name) == "quit")
+                c.quit = action;
+            if (std::string(name) == "playPause")
+                c.playPause = action;
+            if (std::string(name) == "play")
+                c.play = action;
+            if (std::string(name) == "pause")
+                c.pause = action;
+            if (std::string(name) == "stop")
+                c.stop = action;
+            if (std::string(name) == "next")
+                c.next = action;
+            if (std::string(name) == "previous")
+                c.previous = action;
         }
-        c.seekTo = [this](int64_t us) { seeks.push_back(us); positionUs = us; };
+        c.seekTo = [this](int64_t us) {
+            seeks.push_back(us);
+            positionUs = us;
+        };
         return c;
     }
 };
@@ -72,8 +84,8 @@ protected:
     // A call from the client; the service answers from this thread's event loop.
     QDBusMessage call(const QString& interface, const QString& method, const QVariantList& arguments = {})
     {
-        QDBusMessage message = QDBusMessage::createMethodCall(QString::fromLatin1(MprisService::kServiceName), kPath,
-                                                              interface, method);
+        QDBusMessage message =
+            QDBusMessage::createMethodCall(QString::fromLatin1(MprisService::kServiceName), kPath, interface, method);
         message.setArguments(arguments);
         QDBusPendingCallWatcher watcher(client->asyncCall(message, 5000));
         runEventsUntil([&] { return watcher.isFinished(); }, 6000);
@@ -82,8 +94,8 @@ protected:
 
     QVariant property(const QString& interface, const QString& name)
     {
-        const QDBusMessage reply = call(QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"),
-                                        {interface, name});
+        const QDBusMessage reply =
+            call(QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"), {interface, name});
         return reply.arguments().value(0).value<QDBusVariant>().variant();
     }
 
@@ -153,7 +165,7 @@ TEST_F(MprisServiceTest, EachMethodRunsItsActionOnce)
     EXPECT_EQ(call(kRoot, QStringLiteral("Raise")).type(), QDBusMessage::ReplyMessage);
     EXPECT_EQ(call(kRoot, QStringLiteral("Quit")).type(), QDBusMessage::ReplyMessage);
     processEventsFor(100);
-    const std::map<std::string, int> once = {{"playPause", 1}, {"play", 1}, {"pause", 1}, {"stop", 1},
+    const std::map<std::string, int> once = {{"playPause", 1}, {"play", 1},     {"pause", 1}, {"stop", 1},
                                              {"next", 1},      {"previous", 1}, {"raise", 1}, {"quit", 1}};
     EXPECT_EQ(program.actions, once);
 }
@@ -164,8 +176,8 @@ TEST_F(MprisServiceTest, ChangesAreAnnouncedAndThePositionOnlyThroughSeeked)
     ASSERT_TRUE(client->connect(QString(), kPath, QStringLiteral("org.freedesktop.DBus.Properties"),
                                 QStringLiteral("PropertiesChanged"), &catcher,
                                 SLOT(propertiesChanged(QString, QVariantMap, QStringList))));
-    ASSERT_TRUE(client->connect(QString(), kPath, kPlayer, QStringLiteral("Seeked"), &catcher,
-                                SLOT(onSeeked(qlonglong))));
+    ASSERT_TRUE(
+        client->connect(QString(), kPath, kPlayer, QStringLiteral("Seeked"), &catcher, SLOT(onSeeked(qlonglong))));
     processEventsFor(100);
 
     program.status = PlaybackStatus::Paused;
@@ -206,7 +218,8 @@ TEST_F(MprisServiceTest, SeekAndSetPositionMoveThroughTheProgramWithinTheTrack)
     call(kPlayer, QStringLiteral("SetPosition"),
          {QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/vornelplayer/track/5"))),
           QVariant::fromValue(qlonglong(1000000))});
-    call(kPlayer, QStringLiteral("SetPosition"), {QVariant::fromValue(track), QVariant::fromValue(qlonglong(16000000))});
+    call(kPlayer, QStringLiteral("SetPosition"),
+         {QVariant::fromValue(track), QVariant::fromValue(qlonglong(16000000))});
     program.canSeek = false;
     call(kPlayer, QStringLiteral("Seek"), {QVariant::fromValue(qlonglong(1000000))});
     processEventsFor(200);

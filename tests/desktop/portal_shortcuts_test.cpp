@@ -24,7 +24,6 @@ namespace {
 const char* const kFrontend = "/usr/libexec/xdg-desktop-portal";
 const QString kBackendName = QStringLiteral("org.freedesktop.impl.portal.desktop.vorneltest");
 
-
 class PortalShortcutsTest : public testing::Test {
 protected:
     void SetUp() override
@@ -49,8 +48,9 @@ protected:
     // The test backend presses a shortcut, as a desktop does when its trigger is typed.
     bool press(const QString& name)
     {
-        QDBusMessage call = QDBusMessage::createMethodCall(kBackendName, QStringLiteral("/org/freedesktop/portal/desktop"),
-                                                           QStringLiteral("org.vornel.PortalTest"), QStringLiteral("Press"));
+        QDBusMessage call =
+            QDBusMessage::createMethodCall(kBackendName, QStringLiteral("/org/freedesktop/portal/desktop"),
+                                           QStringLiteral("org.vornel.PortalTest"), QStringLiteral("Press"));
         call << name;
         const QDBusMessage reply = bus.bus().call(call, QDBus::Block, 5000);
         return reply.type() == QDBusMessage::ReplyMessage && reply.arguments().value(0).toBool();
@@ -88,8 +88,10 @@ TEST_F(PortalShortcutsTest, BindsEveryShortcutInOneSessionAndRunsTheOnePressed)
     EXPECT_EQ(ids.size(), 4u);
 
     ASSERT_TRUE(runEventsUntil([&] { return shortcuts.isBound(); }));
-    const std::map<std::string, std::string> expected = {{"download", "CTRL+SHIFT+d"}, {"next", "CTRL+SHIFT+w"},
-                                                         {"previous", "CTRL+SHIFT+q"}, {"pause", "CTRL+SHIFT+p"}};
+    const std::map<std::string, std::string> expected = {{"download", "CTRL+SHIFT+d"},
+                                                         {"next", "CTRL+SHIFT+w"},
+                                                         {"previous", "CTRL+SHIFT+q"},
+                                                         {"pause", "CTRL+SHIFT+p"}};
     EXPECT_EQ(boundTriggers(), expected);
 
     ASSERT_TRUE(press(QStringLiteral("next")));

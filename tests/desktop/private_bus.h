@@ -25,7 +25,9 @@ public:
         std::ofstream(folder_ + "/bus.conf")
             << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
                " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
-               "<busconfig><type>session</type><listen>" << address_ << "</listen><auth>EXTERNAL</auth>"
+               "<busconfig><type>session</type><listen>"
+            << address_
+            << "</listen><auth>EXTERNAL</auth>"
                "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
                "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
         daemon_ = startProgram("dbus-daemon", "--config-file=" + folder_ + "/bus.conf --nofork --nopidfile");

@@ -109,17 +109,16 @@ protected:
     {
         // Until the panel has taken the icon in, it reports a geometry at the origin; the
         // panel sits at the right end of the screen's top edge.
-        return runEventsUntil(
-            [&] { return systemIcon->geometry().isValid() && systemIcon->geometry().x() > 0; },
-            10000);
+        return runEventsUntil([&] { return systemIcon->geometry().isValid() && systemIcon->geometry().x() > 0; },
+                              10000);
     }
 
     // Clicks the icon where the panel shows it, then waits for the click to arrive.
     void clickIcon(const std::string& clickArguments, int expectedClicks)
     {
         const QPoint centre = systemIcon->geometry().center();
-        ASSERT_TRUE(runProgram("xdotool", "mousemove " + std::to_string(centre.x()) + " " +
-                                              std::to_string(centre.y()) + " " + clickArguments));
+        ASSERT_TRUE(runProgram("xdotool", "mousemove " + std::to_string(centre.x()) + " " + std::to_string(centre.y()) +
+                                              " " + clickArguments));
         runEventsUntil([&] { return clicks >= expectedClicks; });
         // A second, unwanted click would come right behind the first.
         processEventsFor(300);
@@ -176,8 +175,8 @@ TEST_F(TrayIconTest, DoubleClickTogglesOnce)
     EXPECT_EQ(clicks, 1);
     EXPECT_FALSE(mainWindow->isVisible());
     // Qt did see a double click: its first press comes as a Trigger.
-    EXPECT_EQ(reasons, (std::vector<QSystemTrayIcon::ActivationReason>{
-                           QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick}));
+    EXPECT_EQ(reasons,
+              (std::vector<QSystemTrayIcon::ActivationReason>{QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick}));
 
     clickIcon("click --repeat 2 --delay 60 1", 2);
     EXPECT_EQ(clicks, 2);
@@ -208,9 +207,8 @@ struct ActivationCase {
 TEST_F(TrayIconTest, ActivationReasonsGiveOneClickPerButtonAndNoneForTheDoubleClick)
 {
     const ActivationCase cases[] = {
-        {QSystemTrayIcon::Trigger, 1},     {QSystemTrayIcon::Context, 1},
-        {QSystemTrayIcon::MiddleClick, 1}, {QSystemTrayIcon::DoubleClick, 0},
-        {QSystemTrayIcon::Unknown, 0},
+        {QSystemTrayIcon::Trigger, 1},     {QSystemTrayIcon::Context, 1}, {QSystemTrayIcon::MiddleClick, 1},
+        {QSystemTrayIcon::DoubleClick, 0}, {QSystemTrayIcon::Unknown, 0},
     };
     for (const ActivationCase& c : cases) {
         clicks = 0;

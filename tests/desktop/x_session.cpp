@@ -71,9 +71,9 @@ bool XSession::start(std::string& whyNot)
         whyNot = "pipe failed";
         return false;
     }
-    server_ = spawn("Xvfb -displayfd " + std::to_string(pipeFds[1]) +
-                        " -nolisten tcp -screen 0 1024x768x24 2>/dev/null",
-                    pipeFds[1]);
+    server_ =
+        spawn("Xvfb -displayfd " + std::to_string(pipeFds[1]) + " -nolisten tcp -screen 0 1024x768x24 2>/dev/null",
+              pipeFds[1]);
     ::close(pipeFds[1]);
     const std::string number = readDisplayNumber(pipeFds[0]);
     ::close(pipeFds[0]);

@@ -69,8 +69,7 @@ TEST_F(WriteFileReplacingTest, MissingFolderThrowsAClearMessage)
         writeFileReplacing(folder.file("no/such/Song.mp3"), "x");
         FAIL() << "no error";
     } catch (const std::runtime_error& error) {
-        EXPECT_NE(std::string(error.what()).find("No such file or directory"), std::string::npos)
-            << error.what();
+        EXPECT_NE(std::string(error.what()).find("No such file or directory"), std::string::npos) << error.what();
     }
     EXPECT_EQ(entriesIn(folder.path()), 0u);
 }

@@ -33,21 +33,27 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         NameCase{"TwoWordsJoinedByDash", "Artist - Title", "Artist - Title"},
         NameCase{"SlashAndColon", "AC/DC: Thunder", "AC DC Thunder"},
-        NameCase{"LeadingAndTrailingSpaces", "  Word  ", "Word"},
-        NameCase{"TrailingQuestionMark", "Why?", "Why"},
+        NameCase{"LeadingAndTrailingSpaces", "  Word  ", "Word"}, NameCase{"TrailingQuestionMark", "Why?", "Why"},
         NameCase{"TwoQuestionMarksBetweenWords", "Why??Not", "Why Not"},
-        NameCase{"TabBetweenWords", "one\ttwo", "one two"},
-        NameCase{"LineBreaksBetweenWords", "one\r\ntwo", "one two"},
+        NameCase{"TabBetweenWords", "one\ttwo", "one two"}, NameCase{"LineBreaksBetweenWords", "one\r\ntwo", "one two"},
         NameCase{"AsteriskBetweenWords", "a*b", "a b"},
         NameCase{"RunOfEveryForbiddenCharacter", "a \"*/:<>?\\|\t\n\r b", "a b"},
-        NameCase{"LeadingForbiddenCharacters", "<<x", "x"},
-        NameCase{"FullStopsPass", "connecting...", "connecting..."},
+        NameCase{"LeadingForbiddenCharacters", "<<x", "x"}, NameCase{"FullStopsPass", "connecting...", "connecting..."},
         NameCase{"MarkerAndSpaceSurvive", "\u25BA Artist - Song", "\u25BA Artist - Song"},
         NameCase{"PercentSigns", "100% pure", "100% pure"},
         NameCase{"OtherScripts", "Кино — Группа крови 東京", "Кино — Группа крови 東京"},
         NameCase{"ForbiddenAfterNonAscii", "Ёж/Ёж", "Ёж Ёж"},
-        NameCase{"InnerControlCharactersPass", "a\x01" "b\x7f" "c", "a\x01" "b\x7f" "c"},
-        NameCase{"ControlCharactersTrimmedAtEnds", "\x01\x1f" "song\x02\x1f", "song"},
+        NameCase{"InnerControlCharactersPass",
+                 "a\x01"
+                 "b\x7f"
+                 "c",
+                 "a\x01"
+                 "b\x7f"
+                 "c"},
+        NameCase{"ControlCharactersTrimmedAtEnds",
+                 "\x01\x1f"
+                 "song\x02\x1f",
+                 "song"},
         NameCase{"DeleteIsNotTrimmed", "\x7fsong", "\x7fsong"}),
     [](const testing::TestParamInfo<NameCase>& info) { return std::string(info.param.title); });
 

@@ -66,14 +66,13 @@ TEST_P(PendingFileStream, WritesAtThePositionAndCutsBack)
     EXPECT_EQ(readText(folder.file("out.mp3")), GetParam().content);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Download, PendingFileStream,
-    testing::Values(StreamCase{"Nothing", {}, 0, ""},
-                    StreamCase{"Appends", {{"ab"}, {"cd"}}, 4, "abcd"},
-                    StreamCase{"CutBackThenWrite", {{"abcdef", 2}, {"XY"}}, 4, "abXY"},
-                    StreamCase{"CutToNothing", {{"redirect body", 0}, {"song"}}, 4, "song"},
-                    StreamCase{"GrowByTruncate", {{"ab", 4}}, 4, std::string("ab\0\0", 4)}),
-    [](const testing::TestParamInfo<StreamCase>& info) { return info.param.label; });
+INSTANTIATE_TEST_SUITE_P(Download, PendingFileStream,
+                         testing::Values(StreamCase{"Nothing", {}, 0, ""},
+                                         StreamCase{"Appends", {{"ab"}, {"cd"}}, 4, "abcd"},
+                                         StreamCase{"CutBackThenWrite", {{"abcdef", 2}, {"XY"}}, 4, "abXY"},
+                                         StreamCase{"CutToNothing", {{"redirect body", 0}, {"song"}}, 4, "song"},
+                                         StreamCase{"GrowByTruncate", {{"ab", 4}}, 4, std::string("ab\0\0", 4)}),
+                         [](const testing::TestParamInfo<StreamCase>& info) { return info.param.label; });
 
 TEST_F(PendingFileTest, SavesIntoAnotherFolderAndKeepsTheReplacedMode)
 {
@@ -94,7 +93,8 @@ TEST_F(PendingFileTest, SavesIntoAnotherFolderAndKeepsTheReplacedMode)
 TEST_F(PendingFileTest, SavesAcrossFileSystemsByCopying)
 {
     const std::string otherSystem = "/dev/shm";
-    struct stat here {}, there {};
+    struct stat here {
+    }, there{};
     if (::stat(folder.path().c_str(), &here) != 0 || ::stat(otherSystem.c_str(), &there) != 0 ||
         here.st_dev == there.st_dev || ::access(otherSystem.c_str(), W_OK) != 0)
         GTEST_SKIP() << "no second writable file system";

@@ -136,8 +136,7 @@ TEST_P(BrokenTransfer, LeavesTheOldFileAndNothingElse)
     std::optional<DownloadOutcome> outcome;
     try {
         outcome = download();
-    } catch (const std::exception&) {
-    }
+    } catch (const std::exception&) {}
     EXPECT_EQ(outcome, GetParam().outcome);
     EXPECT_EQ(entriesIn(folder.path()), std::vector<std::string>{"Song.mp3"});
     EXPECT_EQ(readText(song()), kOldContent);
@@ -152,11 +151,16 @@ INSTANTIATE_TEST_SUITE_P(
                            ConnectionScript().expectHead().send(lengthHead(1 << 20)).send(patternBytes(300000)).close(),
                            DownloadOutcome::CutShort},
         BrokenTransferCase{"ConnectionReset",
-                           ConnectionScript().expectHead().send(lengthHead(1 << 20)).send(patternBytes(300000))
-                               .wait(Millis(50)).reset(),
+                           ConnectionScript()
+                               .expectHead()
+                               .send(lengthHead(1 << 20))
+                               .send(patternBytes(300000))
+                               .wait(Millis(50))
+                               .reset(),
                            std::nullopt},
         BrokenTransferCase{"ChunkedBodyCutOff",
-                           ConnectionScript().expectHead()
+                           ConnectionScript()
+                               .expectHead()
                                .send(kChunkedHead + "10000\r\n" + patternBytes(65536) + "\r\n10000\r\nabc")
                                .close(),
                            std::nullopt},

@@ -13,41 +13,51 @@
 
 static int grab_refused;
 
-static int note_error(Display *display, XErrorEvent *event) {
+static int note_error(Display* display, XErrorEvent* event)
+{
     (void)display;
-    if (event->error_code == BadAccess) grab_refused = 1;
+    if (event->error_code == BadAccess)
+        grab_refused = 1;
     return 0;
 }
 
 /* Grabs the key with exactly Ctrl+Shift; 1 when the server accepted the grab. */
-static int try_grab(Display *display, Window root, KeySym sym) {
+static int try_grab(Display* display, Window root, KeySym sym)
+{
     KeyCode code = XKeysymToKeycode(display, sym);
-    if (code == 0) return 0;
+    if (code == 0)
+        return 0;
     grab_refused = 0;
     XGrabKey(display, code, ControlMask | ShiftMask, root, True, GrabModeAsync, GrabModeAsync);
     XSync(display, False);
-    if (grab_refused) return 0;
+    if (grab_refused)
+        return 0;
     XUngrabKey(display, code, ControlMask | ShiftMask, root);
     XSync(display, False);
     return 1;
 }
 
-static int grab_hotkeys(Display *display) {
-    static const struct { const char *name; KeySym sym; } keys[] = {
-        {"D", XK_d}, {"W", XK_w}, {"Q", XK_q}, {"P", XK_p}};
+static int grab_hotkeys(Display* display)
+{
+    static const struct {
+        const char* name;
+        KeySym sym;
+    } keys[] = {{"D", XK_d}, {"W", XK_w}, {"Q", XK_q}, {"P", XK_p}};
     Window root = DefaultRootWindow(display);
     int all_free = 1;
     XSetErrorHandler(note_error);
     for (size_t i = 0; i < sizeof keys / sizeof keys[0]; ++i) {
         int free_now = try_grab(display, root, keys[i].sym);
         printf("%s %s\n", keys[i].name, free_now ? "free" : "taken");
-        if (!free_now) all_free = 0;
+        if (!free_now)
+            all_free = 0;
     }
     return all_free ? 0 : 1;
 }
 
-static int close_window(Display *display, const char *id_text) {
-    char *end = NULL;
+static int close_window(Display* display, const char* id_text)
+{
+    char* end = NULL;
     unsigned long id = strtoul(id_text, &end, 0);
     if (!end || *end != '\0' || id == 0) {
         fprintf(stderr, "x11_probe: bad window id %s\n", id_text);
@@ -66,12 +76,13 @@ static int close_window(Display *display, const char *id_text) {
     return 0;
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv)
+{
     if (argc < 2 || (strcmp(argv[1], "close") == 0 && argc != 3)) {
         fprintf(stderr, "usage: x11_probe grab-hotkeys | close WINDOW\n");
         return 2;
     }
-    Display *display = XOpenDisplay(NULL);
+    Display* display = XOpenDisplay(NULL);
     if (!display) {
         fprintf(stderr, "x11_probe: cannot open display %s\n", getenv("DISPLAY") ? getenv("DISPLAY") : "(unset)");
         return 2;

@@ -9,7 +9,8 @@ constexpr DWORD kBlockFlags = BASS_STREAM_STATUS | BASS_STREAM_AUTOFREE | BASS_S
 
 class BlockStreamTest : public EngineTest {};
 
-TEST_F(BlockStreamTest, BufferStaysWithinItsBoundWhileALargeFileStreams) {
+TEST_F(BlockStreamTest, BufferStaysWithinItsBoundWhileALargeFileStreams)
+{
     const std::string bytes = makeToneMp3({.frequency = 440, .seconds = 90});
     server_.addRoute("/big.mp3", Route{bytes, "audio/mpeg"});
     const HSTREAM stream = open(server_.url("/big.mp3"), kBlockFlags);
@@ -42,7 +43,8 @@ TEST_F(BlockStreamTest, BufferStaysWithinItsBoundWhileALargeFileStreams) {
     EXPECT_GE(BASS_ChannelGetLength(stream, BASS_POS_BYTE) / 4, 90u * 44100);
 }
 
-TEST_F(BlockStreamTest, RefusesToSeek) {
+TEST_F(BlockStreamTest, RefusesToSeek)
+{
     const HSTREAM stream = open(serve("/t.mp3", {.seconds = 5}), kBlockFlags);
     ASSERT_NE(stream, 0u);
     BASS_ChannelPlay(stream, false);
@@ -53,7 +55,8 @@ TEST_F(BlockStreamTest, RefusesToSeek) {
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_NOTAVAIL);
 }
 
-TEST_F(BlockStreamTest, StallsWhileTheServerIsSlowAndPlaysOnWhenDataComes) {
+TEST_F(BlockStreamTest, StallsWhileTheServerIsSlowAndPlaysOnWhenDataComes)
+{
     Route slow{makeToneMp3({.seconds = 2}), "audio/mpeg"};
     slow.dripSize = 1000; // about 20 KB/s, little more than the 16 KB/s that 128 kbps needs
     slow.dripPause = std::chrono::milliseconds(50);

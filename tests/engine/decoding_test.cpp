@@ -6,13 +6,22 @@ namespace {
 
 class DecodingTest : public EngineTest {};
 
-TEST_F(DecodingTest, RendersTheToneOfTheFile) {
-    struct Case { double frequency; int rate; int channels; int bitrate; };
-    for (const Case c : {Case{440, 44100, 2, 128}, Case{1000, 44100, 1, 64}, Case{660, 22050, 2, 64},
-                         Case{880, 48000, 2, 192}}) {
+TEST_F(DecodingTest, RendersTheToneOfTheFile)
+{
+    struct Case {
+        double frequency;
+        int rate;
+        int channels;
+        int bitrate;
+    };
+    for (const Case c :
+         {Case{440, 44100, 2, 128}, Case{1000, 44100, 1, 64}, Case{660, 22050, 2, 64}, Case{880, 48000, 2, 192}}) {
         SCOPED_TRACE(testing::Message() << c.frequency << " Hz, " << c.rate << " Hz, " << c.channels << " ch");
-        const HSTREAM stream = open(serve("/t.mp3", {.frequency = c.frequency, .seconds = 1.5, .bitrateKbps = c.bitrate,
-                                                     .sampleRate = c.rate, .channels = c.channels}));
+        const HSTREAM stream = open(serve("/t.mp3", {.frequency = c.frequency,
+                                                     .seconds = 1.5,
+                                                     .bitrateKbps = c.bitrate,
+                                                     .sampleRate = c.rate,
+                                                     .channels = c.channels}));
         ASSERT_NE(stream, 0u);
         ASSERT_TRUE(BASS_ChannelPlay(stream, false));
         pull(8192); // past the encoder's lead-in
@@ -25,7 +34,8 @@ TEST_F(DecodingTest, RendersTheToneOfTheFile) {
     }
 }
 
-TEST_F(DecodingTest, IsSilentUntilPlayAndWhilePaused) {
+TEST_F(DecodingTest, IsSilentUntilPlayAndWhilePaused)
+{
     const HSTREAM stream = open(serve("/t.mp3", {.frequency = 440, .seconds = 2}));
     ASSERT_NE(stream, 0u);
     EXPECT_EQ(BASS_ChannelIsActive(stream), BASS_ACTIVE_STOPPED);
@@ -50,7 +60,8 @@ TEST_F(DecodingTest, IsSilentUntilPlayAndWhilePaused) {
     EXPECT_EQ(BASS_ChannelGetPosition(stream, BASS_POS_BYTE), before + 8820u * 4);
 }
 
-TEST_F(DecodingTest, PrescannedLengthIsExactAndThePositionReachesIt) {
+TEST_F(DecodingTest, PrescannedLengthIsExactAndThePositionReachesIt)
+{
     const ToneMp3 tone{.frequency = 440, .seconds = 3};
     const HSTREAM stream = open(serve("/t.mp3", tone));
     ASSERT_NE(stream, 0u);
@@ -71,7 +82,8 @@ TEST_F(DecodingTest, PrescannedLengthIsExactAndThePositionReachesIt) {
     EXPECT_EQ(BASS_ChannelGetLength(stream, BASS_POS_BYTE), length);
 }
 
-TEST_F(DecodingTest, LengthBeforeTheEndComesFromTheInfoFrameOrContentLength) {
+TEST_F(DecodingTest, LengthBeforeTheEndComesFromTheInfoFrameOrContentLength)
+{
     for (const bool infoFrame : {true, false}) {
         SCOPED_TRACE(infoFrame ? "Info frame" : "Content-Length and bit rate");
         const ToneMp3 tone{.frequency = 440, .seconds = 3, .infoFrame = infoFrame};
@@ -91,7 +103,8 @@ TEST_F(DecodingTest, LengthBeforeTheEndComesFromTheInfoFrameOrContentLength) {
     }
 }
 
-TEST_F(DecodingTest, SecondsToBytesUsesTheStreamFormat) {
+TEST_F(DecodingTest, SecondsToBytesUsesTheStreamFormat)
+{
     const HSTREAM stereo = open(serve("/s.mp3", {.seconds = 1}));
     const HSTREAM mono = open(serve("/m.mp3", {.seconds = 1, .bitrateKbps = 64, .sampleRate = 22050, .channels = 1}));
     ASSERT_NE(stereo, 0u);
@@ -101,7 +114,8 @@ TEST_F(DecodingTest, SecondsToBytesUsesTheStreamFormat) {
     EXPECT_EQ(BASS_ChannelSeconds2Bytes(mono, 2.0), 44100u * 2);
 }
 
-TEST_F(DecodingTest, SeeksWithinTheDownloadedFile) {
+TEST_F(DecodingTest, SeeksWithinTheDownloadedFile)
+{
     const HSTREAM stream = open(serve("/t.mp3", {.frequency = 440, .seconds = 4}));
     ASSERT_NE(stream, 0u);
     waitForDownload(stream);
@@ -120,7 +134,8 @@ TEST_F(DecodingTest, SeeksWithinTheDownloadedFile) {
     EXPECT_EQ(BASS_ChannelGetPosition(stream, BASS_POS_BYTE), 0u);
 }
 
-TEST_F(DecodingTest, SeekLandsOnTheSampleAsked) {
+TEST_F(DecodingTest, SeekLandsOnTheSampleAsked)
+{
     // The samples after a seek are those that a straight decode has at that point.
     const HSTREAM whole = open(serve("/t.mp3", {.frequency = 440, .seconds = 3}), BASS_STREAM_PRESCAN);
     ASSERT_NE(whole, 0u);
@@ -142,7 +157,8 @@ TEST_F(DecodingTest, SeekLandsOnTheSampleAsked) {
     EXPECT_LT(worst, 200);
 }
 
-TEST_F(DecodingTest, SeekBeyondTheLengthFails) {
+TEST_F(DecodingTest, SeekBeyondTheLengthFails)
+{
     const HSTREAM stream = open(serve("/t.mp3", {.seconds = 1}));
     ASSERT_NE(stream, 0u);
     waitForDownload(stream);
@@ -151,7 +167,8 @@ TEST_F(DecodingTest, SeekBeyondTheLengthFails) {
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_POSITION);
 }
 
-TEST_F(DecodingTest, OutputLatencyIsTakenOffThePosition) {
+TEST_F(DecodingTest, OutputLatencyIsTakenOffThePosition)
+{
     BASS_Free();
     output_ = std::make_shared<audio::MemoryOutput>(2048);
     audio::injectAudioOutput(output_);

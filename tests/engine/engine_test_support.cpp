@@ -7,7 +7,8 @@
 
 namespace vornel::test {
 
-double toneAmplitude(const std::vector<int16_t>& stereo, int channel, double frequency, int rate) {
+double toneAmplitude(const std::vector<int16_t>& stereo, int channel, double frequency, int rate)
+{
     const size_t frames = stereo.size() / 2;
     if (frames == 0)
         return 0;
@@ -22,7 +23,8 @@ double toneAmplitude(const std::vector<int16_t>& stereo, int channel, double fre
     return 2 * std::sqrt(std::max(0.0, power)) / static_cast<double>(frames);
 }
 
-double rms(const std::vector<int16_t>& samples) {
+double rms(const std::vector<int16_t>& samples)
+{
     if (samples.empty())
         return 0;
     double sum = 0;
@@ -31,7 +33,8 @@ double rms(const std::vector<int16_t>& samples) {
     return std::sqrt(sum / static_cast<double>(samples.size()));
 }
 
-bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)
+{
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!done()) {
         if (std::chrono::steady_clock::now() >= deadline)
@@ -41,7 +44,8 @@ bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limi
     return true;
 }
 
-void EngineTest::SetUp() {
+void EngineTest::SetUp()
+{
     output_ = std::make_shared<audio::MemoryOutput>();
     audio::injectAudioOutput(output_);
     ASSERT_TRUE(BASS_Init(-1, 44100, 0, nullptr, nullptr)) << BASS_ErrorGetCode();
@@ -49,23 +53,27 @@ void EngineTest::SetUp() {
     BASS_SetConfig(BASS_CONFIG_NET_PREBUF, 0);
 }
 
-void EngineTest::TearDown() {
+void EngineTest::TearDown()
+{
     BASS_Free();
     audio::injectAudioOutput(nullptr);
 }
 
-HSTREAM EngineTest::open(const std::string& url, DWORD flags) {
+HSTREAM EngineTest::open(const std::string& url, DWORD flags)
+{
     const HSTREAM stream = BASS_StreamCreateURL(url.c_str(), 0, flags, nullptr, nullptr);
     EXPECT_NE(stream, 0u) << "open failed with " << BASS_ErrorGetCode();
     return stream;
 }
 
-std::string EngineTest::serve(const std::string& path, const ToneMp3& tone) {
+std::string EngineTest::serve(const std::string& path, const ToneMp3& tone)
+{
     server_.addRoute(path, Route{makeToneMp3(tone), "audio/mpeg"});
     return server_.url(path);
 }
 
-std::vector<int16_t> EngineTest::pullToEnd(HSTREAM stream, double maxSeconds) {
+std::vector<int16_t> EngineTest::pullToEnd(HSTREAM stream, double maxSeconds)
+{
     std::vector<int16_t> all;
     const auto limit = static_cast<size_t>(maxSeconds * 44100) * 2;
     size_t playedSamples = 0;
@@ -83,7 +91,8 @@ std::vector<int16_t> EngineTest::pullToEnd(HSTREAM stream, double maxSeconds) {
     return all;
 }
 
-void EngineTest::waitForDownload(HSTREAM stream) {
+void EngineTest::waitForDownload(HSTREAM stream)
+{
     ASSERT_TRUE(waitUntil([&] { return BASS_StreamGetFilePosition(stream, BASS_FILEPOS_CONNECTED) == 0; }));
 }
 

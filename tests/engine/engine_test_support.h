@@ -19,8 +19,7 @@
 namespace vornel::test {
 
 // Amplitude (of full scale 32767) of the frequency in one channel of interleaved stereo.
-double toneAmplitude(const std::vector<int16_t>& stereo, int channel, double frequency,
-                     int rate = 44100);
+double toneAmplitude(const std::vector<int16_t>& stereo, int channel, double frequency, int rate = 44100);
 // Root mean square of all samples.
 double rms(const std::vector<int16_t>& samples);
 

@@ -8,7 +8,8 @@ namespace {
 
 class HttpsStreamTest : public EngineTest {};
 
-TEST_F(HttpsStreamTest, PlaysAnHttpsUrl) {
+TEST_F(HttpsStreamTest, PlaysAnHttpsUrl)
+{
     const std::string mp3 = makeToneMp3({.frequency = 440, .seconds = 1});
     TlsTestServer server([&](SSL* ssl, int) {
         readRequestHead(ssl);

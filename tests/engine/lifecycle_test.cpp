@@ -9,7 +9,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(EngineSetUp, VersionAndInitialisationErrors) {
+TEST(EngineSetUp, VersionAndInitialisationErrors)
+{
     EXPECT_EQ(BASS_GetVersion() >> 16, 0x0204u);
     EXPECT_EQ(BASS_StreamCreateURL("http://127.0.0.1:1/x.mp3", 0, 0, nullptr, nullptr), 0u);
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_INIT);
@@ -34,7 +35,8 @@ TEST(EngineSetUp, VersionAndInitialisationErrors) {
 
 class LifecycleTest : public EngineTest {};
 
-TEST_F(LifecycleTest, CallsOnZeroFreedOrUnknownHandlesFailHarmlessly) {
+TEST_F(LifecycleTest, CallsOnZeroFreedOrUnknownHandlesFailHarmlessly)
+{
     const HSTREAM freed = open(serve("/t.mp3", {.seconds = 1}));
     ASSERT_NE(freed, 0u);
     ASSERT_TRUE(BASS_StreamFree(freed));
@@ -48,7 +50,8 @@ TEST_F(LifecycleTest, CallsOnZeroFreedOrUnknownHandlesFailHarmlessly) {
         EXPECT_FALSE(BASS_ChannelPause(handle));
         EXPECT_FALSE(BASS_ChannelSetPosition(handle, 0, BASS_POS_BYTE));
         EXPECT_EQ(BASS_ChannelGetTags(handle, BASS_TAG_HTTP), nullptr);
-        for (const DWORD mode : {BASS_FILEPOS_END, BASS_FILEPOS_BUFFER, BASS_FILEPOS_CONNECTED, BASS_FILEPOS_BLOCKFULL}) {
+        for (const DWORD mode :
+             {BASS_FILEPOS_END, BASS_FILEPOS_BUFFER, BASS_FILEPOS_CONNECTED, BASS_FILEPOS_BLOCKFULL}) {
             EXPECT_EQ(BASS_StreamGetFilePosition(handle, mode), static_cast<QWORD>(-1));
             EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
         }
@@ -59,7 +62,8 @@ TEST_F(LifecycleTest, CallsOnZeroFreedOrUnknownHandlesFailHarmlessly) {
     }
 }
 
-TEST_F(LifecycleTest, HandlesAreNeverReused) {
+TEST_F(LifecycleTest, HandlesAreNeverReused)
+{
     const std::string url = serve("/t.mp3", {.seconds = 1});
     const HSTREAM first = open(url);
     BASS_StreamFree(first);
@@ -72,7 +76,8 @@ TEST_F(LifecycleTest, HandlesAreNeverReused) {
     EXPECT_NE(third, second);
 }
 
-TEST_F(LifecycleTest, AutoFreeStreamStaysQueryableForASecondAfterItsEnd) {
+TEST_F(LifecycleTest, AutoFreeStreamStaysQueryableForASecondAfterItsEnd)
+{
     const HSTREAM stream = open(serve("/t.mp3", {.seconds = 1}));
     ASSERT_NE(stream, 0u);
     waitForDownload(stream);
@@ -87,12 +92,13 @@ TEST_F(LifecycleTest, AutoFreeStreamStaysQueryableForASecondAfterItsEnd) {
         ASSERT_EQ(BASS_ChannelGetLength(stream, BASS_POS_BYTE), length);
         std::this_thread::sleep_for(15ms);
     }
-    EXPECT_TRUE(waitUntil([&] { return BASS_ChannelGetPosition(stream, BASS_POS_BYTE) == static_cast<QWORD>(-1); },
-                          5000ms));
+    EXPECT_TRUE(
+        waitUntil([&] { return BASS_ChannelGetPosition(stream, BASS_POS_BYTE) == static_cast<QWORD>(-1); }, 5000ms));
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
 }
 
-TEST_F(LifecycleTest, StreamWithoutAutoFreeStaysAfterItsEnd) {
+TEST_F(LifecycleTest, StreamWithoutAutoFreeStaysAfterItsEnd)
+{
     const HSTREAM stream = open(serve("/t.mp3", {.seconds = 1}), BASS_STREAM_PRESCAN);
     BASS_ChannelPlay(stream, false);
     pullToEnd(stream);
@@ -104,7 +110,8 @@ TEST_F(LifecycleTest, StreamWithoutAutoFreeStaysAfterItsEnd) {
     EXPECT_EQ(BASS_ChannelGetPosition(stream, BASS_POS_BYTE), 0u);
 }
 
-TEST_F(LifecycleTest, StreamsOpenedOnTwoThreadsOverlapAndMix) {
+TEST_F(LifecycleTest, StreamsOpenedOnTwoThreadsOverlapAndMix)
+{
     const std::string low = serve("/low.mp3", {.frequency = 440, .seconds = 2, .amplitude = 0.3});
     const std::string high = serve("/high.mp3", {.frequency = 1250, .seconds = 2, .amplitude = 0.3});
     auto openAndPlay = [](std::string url) {
@@ -128,7 +135,8 @@ TEST_F(LifecycleTest, StreamsOpenedOnTwoThreadsOverlapAndMix) {
     EXPECT_GT(toneAmplitude(one, 0, 1250), 0.25 * 32767);
 }
 
-TEST_F(LifecycleTest, LoudStreamsTogetherClipInsteadOfWrapping) {
+TEST_F(LifecycleTest, LoudStreamsTogetherClipInsteadOfWrapping)
+{
     const std::string url = serve("/loud.mp3", {.frequency = 440, .seconds = 1, .amplitude = 0.9});
     const HSTREAM a = open(url), b = open(url);
     BASS_ChannelPlay(a, false);
@@ -141,7 +149,8 @@ TEST_F(LifecycleTest, LoudStreamsTogetherClipInsteadOfWrapping) {
     EXPECT_GT(toneAmplitude(samples, 0, 440), 0.95 * 32767);
 }
 
-TEST_F(LifecycleTest, FreeDuringAnOpenMakesTheOpenFailAtOnce) {
+TEST_F(LifecycleTest, FreeDuringAnOpenMakesTheOpenFailAtOnce)
+{
     server_.addConnection(ConnectionScript().expectHead().wait(8000ms));
     auto pending = std::async(std::launch::async, [&] {
         const HSTREAM stream = BASS_StreamCreateURL(server_.url("/hang.mp3").c_str(), 0, 0, nullptr, nullptr);
@@ -156,9 +165,9 @@ TEST_F(LifecycleTest, FreeDuringAnOpenMakesTheOpenFailAtOnce) {
     ASSERT_TRUE(BASS_Init(-1, 44100, 0, nullptr, nullptr)); // TearDown frees again
 }
 
-TEST_F(LifecycleTest, FreeWhileABlockDownloadWaitsForRoomDoesNotHang) {
-    const HSTREAM stream = open(serve("/big.mp3", {.seconds = 60}),
-                                BASS_STREAM_BLOCK | BASS_STREAM_AUTOFREE);
+TEST_F(LifecycleTest, FreeWhileABlockDownloadWaitsForRoomDoesNotHang)
+{
+    const HSTREAM stream = open(serve("/big.mp3", {.seconds = 60}), BASS_STREAM_BLOCK | BASS_STREAM_AUTOFREE);
     ASSERT_NE(stream, 0u);
     ASSERT_TRUE(waitUntil([&] { return BASS_StreamGetFilePosition(stream, BASS_FILEPOS_BLOCKFULL) == 1; }));
     auto freeing = std::async(std::launch::async, [] { return BASS_Free(); });
@@ -168,7 +177,8 @@ TEST_F(LifecycleTest, FreeWhileABlockDownloadWaitsForRoomDoesNotHang) {
     ASSERT_TRUE(BASS_Init(-1, 44100, 0, nullptr, nullptr));
 }
 
-TEST_F(LifecycleTest, LastErrorIsKeptPerThread) {
+TEST_F(LifecycleTest, LastErrorIsKeptPerThread)
+{
     BASS_ChannelPlay(0, false);
     ASSERT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
     std::async(std::launch::async, [] {

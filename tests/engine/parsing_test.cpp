@@ -11,7 +11,8 @@ namespace {
 using audio::IcyStripper;
 using audio::Mp3Scanner;
 
-Mp3Scanner scanInPieces(const std::string& bytes, size_t piece) {
+Mp3Scanner scanInPieces(const std::string& bytes, size_t piece)
+{
     Mp3Scanner scanner;
     for (size_t at = 0; at < bytes.size(); at += piece)
         scanner.feed(bytes.data() + at, std::min(piece, bytes.size() - at));
@@ -19,7 +20,8 @@ Mp3Scanner scanInPieces(const std::string& bytes, size_t piece) {
     return scanner;
 }
 
-std::string id3Tag(size_t payload) {
+std::string id3Tag(size_t payload)
+{
     std::string tag = "ID3\x03";
     tag += '\0';
     tag += '\0';
@@ -31,7 +33,8 @@ std::string id3Tag(size_t payload) {
     return tag;
 }
 
-TEST(Mp3ScannerTest, CountsTheSameFramesWhateverThePieces) {
+TEST(Mp3ScannerTest, CountsTheSameFramesWhateverThePieces)
+{
     const std::string mp3 = makeToneMp3({.seconds = 2});
     const Mp3Scanner whole = scanInPieces(mp3, mp3.size());
     ASSERT_TRUE(whole.locked());
@@ -49,7 +52,8 @@ TEST(Mp3ScannerTest, CountsTheSameFramesWhateverThePieces) {
     }
 }
 
-TEST(Mp3ScannerTest, SkipsAnId3TagAndFindsTheMpeg2Format) {
+TEST(Mp3ScannerTest, SkipsAnId3TagAndFindsTheMpeg2Format)
+{
     const std::string mp3 = makeToneMp3({.seconds = 1, .bitrateKbps = 32, .sampleRate = 22050, .channels = 1});
     const std::string tag = id3Tag(5000);
     const Mp3Scanner plain = scanInPieces(mp3, 1000);
@@ -63,16 +67,18 @@ TEST(Mp3ScannerTest, SkipsAnId3TagAndFindsTheMpeg2Format) {
     EXPECT_EQ(tagged.audioStart(), plain.audioStart() + static_cast<int64_t>(tag.size()));
 }
 
-TEST(Mp3ScannerTest, GivesUpOnBytesThatAreNotMp3) {
-    for (const std::string& bytes : {std::string(100000, 'a'), std::string("<html><body>hello</body></html>"),
-                                     std::string(70000, '\xFF')}) {
+TEST(Mp3ScannerTest, GivesUpOnBytesThatAreNotMp3)
+{
+    for (const std::string& bytes :
+         {std::string(100000, 'a'), std::string("<html><body>hello</body></html>"), std::string(70000, '\xFF')}) {
         const Mp3Scanner scanner = scanInPieces(bytes, 512);
         EXPECT_FALSE(scanner.locked());
         EXPECT_TRUE(scanner.gaveUp());
     }
 }
 
-TEST(IcyStripperTest, RemovesMetadataBlocksSplitAnywhere) {
+TEST(IcyStripperTest, RemovesMetadataBlocksSplitAnywhere)
+{
     std::string audio;
     for (int i = 0; i < 1000; ++i)
         audio.push_back(static_cast<char>('a' + i % 26));

@@ -8,8 +8,12 @@ namespace {
 using audio::looksLikePlaylist;
 using audio::playlistEntries;
 
-TEST(PlaylistParsing, RecognisesPlaylistsByTypeExtensionOrContent) {
-    struct Case { std::string type, url, start; bool playlist; };
+TEST(PlaylistParsing, RecognisesPlaylistsByTypeExtensionOrContent)
+{
+    struct Case {
+        std::string type, url, start;
+        bool playlist;
+    };
     const std::vector<Case> cases = {
         {"audio/x-scpls", "http://h/a", "", true},
         {"audio/x-mpegurl; charset=utf-8", "http://h/a", "", true},
@@ -26,24 +30,27 @@ TEST(PlaylistParsing, RecognisesPlaylistsByTypeExtensionOrContent) {
         EXPECT_EQ(looksLikePlaylist(c.type, c.url, c.start), c.playlist) << c.type << " " << c.url;
 }
 
-TEST(PlaylistParsing, PlsEntriesInNumberOrder) {
+TEST(PlaylistParsing, PlsEntriesInNumberOrder)
+{
     const std::string pls = "[playlist]\r\nNumberOfEntries=3\r\nFile2=http://b/2.mp3\r\nTitle1=One\r\n"
                             "File1=http://a/1.mp3\r\nfile10=http://c/10.mp3\r\nFile3=\r\nVersion=2\r\n";
     EXPECT_EQ(playlistEntries(pls, "http://h/x.pls"),
               (std::vector<std::string>{"http://a/1.mp3", "http://b/2.mp3", "http://c/10.mp3"}));
 }
 
-TEST(PlaylistParsing, M3uEntriesSkipCommentsAndResolveRelativeOnes) {
+TEST(PlaylistParsing, M3uEntriesSkipCommentsAndResolveRelativeOnes)
+{
     const std::string m3u = "#EXTM3U\n#EXTINF:123,Artist - Title\n  one.mp3  \n\n/root/two.mp3\n"
                             "https://other/three.mp3\n";
-    EXPECT_EQ(playlistEntries(m3u, "http://h:81/dir/list.m3u?q=1"),
-              (std::vector<std::string>{"http://h:81/dir/one.mp3", "http://h:81/root/two.mp3",
-                                        "https://other/three.mp3"}));
+    EXPECT_EQ(
+        playlistEntries(m3u, "http://h:81/dir/list.m3u?q=1"),
+        (std::vector<std::string>{"http://h:81/dir/one.mp3", "http://h:81/root/two.mp3", "https://other/three.mp3"}));
 }
 
 class PlaylistStreamTest : public EngineTest {};
 
-TEST_F(PlaylistStreamTest, FollowsPlsAndM3uToTheirFirstPlayableEntry) {
+TEST_F(PlaylistStreamTest, FollowsPlsAndM3uToTheirFirstPlayableEntry)
+{
     const std::string track = serve("/track.mp3", {.frequency = 440, .seconds = 1});
     Route missing{"gone", "text/plain"};
     missing.status = 404;
@@ -63,7 +70,8 @@ TEST_F(PlaylistStreamTest, FollowsPlsAndM3uToTheirFirstPlayableEntry) {
     }
 }
 
-TEST_F(PlaylistStreamTest, PlaylistsAreNotFollowedWhenTheSettingIsOff) {
+TEST_F(PlaylistStreamTest, PlaylistsAreNotFollowedWhenTheSettingIsOff)
+{
     const std::string track = serve("/track.mp3", {.seconds = 1});
     server_.addRoute("/radio", Route{"[playlist]\nFile1=" + track + "\n", "audio/x-scpls"});
     BASS_SetConfig(BASS_CONFIG_NET_PLAYLIST, 0);
@@ -71,7 +79,8 @@ TEST_F(PlaylistStreamTest, PlaylistsAreNotFollowedWhenTheSettingIsOff) {
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_FILEFORM);
 }
 
-TEST_F(PlaylistStreamTest, PlaylistWithoutPlayableEntryFails) {
+TEST_F(PlaylistStreamTest, PlaylistWithoutPlayableEntryFails)
+{
     server_.addRoute("/self.pls", Route{"[playlist]\nFile1=" + server_.url("/self.pls") + "\n", "audio/x-scpls"});
     server_.addRoute("/none.pls", Route{"[playlist]\nNumberOfEntries=0\n", "audio/x-scpls"});
     for (const std::string path : {"/self.pls", "/none.pls"}) {
@@ -80,9 +89,12 @@ TEST_F(PlaylistStreamTest, PlaylistWithoutPlayableEntryFails) {
     }
 }
 
-TEST_F(PlaylistStreamTest, OneOpenFollowsAtMostSixteenPlaylistUrls) {
+TEST_F(PlaylistStreamTest, OneOpenFollowsAtMostSixteenPlaylistUrls)
+{
     // Each playlist lists itself many times over, and nothing in it plays.
-    struct Case { std::string path, body; };
+    struct Case {
+        std::string path, body;
+    };
     std::string selfMany = "[playlist]\n";
     for (int i = 1; i <= 40; ++i)
         selfMany += "File" + std::to_string(i) + "=" + server_.url("/fan.pls") + "\n";

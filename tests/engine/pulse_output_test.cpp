@@ -27,7 +27,8 @@ using namespace std::chrono_literals;
 
 // Starts a program with extra environment entries, its output going to outputFile.
 pid_t spawn(const std::vector<std::string>& arguments, std::vector<std::string> environment,
-            const std::string& outputFile = "/dev/null") {
+            const std::string& outputFile = "/dev/null")
+{
     const size_t extras = environment.size();
     for (char** entry = environ; *entry; ++entry) {
         const std::string_view inherited(*entry);
@@ -59,21 +60,24 @@ pid_t spawn(const std::vector<std::string>& arguments, std::vector<std::string> 
     return pid;
 }
 
-void stop(pid_t pid) {
+void stop(pid_t pid)
+{
     if (pid <= 0)
         return;
     kill(pid, SIGTERM);
     waitpid(pid, nullptr, 0);
 }
 
-bool onPath(const std::string& program) {
+bool onPath(const std::string& program)
+{
     return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
 }
 
 // Sets or clears an environment variable for one scope.
 class ScopedEnv {
 public:
-    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name)
+    {
         if (const char* old = std::getenv(name))
             old_ = old;
         set(value);
@@ -81,7 +85,8 @@ public:
     ~ScopedEnv() { set(old_); }
 
 private:
-    void set(const std::optional<std::string>& value) {
+    void set(const std::optional<std::string>& value)
+    {
         if (value)
             setenv(name_, value->c_str(), 1);
         else
@@ -95,7 +100,8 @@ private:
 // directory that is also its runtime and home directory.
 class PrivatePulse {
 public:
-    PrivatePulse() {
+    PrivatePulse()
+    {
         char pattern[] = "/tmp/vornel-pulse-test-XXXXXX";
         directory_ = mkdtemp(pattern);
         const std::string socket = directory_ + "/native";
@@ -109,7 +115,8 @@ public:
             return audio::PulseOutput().connect();
         });
     }
-    ~PrivatePulse() {
+    ~PrivatePulse()
+    {
         stop(pid_);
         fs::remove_all(directory_);
     }
@@ -125,7 +132,8 @@ private:
 
 class PulseOutputTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         if (!onPath("pulseaudio"))
             GTEST_SKIP() << "the pulseaudio binary is not installed (scripts/install-deps installs it)";
         audio::injectAudioOutput(nullptr);
@@ -140,17 +148,19 @@ protected:
     // Records the null sink's monitor (S16LE stereo 44100) until stopRecording. An idle null
     // sink sleeps in blocks of up to 2 s and takes a new latency only when it wakes: the
     // first recorded bytes show it runs in short blocks, as under a playing stream.
-    void startRecording() {
+    void startRecording()
+    {
         recording_ = pulse_->directory() + "/monitor.raw";
-        recorder_ = spawn({"parec", "-d", "test.monitor", "--format=s16le", "--rate=44100", "--channels=2",
-                           "--latency-msec=20"},
-                          {"PULSE_SERVER=" + pulse_->server()}, recording_);
+        recorder_ = spawn(
+            {"parec", "-d", "test.monitor", "--format=s16le", "--rate=44100", "--channels=2", "--latency-msec=20"},
+            {"PULSE_SERVER=" + pulse_->server()}, recording_);
         ASSERT_TRUE(waitUntil([&] { return fs::exists(recording_) && fs::file_size(recording_) > 0; }))
             << "nothing came from the null sink's monitor";
         recordingFrom_ = fs::file_size(recording_);
     }
     // What the monitor recorded since the sink woke.
-    std::vector<int16_t> stopRecording() {
+    std::vector<int16_t> stopRecording()
+    {
         stop(recorder_);
         recorder_ = -1;
         std::ifstream in(recording_, std::ios::binary);
@@ -168,26 +178,29 @@ protected:
     pid_t recorder_ = -1;
 };
 
-std::vector<int16_t> slice(const std::vector<int16_t>& stereo, size_t firstFrame, size_t frames) {
+std::vector<int16_t> slice(const std::vector<int16_t>& stereo, size_t firstFrame, size_t frames)
+{
     firstFrame = std::min(firstFrame, stereo.size() / 2);
     frames = std::min(frames, stereo.size() / 2 - firstFrame);
     return {stereo.begin() + firstFrame * 2, stereo.begin() + (firstFrame + frames) * 2};
 }
 
 // The left channel's frequency from its rising zero crossings.
-double zeroCrossingFrequency(const std::vector<int16_t>& stereo) {
+double zeroCrossingFrequency(const std::vector<int16_t>& stereo)
+{
     int rising = 0;
     for (size_t i = 2; i < stereo.size(); i += 2)
         rising += stereo[i - 2] < 0 && stereo[i] >= 0;
     return rising * 44100.0 / (static_cast<double>(stereo.size()) / 2);
 }
 
-TEST_F(PulseOutputTest, EnginePlaysTheToneAtItsPitchAndPauseSilencesIt) {
+TEST_F(PulseOutputTest, EnginePlaysTheToneAtItsPitchAndPauseSilencesIt)
+{
     ScriptedServer http;
     http.addRoute("/tone.mp3", Route{makeToneMp3({.frequency = 440, .seconds = 6}), "audio/mpeg"});
     ASSERT_TRUE(BASS_Init(-1, 44100, 0, nullptr, nullptr)) << BASS_ErrorGetCode();
-    const HSTREAM stream = BASS_StreamCreateURL(http.url("/tone.mp3").c_str(), 0, BASS_STREAM_AUTOFREE, nullptr,
-                                                nullptr);
+    const HSTREAM stream =
+        BASS_StreamCreateURL(http.url("/tone.mp3").c_str(), 0, BASS_STREAM_AUTOFREE, nullptr, nullptr);
     ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
     ASSERT_TRUE(BASS_ChannelPlay(stream, false));
     std::this_thread::sleep_for(1500ms);
@@ -215,14 +228,17 @@ TEST_F(PulseOutputTest, EnginePlaysTheToneAtItsPitchAndPauseSilencesIt) {
     EXPECT_LT(rms(tail), 30) << "sound went on after the pause";
 }
 
-TEST_F(PulseOutputTest, CloseStopsRenderingAndTheOutputOpensAgain) {
+TEST_F(PulseOutputTest, CloseStopsRenderingAndTheOutputOpensAgain)
+{
     audio::PulseOutput output;
     for (int round = 0; round < 2; ++round) {
         auto renders = std::make_shared<std::atomic<int>>(0);
-        ASSERT_TRUE(output.open([renders](int16_t* out, int frames) {
-            std::fill(out, out + frames * 2, int16_t{0});
-            ++*renders;
-        }, nullptr));
+        ASSERT_TRUE(output.open(
+            [renders](int16_t* out, int frames) {
+                std::fill(out, out + frames * 2, int16_t{0});
+                ++*renders;
+            },
+            nullptr));
         // Past the first timing the server sends, a second into playback.
         ASSERT_TRUE(waitUntil([&] { return *renders > 40; }));
         EXPECT_GT(output.latencyFrames(), 0);
@@ -241,13 +257,15 @@ struct ChoiceCase {
     bool expectPulse;
 };
 
-void PrintTo(const ChoiceCase& choice, std::ostream* out) {
+void PrintTo(const ChoiceCase& choice, std::ostream* out)
+{
     *out << choice.name;
 }
 
 class OutputChoiceTest : public PulseOutputTest, public ::testing::WithParamInterface<ChoiceCase> {};
 
-TEST_P(OutputChoiceTest, TakeAudioOutputPicksTheDevice) {
+TEST_P(OutputChoiceTest, TakeAudioOutputPicksTheDevice)
+{
     const auto& choice = GetParam();
     ScopedEnv driver("SDL_AUDIODRIVER", choice.sdlDriver);
     const std::string missing = "unix:" + pulse_->directory() + "/no-such-socket";
@@ -260,15 +278,16 @@ TEST_P(OutputChoiceTest, TakeAudioOutputPicksTheDevice) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Environments, OutputChoiceTest,
-    ::testing::Values(ChoiceCase{"DriverUnset", std::nullopt, true, true},
-                      ChoiceCase{"DriverPulseaudio", "pulseaudio", true, true},
-                      ChoiceCase{"DriverPipewire", "pipewire", true, true},
-                      ChoiceCase{"DriverDummy", "dummy", true, false},
-                      ChoiceCase{"DriverDisk", "disk", true, false},
-                      ChoiceCase{"NoServer", std::nullopt, false, false}),
-    [](const auto& info) { return std::string(info.param.name); });
+                         ::testing::Values(ChoiceCase{"DriverUnset", std::nullopt, true, true},
+                                           ChoiceCase{"DriverPulseaudio", "pulseaudio", true, true},
+                                           ChoiceCase{"DriverPipewire", "pipewire", true, true},
+                                           ChoiceCase{"DriverDummy", "dummy", true, false},
+                                           ChoiceCase{"DriverDisk", "disk", true, false},
+                                           ChoiceCase{"NoServer", std::nullopt, false, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
-TEST_F(PulseOutputTest, AnInjectedOutputComesFirst) {
+TEST_F(PulseOutputTest, AnInjectedOutputComesFirst)
+{
     auto memory = std::make_shared<audio::MemoryOutput>();
     audio::injectAudioOutput(memory);
     EXPECT_EQ(audio::takeAudioOutput(), memory);

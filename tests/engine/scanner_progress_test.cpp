@@ -13,12 +13,14 @@ namespace {
 
 using audio::Mp3Scanner;
 
-std::string dataFile(const std::string& name) {
+std::string dataFile(const std::string& name)
+{
     std::ifstream in(std::string(VORNEL_ENGINE_TEST_DATA) + "/" + name, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-Mp3Scanner scanInPieces(const std::string& bytes, size_t piece) {
+Mp3Scanner scanInPieces(const std::string& bytes, size_t piece)
+{
     Mp3Scanner scanner;
     for (size_t at = 0; at < bytes.size(); at += piece)
         scanner.feed(bytes.data() + at, std::min(piece, bytes.size() - at));
@@ -26,8 +28,12 @@ Mp3Scanner scanInPieces(const std::string& bytes, size_t piece) {
     return scanner;
 }
 
-TEST(Mp3ScannerProgressTest, EndsOnEveryKnownHangInput) {
-    struct Case { std::string file; int64_t minFrames; };
+TEST(Mp3ScannerProgressTest, EndsOnEveryKnownHangInput)
+{
+    struct Case {
+        std::string file;
+        int64_t minFrames;
+    };
     for (const Case& c : {Case{"mixed-rate-44k-then-48k.mp3", 150}, Case{"stray-48k-frame-at-end.mp3", 78},
                           Case{"mp3-four-frames-44k-then-48k.bin", 4}, Case{"mp3-scanner-hang-minimal.bin", 0}}) {
         const std::string bytes = dataFile(c.file);
@@ -40,7 +46,8 @@ TEST(Mp3ScannerProgressTest, EndsOnEveryKnownHangInput) {
     }
 }
 
-TEST(Mp3ScannerProgressTest, CountsEachPartAtItsOwnRate) {
+TEST(Mp3ScannerProgressTest, CountsEachPartAtItsOwnRate)
+{
     const std::string first = makeToneMp3({.frequency = 440, .seconds = 2, .sampleRate = 44100});
     const std::string second = makeToneMp3({.frequency = 440, .seconds = 2, .sampleRate = 48000});
     const Mp3Scanner a = scanInPieces(first, 4096), b = scanInPieces(second, 4096);
@@ -54,7 +61,8 @@ TEST(Mp3ScannerProgressTest, CountsEachPartAtItsOwnRate) {
     EXPECT_GE(both.audioFrames(), a.audioFrames() + b.audioFrames());
 }
 
-TEST(Mp3ScannerProgressTest, AStrayFrameOfAnotherRateInTheMiddleIsPassedOver) {
+TEST(Mp3ScannerProgressTest, AStrayFrameOfAnotherRateInTheMiddleIsPassedOver)
+{
     const std::string main = makeToneMp3({.frequency = 440, .seconds = 1});
     const std::string other = makeToneMp3({.frequency = 440, .seconds = 1, .sampleRate = 48000, .infoFrame = false});
     const auto header = audio::parseFrameHeader(reinterpret_cast<const unsigned char*>(other.data()));

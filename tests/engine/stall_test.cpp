@@ -9,10 +9,11 @@ using namespace std::chrono_literals;
 
 class StallTest : public EngineTest {};
 
-TEST_F(StallTest, AStalledConnectionStarvesOnlyItsOwnStream) {
+TEST_F(StallTest, AStalledConnectionStarvesOnlyItsOwnStream)
+{
     const std::string audio = makeToneMp3({.frequency = 440, .seconds = 10});
-    const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: " +
-                             std::to_string(audio.size()) + "\r\n\r\n";
+    const std::string head =
+        "HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: " + std::to_string(audio.size()) + "\r\n\r\n";
     // About two seconds of sound, then the server keeps the connection open and says nothing.
     server_.addConnection(ConnectionScript().expectHead().send(head + audio.substr(0, 32000)).wait(20000ms));
     const HSTREAM stalled = open(server_.url("/stall.mp3"));

@@ -16,7 +16,8 @@ struct StatusCalls {
     std::vector<std::vector<std::string>> heads;
 };
 
-void collectStatus(const void* buffer, DWORD length, void* user) {
+void collectStatus(const void* buffer, DWORD length, void* user)
+{
     if (!buffer || length != 0)
         return;
     auto* calls = static_cast<StatusCalls*>(user);
@@ -27,7 +28,8 @@ void collectStatus(const void* buffer, DWORD length, void* user) {
     calls->heads.push_back(lines);
 }
 
-std::vector<std::string> tagLines(const char* tags) {
+std::vector<std::string> tagLines(const char* tags)
+{
     std::vector<std::string> lines;
     for (; tags && *tags; tags += std::strlen(tags) + 1)
         lines.emplace_back(tags);
@@ -35,7 +37,8 @@ std::vector<std::string> tagLines(const char* tags) {
 }
 
 // Audio bytes with a metadata block after every interval bytes, as a radio server sends them.
-std::string withIcyMetadata(const std::string& audio, size_t interval) {
+std::string withIcyMetadata(const std::string& audio, size_t interval)
+{
     std::string out;
     for (size_t at = 0, block = 0; at < audio.size(); at += interval, ++block) {
         out += audio.substr(at, interval);
@@ -53,7 +56,8 @@ std::string withIcyMetadata(const std::string& audio, size_t interval) {
     return out;
 }
 
-uint16_t closedPort() {
+uint16_t closedPort()
+{
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -67,12 +71,14 @@ uint16_t closedPort() {
 
 class UrlStreamTest : public EngineTest {
 protected:
-    HSTREAM openWithStatus(const std::string& url, StatusCalls& calls, DWORD extra = 0) {
+    HSTREAM openWithStatus(const std::string& url, StatusCalls& calls, DWORD extra = 0)
+    {
         return BASS_StreamCreateURL(url.c_str(), 0, BASS_STREAM_STATUS | extra, collectStatus, &calls);
     }
 };
 
-TEST_F(UrlStreamTest, ReportsTheHttpHeadBeforeReturningAndKeepsItAsTags) {
+TEST_F(UrlStreamTest, ReportsTheHttpHeadBeforeReturningAndKeepsItAsTags)
+{
     Route route{makeToneMp3({.seconds = 1}), "audio/mpeg"};
     route.extraHeaders = {"icy-name:Loopback FM", "icy-br: 128"};
     server_.addRoute("/t.mp3", route);
@@ -91,7 +97,8 @@ TEST_F(UrlStreamTest, ReportsTheHttpHeadBeforeReturningAndKeepsItAsTags) {
     EXPECT_NE(server_.requestHeads()[0].find("\r\nIcy-MetaData: 1\r\n"), std::string::npos);
 }
 
-TEST_F(UrlStreamTest, WithoutTheStatusFlagNothingIsReported) {
+TEST_F(UrlStreamTest, WithoutTheStatusFlagNothingIsReported)
+{
     const std::string url = serve("/t.mp3", {.seconds = 1});
     StatusCalls calls;
     const HSTREAM stream = BASS_StreamCreateURL(url.c_str(), 0, 0, collectStatus, &calls);
@@ -99,7 +106,8 @@ TEST_F(UrlStreamTest, WithoutTheStatusFlagNothingIsReported) {
     EXPECT_TRUE(calls.heads.empty());
 }
 
-TEST_F(UrlStreamTest, IcyReplyGivesIcyTagsAndItsMetadataNeverReachesTheDecoder) {
+TEST_F(UrlStreamTest, IcyReplyGivesIcyTagsAndItsMetadataNeverReachesTheDecoder)
+{
     const std::string audio = makeToneMp3({.frequency = 523, .seconds = 2});
     server_.addRoute("/plain.mp3", Route{audio, "audio/mpeg"});
     const std::string head = "ICY 200 OK\r\nicy-name:Loopback FM\r\nicy-br:128\r\nicy-metaint:1000\r\n"
@@ -131,7 +139,8 @@ TEST_F(UrlStreamTest, IcyReplyGivesIcyTagsAndItsMetadataNeverReachesTheDecoder) 
     EXPECT_TRUE(fromRadio == fromFile) << "the metadata blocks changed the decoded sound";
 }
 
-TEST_F(UrlStreamTest, FollowsRedirects) {
+TEST_F(UrlStreamTest, FollowsRedirects)
+{
     serve("/t.mp3", {.seconds = 1});
     Route moved{"", "text/html"};
     moved.status = 302;
@@ -144,7 +153,8 @@ TEST_F(UrlStreamTest, FollowsRedirects) {
     EXPECT_EQ(calls.heads[0][0], "HTTP/1.1 200 OK");
 }
 
-TEST_F(UrlStreamTest, FailuresGiveNoHandleAndAnErrorCode) {
+TEST_F(UrlStreamTest, FailuresGiveNoHandleAndAnErrorCode)
+{
     Route missing{"<html>gone</html>", "text/html"};
     missing.status = 404;
     server_.addRoute("/missing.mp3", missing);
@@ -154,7 +164,10 @@ TEST_F(UrlStreamTest, FailuresGiveNoHandleAndAnErrorCode) {
     server_.addRoute("/page.html", Route{"<html><body>" + std::string(20000, 'x') + "</body></html>", "text/html"});
     server_.addRoute("/empty.mp3", Route{"", "audio/mpeg"});
     server_.addRoute("/noise.mp3", Route{std::string(100000, '\x55'), "audio/mpeg"});
-    struct Case { std::string url; int error; };
+    struct Case {
+        std::string url;
+        int error;
+    };
     const std::vector<Case> cases = {
         {server_.url("/missing.mp3"), BASS_ERROR_FILEOPEN},
         {server_.url("/broken.mp3"), BASS_ERROR_FILEOPEN},
@@ -174,7 +187,8 @@ TEST_F(UrlStreamTest, FailuresGiveNoHandleAndAnErrorCode) {
     EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ILLPARAM);
 }
 
-TEST_F(UrlStreamTest, AnErrorStatusIsReportedBeforeTheOpenFails) {
+TEST_F(UrlStreamTest, AnErrorStatusIsReportedBeforeTheOpenFails)
+{
     Route missing{"<html>gone</html>", "text/html"};
     missing.status = 404;
     server_.addRoute("/missing.mp3", missing);
@@ -185,7 +199,8 @@ TEST_F(UrlStreamTest, AnErrorStatusIsReportedBeforeTheOpenFails) {
     EXPECT_EQ(calls.heads[0][0].substr(0, 12), "HTTP/1.1 404");
 }
 
-TEST_F(UrlStreamTest, NormalStreamDownloadsTheWholeFileWithoutWaitingForPlayback) {
+TEST_F(UrlStreamTest, NormalStreamDownloadsTheWholeFileWithoutWaitingForPlayback)
+{
     const std::string bytes = makeToneMp3({.seconds = 20});
     server_.addRoute("/t.mp3", Route{bytes, "audio/mpeg"});
     const HSTREAM stream = open(server_.url("/t.mp3"));
@@ -197,7 +212,8 @@ TEST_F(UrlStreamTest, NormalStreamDownloadsTheWholeFileWithoutWaitingForPlayback
     EXPECT_EQ(BASS_ChannelGetPosition(stream, BASS_POS_BYTE), 0u);
 }
 
-TEST_F(UrlStreamTest, WithoutContentLengthTheTotalIsUnknown) {
+TEST_F(UrlStreamTest, WithoutContentLengthTheTotalIsUnknown)
+{
     Route route{makeToneMp3({.seconds = 1}), "audio/mpeg"};
     route.lengthFramed = false;
     server_.addRoute("/t.mp3", route);
@@ -210,7 +226,8 @@ TEST_F(UrlStreamTest, WithoutContentLengthTheTotalIsUnknown) {
     EXPECT_EQ(BASS_ChannelGetPosition(stream, BASS_POS_BYTE), BASS_ChannelGetLength(stream, BASS_POS_BYTE));
 }
 
-TEST_F(UrlStreamTest, AnMp3LabelledAsHtmlPlaysWhileItStillDownloads) {
+TEST_F(UrlStreamTest, AnMp3LabelledAsHtmlPlaysWhileItStillDownloads)
+{
     // 30 s of sound sent over about 4 s.
     Route route{makeToneMp3({.frequency = 440, .seconds = 30}), "text/html; charset=utf-8"};
     route.dripSize = 8000;
@@ -223,18 +240,21 @@ TEST_F(UrlStreamTest, AnMp3LabelledAsHtmlPlaysWhileItStillDownloads) {
     pull(4096);
     EXPECT_GT(toneAmplitude(pull(8192), 0, 440), 0.4 * 32767);
     EXPECT_EQ(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_CONNECTED), 1u);
-    EXPECT_LT(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_BUFFER), BASS_StreamGetFilePosition(stream, BASS_FILEPOS_END));
+    EXPECT_LT(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_BUFFER),
+              BASS_StreamGetFilePosition(stream, BASS_FILEPOS_END));
     BASS_StreamFree(stream);
 }
 
-TEST_F(UrlStreamTest, AHugeAnnouncedLengthGivesAHugeEstimateNotAFailure) {
+TEST_F(UrlStreamTest, AHugeAnnouncedLengthGivesAHugeEstimateNotAFailure)
+{
     // The reply announces far more than it sends; the estimate before the end follows the
     // announcement.
     const std::string audio = makeToneMp3({.seconds = 1, .infoFrame = false});
     const std::string head = "HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\n"
                              "Content-Length: 2000000000000000000\r\n\r\n";
     server_.addConnection(ConnectionScript().expectHead().send(head + audio).wait(Millis(3000)).close());
-    const HSTREAM stream = BASS_StreamCreateURL(server_.url("/huge.mp3").c_str(), 0, BASS_STREAM_STATUS, nullptr, nullptr);
+    const HSTREAM stream =
+        BASS_StreamCreateURL(server_.url("/huge.mp3").c_str(), 0, BASS_STREAM_STATUS, nullptr, nullptr);
     ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
     const QWORD length = BASS_ChannelGetLength(stream, BASS_POS_BYTE);
     ASSERT_NE(length, static_cast<QWORD>(-1));

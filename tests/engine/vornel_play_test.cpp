@@ -25,14 +25,16 @@ struct ToolRun {
 
 class VornelPlayTest : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         std::string pattern = (fs::temp_directory_path() / "vornel-play-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         dir_ = pattern;
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    ToolRun play(const std::string& arguments) {
+    ToolRun play(const std::string& arguments)
+    {
         const fs::path raw = dir_ / "out.raw";
         // The disk driver in real time, as a device plays: the engine decodes ahead of the
         // device at the pace of playback, not as fast as a device could take samples.
@@ -57,13 +59,15 @@ protected:
     fs::path dir_;
 };
 
-std::vector<int16_t> loudestSecond(const std::vector<int16_t>& sound) {
+std::vector<int16_t> loudestSecond(const std::vector<int16_t>& sound)
+{
     // The device keeps writing silence around the track; take the second with the most energy.
     const size_t second = 44100 * 2;
     std::vector<int16_t> best;
     double bestEnergy = -1;
     for (size_t at = 0; at + second <= sound.size(); at += second / 4) {
-        std::vector<int16_t> piece(sound.begin() + static_cast<long>(at), sound.begin() + static_cast<long>(at + second));
+        std::vector<int16_t> piece(sound.begin() + static_cast<long>(at),
+                                   sound.begin() + static_cast<long>(at + second));
         const double energy = rms(piece);
         if (energy > bestEnergy) {
             bestEnergy = energy;
@@ -73,7 +77,8 @@ std::vector<int16_t> loudestSecond(const std::vector<int16_t>& sound) {
     return best;
 }
 
-TEST_F(VornelPlayTest, PlaysTheToneAndReportsEachStep) {
+TEST_F(VornelPlayTest, PlaysTheToneAndReportsEachStep)
+{
     for (const bool blocks : {false, true}) {
         SCOPED_TRACE(blocks ? "block mode" : "normal mode");
         Route route{makeToneMp3({.frequency = 700, .seconds = 3}), "audio/mpeg"};
@@ -95,7 +100,8 @@ TEST_F(VornelPlayTest, PlaysTheToneAndReportsEachStep) {
     }
 }
 
-TEST_F(VornelPlayTest, PlaysTheMixedRateAndStrayFrameInputsToTheirEnd) {
+TEST_F(VornelPlayTest, PlaysTheMixedRateAndStrayFrameInputsToTheirEnd)
+{
     for (const std::string name : {"mixed-rate-44k-then-48k.mp3", "stray-48k-frame-at-end.mp3"}) {
         SCOPED_TRACE(name);
         server_.addRoute("/" + name, Route::fromFile(std::string(VORNEL_ENGINE_TEST_DATA) + "/" + name));
@@ -106,7 +112,8 @@ TEST_F(VornelPlayTest, PlaysTheMixedRateAndStrayFrameInputsToTheirEnd) {
     }
 }
 
-TEST_F(VornelPlayTest, ReportsAFailedOpen) {
+TEST_F(VornelPlayTest, ReportsAFailedOpen)
+{
     Route missing{"gone", "text/plain"};
     missing.status = 404;
     server_.addRoute("/missing.mp3", missing);
@@ -119,7 +126,8 @@ TEST_F(VornelPlayTest, ReportsAFailedOpen) {
 // vornel-play on the SDL dummy device (real time), with its output read line by line.
 class RunningTool {
 public:
-    explicit RunningTool(const std::string& url) {
+    explicit RunningTool(const std::string& url)
+    {
         int fds[2];
         if (pipe(fds) != 0)
             return;
@@ -143,7 +151,8 @@ public:
         close(fds[1]);
         out_ = fds[0];
     }
-    ~RunningTool() {
+    ~RunningTool()
+    {
         if (pid_ > 0 && !exited_) {
             kill(pid_, SIGKILL);
             waitpid(pid_, nullptr, 0);
@@ -153,7 +162,8 @@ public:
     }
 
     // Reads output until it holds the text or the time is up.
-    bool waitForOutput(const std::string& text, Millis limit) {
+    bool waitForOutput(const std::string& text, Millis limit)
+    {
         const auto deadline = std::chrono::steady_clock::now() + limit;
         while (output_.find(text) == std::string::npos) {
             const auto left = std::chrono::duration_cast<Millis>(deadline - std::chrono::steady_clock::now());
@@ -163,7 +173,8 @@ public:
         return true;
     }
     // The exit status, or -1 when the tool has not ended within the limit.
-    int waitForExit(Millis limit) {
+    int waitForExit(Millis limit)
+    {
         const auto deadline = std::chrono::steady_clock::now() + limit;
         while (std::chrono::steady_clock::now() < deadline) {
             int status = 0;
@@ -180,7 +191,8 @@ public:
     const std::string& output() const { return output_; }
 
 private:
-    bool readSome(Millis limit) {
+    bool readSome(Millis limit)
+    {
         pollfd p{out_, POLLIN, 0};
         if (poll(&p, 1, static_cast<int>(limit.count())) <= 0)
             return false;
@@ -198,11 +210,16 @@ private:
     std::string output_;
 };
 
-TEST(VornelPlaySignalTest, SigintOrSigtermEndsItAtOnceWithTheStreamFreed) {
-    struct Case { int signal; const char* waitFor; bool serverSilent; };
-    for (const Case c : {Case{SIGINT, "playing", false}, Case{SIGTERM, "playing", false},
-                         Case{SIGINT, "", true}}) {
-        SCOPED_TRACE(testing::Message() << "signal " << c.signal << (c.serverSilent ? " while opening" : " while playing"));
+TEST(VornelPlaySignalTest, SigintOrSigtermEndsItAtOnceWithTheStreamFreed)
+{
+    struct Case {
+        int signal;
+        const char* waitFor;
+        bool serverSilent;
+    };
+    for (const Case c : {Case{SIGINT, "playing", false}, Case{SIGTERM, "playing", false}, Case{SIGINT, "", true}}) {
+        SCOPED_TRACE(testing::Message() << "signal " << c.signal
+                                        << (c.serverSilent ? " while opening" : " while playing"));
         ScriptedServer server;
         server.addRoute("/long.mp3", Route{makeToneMp3({.frequency = 500, .seconds = 60}), "audio/mpeg"});
         if (c.serverSilent)

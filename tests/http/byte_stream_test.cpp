@@ -9,7 +9,8 @@ namespace {
 
 using vornel::http::MemoryStream;
 
-TEST(MemoryStream, WritesAtThePositionAndTruncateCutsBack) {
+TEST(MemoryStream, WritesAtThePositionAndTruncateCutsBack)
+{
     MemoryStream stream;
     stream.write("abcdef", 6);
     stream.truncate(2);
@@ -23,11 +24,13 @@ TEST(MemoryStream, WritesAtThePositionAndTruncateCutsBack) {
     EXPECT_EQ(stream.position(), 0);
 }
 
-TEST(MemoryStream, LargeGrowthKeepsEveryByte) {
+TEST(MemoryStream, LargeGrowthKeepsEveryByte)
+{
     MemoryStream stream;
     std::string piece(32768, '\0');
     for (int i = 0; i < 1500; ++i) { // ~47 MiB, past the sizes moved slice by slice
-        for (size_t k = 0; k < piece.size(); k += 4096) piece[k] = static_cast<char>(i + k / 4096);
+        for (size_t k = 0; k < piece.size(); k += 4096)
+            piece[k] = static_cast<char>(i + k / 4096);
         stream.write(piece.data(), piece.size());
     }
     ASSERT_EQ(stream.bytes().size(), 1500u * 32768u);
@@ -36,7 +39,8 @@ TEST(MemoryStream, LargeGrowthKeepsEveryByte) {
             ASSERT_EQ(stream.bytes()[i * 32768 + k], static_cast<char>(i + k / 4096)) << i << " " << k;
 }
 
-TEST(MemoryStream, AHostileSizeHintIsBounded) {
+TEST(MemoryStream, AHostileSizeHintIsBounded)
+{
     MemoryStream stream;
     stream.reserve(int64_t{1} << 62);
     EXPECT_LE(stream.bytes().capacity(), 64u * 1024 * 1024);

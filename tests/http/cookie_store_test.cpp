@@ -80,19 +80,10 @@ INSTANTIATE_TEST_SUITE_P(
                    plain("www.example.com", "/x/"),
                    "a=2; a=1"},
         CookieCase{"OlderFirstAmongEqualPaths", {{"b=1", kSite}, {"a=1", kSite}}, kSite, "b=1; a=1"},
-        CookieCase{"ReplacementKeepsItsAge",
-                   {{"a=1", kSite}, {"b=1", kSite}, {"A=2", kSite}},
-                   kSite,
-                   "A=2; b=1"},
-        CookieCase{"OtherPathIsNoReplacement",
-                   {{"a=1; Path=/", kSite}, {"a=2; Path=/y", kSite}},
-                   kSite,
-                   "a=1"},
+        CookieCase{"ReplacementKeepsItsAge", {{"a=1", kSite}, {"b=1", kSite}, {"A=2", kSite}}, kSite, "A=2; b=1"},
+        CookieCase{"OtherPathIsNoReplacement", {{"a=1; Path=/", kSite}, {"a=2; Path=/y", kSite}}, kSite, "a=1"},
         CookieCase{"NegativeMaxAgeDeletes", {{"a=1", kSite}, {"a=x; Max-Age=-1", kSite}}, kSite, std::nullopt},
-        CookieCase{"NegativeMaxAgeStoresNothing",
-                   {{"b=1", kSite}, {"a=1; Max-Age=-1", kSite}},
-                   kSite,
-                   "b=1"},
+        CookieCase{"NegativeMaxAgeStoresNothing", {{"b=1", kSite}, {"a=1; Max-Age=-1", kSite}}, kSite, "b=1"},
         CookieCase{"MaxAgeZeroIsGoneAfterwards", {{"a=1", kSite}, {"a=1; Max-Age=0", kSite}}, kSite, std::nullopt},
         CookieCase{"MaxAgeStillValid", {{"a=1; Max-Age=60", kSite}}, kSite, "a=1", 60},
         CookieCase{"MaxAgePassed", {{"a=1; Max-Age=60", kSite}}, kSite, std::nullopt, 61},
@@ -100,10 +91,8 @@ INSTANTIATE_TEST_SUITE_P(
         CookieCase{"ExpiresAsSecondsStillValid", {{"a=1; Expires=60", kSite}}, kSite, "a=1", 60},
         CookieCase{"ExpiresAsSecondsPassed", {{"a=1; Expires=60", kSite}}, kSite, std::nullopt, 61},
         CookieCase{"ExpiresNegativeSeconds", {{"a=1; Expires=-5", kSite}}, kSite, std::nullopt},
-        CookieCase{"ExpiresDateInThePast",
-                   {{"a=1; Expires=Wed, 21 Oct 2015 07:28:00 GMT", kSite}},
-                   kSite,
-                   std::nullopt},
+        CookieCase{
+            "ExpiresDateInThePast", {{"a=1; Expires=Wed, 21 Oct 2015 07:28:00 GMT", kSite}}, kSite, std::nullopt},
         CookieCase{"ExpiresDateAhead", {{"a=1; expires=Fri, 01 Jan 2100 00:00:00 GMT", kSite}}, kSite, "a=1"},
         CookieCase{"ExpiresDateUnreadableIsIgnored", {{"a=1; Expires=someday", kSite}}, kSite, "a=1"},
         CookieCase{"MaxAgeWinsOverExpires",
@@ -113,22 +102,14 @@ INSTANTIATE_TEST_SUITE_P(
         CookieCase{"HugeMaxAgeLastsToTheEnd", {{"a=1; Max-Age=9000000000000", kSite}}, kSite, "a=1"},
         CookieCase{"LastOfOneAttributeCounts", {{"a=1; Max-Age=-1; Max-Age=100", kSite}}, kSite, "a=1"},
         CookieCase{"AttributeNamesIgnoreCase", {{"a=1; mAX-aGE=-1", kSite}}, kSite, std::nullopt},
-        CookieCase{"DomainOfAnotherSiteRejects",
-                   {{"a=1; Domain=other.com", kSite}},
-                   plain("other.com"),
-                   std::nullopt},
+        CookieCase{"DomainOfAnotherSiteRejects", {{"a=1; Domain=other.com", kSite}}, plain("other.com"), std::nullopt},
         CookieCase{"DomainSuffixWithoutDotRejects",
                    {{"a=1; Domain=ample.com", plain("example.com")}},
                    plain("example.com"),
                    std::nullopt},
-        CookieCase{"ParentDomainReachesSiblings",
-                   {{"a=1; Domain=.Example.COM", kSite}},
-                   plain("img.example.com"),
-                   "a=1"},
-        CookieCase{"ParentDomainReachesTheParent",
-                   {{"a=1; Domain=example.com", kSite}},
-                   plain("EXAMPLE.com"),
-                   "a=1"},
+        CookieCase{
+            "ParentDomainReachesSiblings", {{"a=1; Domain=.Example.COM", kSite}}, plain("img.example.com"), "a=1"},
+        CookieCase{"ParentDomainReachesTheParent", {{"a=1; Domain=example.com", kSite}}, plain("EXAMPLE.com"), "a=1"},
         CookieCase{"EmptyDomainLeavesItHostOnly",
                    {{"a=1; Domain=", plain("example.com")}},
                    plain("www.example.com"),
@@ -147,31 +128,18 @@ INSTANTIATE_TEST_SUITE_P(
                    {{"a=1; Domain=127.0.0.1", plain("127.0.0.1")}},
                    plain("127.0.0.1", "/x/"),
                    "a=1"},
-        CookieCase{"DefaultPathSentToItsDirectory",
-                   {{"a=1", plain("h", "/a/b/")}},
-                   plain("h", "/a/b/"),
-                   "a=1"},
+        CookieCase{"DefaultPathSentToItsDirectory", {{"a=1", plain("h", "/a/b/")}}, plain("h", "/a/b/"), "a=1"},
         CookieCase{"DefaultPathSentBelowIt", {{"a=1", plain("h", "/a/b/")}}, plain("h", "/a/b/c/"), "a=1"},
         CookieCase{"DefaultPathNotSentAbove", {{"a=1", plain("h", "/a/b/")}}, plain("h", "/a/"), std::nullopt},
-        CookieCase{"DefaultPathNotSentToASiblingPrefix",
-                   {{"a=1", plain("h", "/a/b/")}},
-                   plain("h", "/a/bc/"),
-                   std::nullopt},
-        CookieCase{"RelativePathTakesTheDefault",
-                   {{"a=1; Path=x/y", plain("h", "/a/b/")}},
-                   plain("h", "/a/"),
-                   std::nullopt},
-        CookieCase{"EmptyPathTakesTheDefault",
-                   {{"a=1; Path=", plain("h", "/a/b/")}},
-                   plain("h", "/a/b/"),
-                   "a=1"},
+        CookieCase{
+            "DefaultPathNotSentToASiblingPrefix", {{"a=1", plain("h", "/a/b/")}}, plain("h", "/a/bc/"), std::nullopt},
+        CookieCase{
+            "RelativePathTakesTheDefault", {{"a=1; Path=x/y", plain("h", "/a/b/")}}, plain("h", "/a/"), std::nullopt},
+        CookieCase{"EmptyPathTakesTheDefault", {{"a=1; Path=", plain("h", "/a/b/")}}, plain("h", "/a/b/"), "a=1"},
         CookieCase{"PathIgnoresCase", {{"a=1; Path=/A", kSite}}, plain("www.example.com", "/a/"), "a=1"},
         CookieCase{"QuotedPath", {{"a=1; Path=\"/p\"", kSite}}, plain("www.example.com", "/p/"), "a=1"},
         CookieCase{"SecureNotSentOverHttp", {{"a=1; Secure", kSite}}, kSite, std::nullopt},
-        CookieCase{"SecureSentOverHttps",
-                   {{"a=1; secure", kSite}},
-                   at("HTTPS", "www.example.com", "/"),
-                   "a=1"},
+        CookieCase{"SecureSentOverHttps", {{"a=1; secure", kSite}}, at("HTTPS", "www.example.com", "/"), "a=1"},
         CookieCase{"HttpOnlySentOverHttp", {{"a=1; HttpOnly", kSite}}, kSite, "a=1"},
         CookieCase{"QuotedValueLosesItsQuotes", {{"a=\"x y\"; Path=/", kSite}}, kSite, "a=x y"},
         CookieCase{"QuotedValueEndsAtTheSecondQuote", {{"a=\"q\"z", kSite}}, kSite, "a=q"},
@@ -186,8 +154,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(CookieStore, TakesEverySetCookieLineOfTheHeaderBlockInOrder)
 {
     CookieStore store;
-    store.takeReplyCookies({"Content-Type: text/html", "set-cookie: a=1", "SET-COOKIE:b=2",
-                            "X-Set-Cookie: c=3", "Set-Cookie : d=4", "Set-Cookie"},
+    store.takeReplyCookies({"Content-Type: text/html", "set-cookie: a=1", "SET-COOKIE:b=2", "X-Set-Cookie: c=3",
+                            "Set-Cookie : d=4", "Set-Cookie"},
                            kSite);
     EXPECT_EQ(store.cookieHeader(kSite), "a=1; b=2");
 }
@@ -271,8 +239,7 @@ TEST(CookieStore, CanBeUsedFromSeveralThreads)
                 // Each host stays within the per-domain bound, so every cookie is kept.
                 const CookieRequest site =
                     plain("h" + std::to_string(t) + "-" + std::to_string(i % 4) + ".example.com");
-                store.takeReplyCookies({"Set-Cookie: c" + std::to_string(t) + "_" + std::to_string(i) + "=v"},
-                                       site);
+                store.takeReplyCookies({"Set-Cookie: c" + std::to_string(t) + "_" + std::to_string(i) + "=v"}, site);
                 store.cookieHeader(site);
             }
         });
@@ -316,14 +283,14 @@ TEST_P(UnsendableCharacters, BecomeQuestionMarks)
     EXPECT_EQ(header->find_first_of(std::string("\r\n\0", 3)), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cookie, UnsendableCharacters,
-    testing::Values(UnsendableCase{"BareCrInValue", "s=1\rX-Injected: 2", "s=1?X-Injected: 2"},
-                    UnsendableCase{"LineFeedInValue", "s=1\nX-Injected: 2; Path=/", "s=1?X-Injected: 2"},
-                    UnsendableCase{"CrLfInQuotedValue", "s=\"a\r\nb\"", "s=a??b"},
-                    UnsendableCase{"NulInValue", std::string("s=a\0b", 5), "s=a?b"},
-                    UnsendableCase{"CrInName", "a\rb=1", "a?b=1"}),
-    [](const testing::TestParamInfo<UnsendableCase>& info) { return info.param.label; });
+INSTANTIATE_TEST_SUITE_P(Cookie, UnsendableCharacters,
+                         testing::Values(UnsendableCase{"BareCrInValue", "s=1\rX-Injected: 2", "s=1?X-Injected: 2"},
+                                         UnsendableCase{"LineFeedInValue", "s=1\nX-Injected: 2; Path=/",
+                                                        "s=1?X-Injected: 2"},
+                                         UnsendableCase{"CrLfInQuotedValue", "s=\"a\r\nb\"", "s=a??b"},
+                                         UnsendableCase{"NulInValue", std::string("s=a\0b", 5), "s=a?b"},
+                                         UnsendableCase{"CrInName", "a\rb=1", "a?b=1"}),
+                         [](const testing::TestParamInfo<UnsendableCase>& info) { return info.param.label; });
 
 struct SizeCase {
     std::string label;
@@ -416,12 +383,12 @@ TEST_P(DomainBound, DropsTheLeastRecentlyUsedOfTheDomain)
         EXPECT_TRUE(holds(names, kept)) << kept;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cookie, DomainBound,
-    testing::Values(DomainBoundCase{"HostOnly", kSite, kSite, ""},
-                    DomainBoundCase{"HostNameIgnoresCase", kSite, plain("WWW.Example.com"), ""},
-                    DomainBoundCase{"DomainAttribute", kSite, plain("img.example.com"), "; Domain=example.com"}),
-    [](const testing::TestParamInfo<DomainBoundCase>& info) { return info.param.label; });
+INSTANTIATE_TEST_SUITE_P(Cookie, DomainBound,
+                         testing::Values(DomainBoundCase{"HostOnly", kSite, kSite, ""},
+                                         DomainBoundCase{"HostNameIgnoresCase", kSite, plain("WWW.Example.com"), ""},
+                                         DomainBoundCase{"DomainAttribute", kSite, plain("img.example.com"),
+                                                         "; Domain=example.com"}),
+                         [](const testing::TestParamInfo<DomainBoundCase>& info) { return info.param.label; });
 
 TEST(CookieStore, ExpiredCookiesOfTheDomainGoFirst)
 {

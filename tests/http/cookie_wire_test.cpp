@@ -99,16 +99,12 @@ const size_t kPerDomain = CookieStore::kMaxCookiesPerDomain;
 
 INSTANTIATE_TEST_SUITE_P(
     Cookie, CookieFlood,
-    testing::Values(
-        FloodCase{"FortyThousandInOneReply",
-                  [] { return Replies{setCookieLines(40000, "c", 4)}; },
-                  kPerDomain,
-                  kPerDomain * 24},
-        FloodCase{"TenRepliesOfSixteenKilobyteCookies", tenRepliesOfLargeCookies, 0, 0},
-        FloodCase{"CookiesAtTheSizeBound",
-                  [] { return Replies{setCookieLines(200, "c", CookieStore::kMaxNameAndValueBytes - 4)}; },
-                  kPerDomain,
-                  kPerDomain * (CookieStore::kMaxNameAndValueBytes + 3) + 8}),
+    testing::Values(FloodCase{"FortyThousandInOneReply", [] { return Replies{setCookieLines(40000, "c", 4)}; },
+                              kPerDomain, kPerDomain * 24},
+                    FloodCase{"TenRepliesOfSixteenKilobyteCookies", tenRepliesOfLargeCookies, 0, 0},
+                    FloodCase{"CookiesAtTheSizeBound",
+                              [] { return Replies{setCookieLines(200, "c", CookieStore::kMaxNameAndValueBytes - 4)}; },
+                              kPerDomain, kPerDomain*(CookieStore::kMaxNameAndValueBytes + 3) + 8}),
     [](const testing::TestParamInfo<FloodCase>& info) { return info.param.label; });
 
 TEST(CookieWire, LineBreaksInASetCookieNeverReachTheNextHead)

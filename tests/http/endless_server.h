@@ -18,7 +18,8 @@ namespace vornel::test {
 class EndlessServer {
 public:
     EndlessServer(std::string opening, std::string piece, uint64_t cap = uint64_t{4} << 30)
-        : opening_(std::move(opening)), piece_(std::move(piece)), cap_(cap) {
+        : opening_(std::move(opening)), piece_(std::move(piece)), cap_(cap)
+    {
         listener_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
@@ -30,7 +31,8 @@ public:
         port_ = ntohs(address.sin_port);
         thread_ = std::thread([this] { serve(); });
     }
-    ~EndlessServer() {
+    ~EndlessServer()
+    {
         ::shutdown(listener_, SHUT_RDWR);
         thread_.join();
         ::close(listener_);
@@ -42,29 +44,37 @@ public:
     uint64_t sent() const { return sent_; }
 
 private:
-    void serve() {
+    void serve()
+    {
         pollfd waiting{listener_, POLLIN, 0};
-        if (::poll(&waiting, 1, 20000) <= 0) return;
+        if (::poll(&waiting, 1, 20000) <= 0)
+            return;
         const int fd = ::accept(listener_, nullptr, nullptr);
-        if (fd < 0) return;
+        if (fd < 0)
+            return;
         readHead(fd);
         bool open = sendAll(fd, opening_);
-        while (open && sent_ < cap_) open = sendAll(fd, piece_);
+        while (open && sent_ < cap_)
+            open = sendAll(fd, piece_);
         ::close(fd);
     }
-    static void readHead(int fd) {
+    static void readHead(int fd)
+    {
         std::string head;
         char buffer[4096];
         while (head.find("\r\n\r\n") == std::string::npos) {
             const ssize_t got = ::recv(fd, buffer, sizeof buffer, 0);
-            if (got <= 0) return;
+            if (got <= 0)
+                return;
             head.append(buffer, static_cast<size_t>(got));
         }
     }
-    bool sendAll(int fd, const std::string& bytes) {
+    bool sendAll(int fd, const std::string& bytes)
+    {
         for (size_t done = 0; done < bytes.size();) {
             const ssize_t n = ::send(fd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
-            if (n <= 0) return false;
+            if (n <= 0)
+                return false;
             done += static_cast<size_t>(n);
             sent_ += static_cast<uint64_t>(n);
         }

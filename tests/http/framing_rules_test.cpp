@@ -16,7 +16,8 @@ using vornel::http::HttpError;
 using vornel::http::MemoryStream;
 using vornel::http::StreamMatcher;
 
-std::string outcomeOf(HttpClient& client, const std::string& url, MemoryStream& body) {
+std::string outcomeOf(HttpClient& client, const std::string& url, MemoryStream& body)
+{
     try {
         client.GetToStream(url, body);
     } catch (const HttpError& error) {
@@ -32,12 +33,16 @@ struct LineCase {
     const char* outcome;
 };
 
-void PrintTo(const LineCase& param, std::ostream* out) { *out << param.name; }
+void PrintTo(const LineCase& param, std::ostream* out)
+{
+    *out << param.name;
+}
 
 class LineLimit : public ::testing::TestWithParam<LineCase> {};
 
 // The limit counts every byte before the LF, a CR included.
-TEST_P(LineLimit, CountsTheBytesBeforeTheLf) {
+TEST_P(LineLimit, CountsTheBytesBeforeTheLf)
+{
     const LineCase& param = GetParam();
     const std::string line = "X-Long: " + std::string(param.textLength - 8, 'l');
     ScriptedServer server;
@@ -48,13 +53,13 @@ TEST_P(LineLimit, CountsTheBytesBeforeTheLf) {
     EXPECT_EQ(outcomeOf(client, server.url("/l"), body), param.outcome);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lines, LineLimit,
-    ::testing::Values(LineCase{"Chars16383WithCrLf", 16383, "\r\n", "ok"},
-                      LineCase{"Chars16384WithCrLf", 16384, "\r\n", "EIdReadLnMaxLineLengthExceeded"},
-                      LineCase{"Chars16384WithLf", 16384, "\n", "ok"},
-                      LineCase{"Chars16385WithLf", 16385, "\n", "EIdReadLnMaxLineLengthExceeded"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Lines, LineLimit,
+                         ::testing::Values(LineCase{"Chars16383WithCrLf", 16383, "\r\n", "ok"},
+                                           LineCase{"Chars16384WithCrLf", 16384, "\r\n",
+                                                    "EIdReadLnMaxLineLengthExceeded"},
+                                           LineCase{"Chars16384WithLf", 16384, "\n", "ok"},
+                                           LineCase{"Chars16385WithLf", 16385, "\n", "EIdReadLnMaxLineLengthExceeded"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct ChunkCase {
     const char* name;
@@ -64,15 +69,19 @@ struct ChunkCase {
     std::string body;
 };
 
-void PrintTo(const ChunkCase& param, std::ostream* out) { *out << param.name; }
+void PrintTo(const ChunkCase& param, std::ostream* out)
+{
+    *out << param.name;
+}
 
 class ChunkSize : public ::testing::TestWithParam<ChunkCase> {};
 
-TEST_P(ChunkSize, IsReadAsItsHexadecimalValue) {
+TEST_P(ChunkSize, IsReadAsItsHexadecimalValue)
+{
     const ChunkCase& param = GetParam();
     ScriptedServer server;
-    server.addConnection(ConnectionScript().expectHead().send(
-        reply("HTTP/1.1 200 OK", {"Transfer-Encoding: chunked"}, param.sizeLine + "\r\n" + param.data + "\r\n0\r\n\r\n")));
+    server.addConnection(ConnectionScript().expectHead().send(reply(
+        "HTTP/1.1 200 OK", {"Transfer-Encoding: chunked"}, param.sizeLine + "\r\n" + param.data + "\r\n0\r\n\r\n")));
     HttpClient client;
     MemoryStream body;
     EXPECT_EQ(outcomeOf(client, server.url("/c"), body), param.outcome);
@@ -81,13 +90,12 @@ TEST_P(ChunkSize, IsReadAsItsHexadecimalValue) {
 
 INSTANTIATE_TEST_SUITE_P(
     Chunks, ChunkSize,
-    ::testing::Values(
-        ChunkCase{"SixteenDigitsWithLeadingZeros", "0000000000000003", "abc", "ok", "abc"},
-        ChunkCase{"ThirtyDigitsWithLeadingZeros", std::string(28, '0') + "1a", std::string(26, 'z'), "ok",
-                  std::string(26, 'z')},
-        ChunkCase{"LargestThatFits", "7fffffffffffffff", "abc", "EIdBodyTooLarge", ""},
-        ChunkCase{"OneBeyondSignedSixtyFourBits", "8000000000000000", "abc", "EIdChunkSizeTooLarge", ""},
-        ChunkCase{"SeventeenSignificantDigits", "10000000000000000", "abc", "EIdChunkSizeTooLarge", ""}),
+    ::testing::Values(ChunkCase{"SixteenDigitsWithLeadingZeros", "0000000000000003", "abc", "ok", "abc"},
+                      ChunkCase{"ThirtyDigitsWithLeadingZeros", std::string(28, '0') + "1a", std::string(26, 'z'), "ok",
+                                std::string(26, 'z')},
+                      ChunkCase{"LargestThatFits", "7fffffffffffffff", "abc", "EIdBodyTooLarge", ""},
+                      ChunkCase{"OneBeyondSignedSixtyFourBits", "8000000000000000", "abc", "EIdChunkSizeTooLarge", ""},
+                      ChunkCase{"SeventeenSignificantDigits", "10000000000000000", "abc", "EIdChunkSizeTooLarge", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct PieceCase {
@@ -96,13 +104,17 @@ struct PieceCase {
     std::string lastBytes; // the body's end
 };
 
-void PrintTo(const PieceCase& param, std::ostream* out) { *out << param.name; }
+void PrintTo(const PieceCase& param, std::ostream* out)
+{
+    *out << param.name;
+}
 
 class BodyPieces : public ::testing::TestWithParam<PieceCase> {};
 
 // 5000 bytes with the head, then 9 x 10000 in separate sends: the piece that came with
 // the head, then pieces of 32768 once fully arrived.
-TEST_P(BodyPieces, AreTheHeadPartThenWhole32768BytePieces) {
+TEST_P(BodyPieces, AreTheHeadPartThenWhole32768BytePieces)
+{
     const PieceCase& param = GetParam();
     std::string data(95000 - param.lastBytes.size(), 'p');
     data += param.lastBytes;
@@ -129,7 +141,8 @@ INSTANTIATE_TEST_SUITE_P(
                       PieceCase{"Multipart", {"Content-Type: multipart/mixed; boundary=XB"}, "\r\n--XB--\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Multipart, AVeryLongBoundaryIsFoundAcrossPieces) {
+TEST(Multipart, AVeryLongBoundaryIsFoundAcrossPieces)
+{
     const std::string boundary(16000, 'b');
     std::string data = std::string(100000, 'b') + "a--" + boundary + "-" + std::string(50000, 'x');
     data += "\r\n--" + boundary + "--\r\n";
@@ -146,14 +159,17 @@ TEST(Multipart, AVeryLongBoundaryIsFoundAcrossPieces) {
     EXPECT_EQ(body.bytes(), data);
 }
 
-TEST(StreamMatcherTest, FindsEveryEndOfAnOverlappingPattern) {
+TEST(StreamMatcherTest, FindsEveryEndOfAnOverlappingPattern)
+{
     StreamMatcher matcher("aab");
     std::string ends;
-    for (const char c : std::string("aaabaabaab")) ends += matcher.feed(c) ? '1' : '0';
+    for (const char c : std::string("aaabaabaab"))
+        ends += matcher.feed(c) ? '1' : '0';
     EXPECT_EQ(ends, "0001001001");
 }
 
-TEST(StreamMatcherTest, ScanStopsRightAfterTheFirstOccurrenceAcrossCalls) {
+TEST(StreamMatcherTest, ScanStopsRightAfterTheFirstOccurrenceAcrossCalls)
+{
     StreamMatcher matcher("--end--");
     const std::string first = "body -- --en";
     EXPECT_EQ(matcher.scan(first.data(), first.size()), first.size());
@@ -170,12 +186,16 @@ struct XhtmlCase {
     const char* text;
 };
 
-void PrintTo(const XhtmlCase& param, std::ostream* out) { *out << param.name; }
+void PrintTo(const XhtmlCase& param, std::ostream* out)
+{
+    *out << param.name;
+}
 
 class XhtmlCharset : public ::testing::TestWithParam<XhtmlCase> {};
 
 // The meta scan runs first, then the XML detection decides.
-TEST_P(XhtmlCharset, ComesFromTheXmlDetectionAfterTheMetaScan) {
+TEST_P(XhtmlCharset, ComesFromTheXmlDetectionAfterTheMetaScan)
+{
     const XhtmlCase& param = GetParam();
     ScriptedServer server;
     server.addConnection(ConnectionScript().expectHead().send(

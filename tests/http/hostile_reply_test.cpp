@@ -30,7 +30,8 @@ using vornel::http::ProtocolError;
 
 constexpr int64_t kMiB = 1024 * 1024;
 
-std::string kindOf(HttpClient& client, const std::string& url, MemoryStream& body) {
+std::string kindOf(HttpClient& client, const std::string& url, MemoryStream& body)
+{
     try {
         client.GetToStream(url, body);
     } catch (const HttpError& error) {
@@ -41,13 +42,15 @@ std::string kindOf(HttpClient& client, const std::string& url, MemoryStream& bod
 
 constexpr bool kSanitized = vornel::test::kSanitizerBuild;
 
-int64_t peakResidentBytes() {
+int64_t peakResidentBytes()
+{
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     return static_cast<int64_t>(usage.ru_maxrss) * 1024;
 }
 
-TEST(ReadBound, ASilentServerTimesOut) {
+TEST(ReadBound, ASilentServerTimesOut)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript().expectHead().wait(Millis(3000)));
     ClientSettings settings = ClientSettings::configured();
@@ -57,12 +60,11 @@ TEST(ReadBound, ASilentServerTimesOut) {
     EXPECT_EQ(kindOf(client, server.url("/silent"), body), "EIdReadTimeout: Read timed out.");
 }
 
-TEST(ReadBound, ABodyThatStopsHalfWayTimesOut) {
+TEST(ReadBound, ABodyThatStopsHalfWayTimesOut)
+{
     ScriptedServer server;
-    server.addConnection(ConnectionScript()
-                             .expectHead()
-                             .send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc")
-                             .wait(Millis(3000)));
+    server.addConnection(
+        ConnectionScript().expectHead().send("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nabc").wait(Millis(3000)));
     ClientSettings settings = ClientSettings::configured();
     settings.readTimeoutMs = 300;
     HttpClient client(settings);
@@ -71,7 +73,8 @@ TEST(ReadBound, ABodyThatStopsHalfWayTimesOut) {
     EXPECT_EQ(body.bytes(), "abc");
 }
 
-TEST(ReadBound, DataArrivingSlowerThanTheBoundInTotalIsNoTimeOut) {
+TEST(ReadBound, DataArrivingSlowerThanTheBoundInTotalIsNoTimeOut)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript()
                              .expectHead()
@@ -92,12 +95,16 @@ struct EndlessCase {
     std::string failure;
 };
 
-void PrintTo(const EndlessCase& param, std::ostream* out) { *out << param.name; }
+void PrintTo(const EndlessCase& param, std::ostream* out)
+{
+    *out << param.name;
+}
 
 class EndlessReply : public ::testing::TestWithParam<EndlessCase> {};
 
 // Each case runs in a process of its own (ctest), so the peak is this reply's.
-TEST_P(EndlessReply, FailsWithMemoryFarBelowTheBounds) {
+TEST_P(EndlessReply, FailsWithMemoryFarBelowTheBounds)
+{
     const EndlessCase& param = GetParam();
     EndlessServer server(param.opening, param.piece);
     HttpClient client(ClientSettings::configured());
@@ -105,8 +112,10 @@ TEST_P(EndlessReply, FailsWithMemoryFarBelowTheBounds) {
     EXPECT_EQ(kindOf(client, server.url(), body), param.failure);
     const int64_t peak = peakResidentBytes();
     std::printf("peak resident %.1f MiB after %.1f MiB sent\n", double(peak) / kMiB, double(server.sent()) / kMiB);
-    if (kSanitized) std::printf("peak not checked: the sanitizer's shadow memory counts too\n");
-    else EXPECT_LT(peak, 32 * kMiB + 32 * kMiB);
+    if (kSanitized)
+        std::printf("peak not checked: the sanitizer's shadow memory counts too\n");
+    else
+        EXPECT_LT(peak, 32 * kMiB + 32 * kMiB);
 }
 
 const std::string kChunk32k = "8000\r\n" + std::string(32768, 'c') + "\r\n";
@@ -136,7 +145,8 @@ INSTANTIATE_TEST_SUITE_P(
                     "EIdHeaderBlockTooLarge: Reply header block too large."}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(BodyBound, ABodyOfExactlyTheBoundIsKeptAndOneByteMoreFails) {
+TEST(BodyBound, ABodyOfExactlyTheBoundIsKeptAndOneByteMoreFails)
+{
     ScriptedServer server;
     const std::string exact(1000, 'e');
     server.addConnection(ConnectionScript().reply200(exact));
@@ -151,7 +161,8 @@ TEST(BodyBound, ABodyOfExactlyTheBoundIsKeptAndOneByteMoreFails) {
     EXPECT_EQ(kindOf(client, server.url("/over"), refused), "EIdBodyTooLarge: Reply body too large.");
 }
 
-TEST(BodyBound, AChunkSizeBeyondTheBoundFailsBeforeItsData) {
+TEST(BodyBound, AChunkSizeBeyondTheBoundFailsBeforeItsData)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript()
                              .expectHead()
@@ -165,9 +176,11 @@ TEST(BodyBound, AChunkSizeBeyondTheBoundFailsBeforeItsData) {
     EXPECT_EQ(body.bytes(), "abc");
 }
 
-TEST(StatusLine, ANulByteShowsAsAPlaceholderInTheMessage) {
+TEST(StatusLine, ANulByteShowsAsAPlaceholderInTheMessage)
+{
     ScriptedServer server;
-    server.addConnection(ConnectionScript().expectHead().send(lengthReply(std::string("\0HTTP/1.1 404 N\x01o", 17), "")));
+    server.addConnection(
+        ConnectionScript().expectHead().send(lengthReply(std::string("\0HTTP/1.1 404 N\x01o", 17), "")));
     HttpClient client;
     MemoryStream body;
     try {
@@ -187,11 +200,15 @@ struct InjectionCase {
     std::string expectedSecondRequestLine;
 };
 
-void PrintTo(const InjectionCase& param, std::ostream* out) { *out << param.name; }
+void PrintTo(const InjectionCase& param, std::ostream* out)
+{
+    *out << param.name;
+}
 
 class HeaderInjection : public ::testing::TestWithParam<InjectionCase> {};
 
-TEST_P(HeaderInjection, NoLineBreakOrNulReachesTheHead) {
+TEST_P(HeaderInjection, NoLineBreakOrNulReachesTheHead)
+{
     const InjectionCase& param = GetParam();
     ScriptedServer server;
     if (!param.location.empty())
@@ -207,16 +224,17 @@ TEST_P(HeaderInjection, NoLineBreakOrNulReachesTheHead) {
     EXPECT_EQ(last.substr(0, last.find("\r\n")), param.expectedSecondRequestLine);
     EXPECT_EQ(last.find('\0'), std::string::npos);
     size_t lines = 0;
-    for (size_t at = last.find('\n'); at != std::string::npos; at = last.find('\n', at + 1)) ++lines;
+    for (size_t at = last.find('\n'); at != std::string::npos; at = last.find('\n', at + 1))
+        ++lines;
     EXPECT_EQ(lines, 5u) << last; // request line, Host, Accept, User-Agent, blank line
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Outside, HeaderInjection,
-    ::testing::Values(
-        InjectionCase{"LocationWithBareCr", "/x?Injected\r: 1", "/start", "GET /x?Injected?: 1 HTTP/1.1"},
-        InjectionCase{"LocationWithNul", std::string("/x?Injected\0: 1", 15), "/start", "GET /x?Injected?: 1 HTTP/1.1"},
-        InjectionCase{"UrlWithLf", "", "/x?Injected\n: 1", "GET /x?Injected?: 1 HTTP/1.1"}),
+    ::testing::Values(InjectionCase{"LocationWithBareCr", "/x?Injected\r: 1", "/start", "GET /x?Injected?: 1 HTTP/1.1"},
+                      InjectionCase{"LocationWithNul", std::string("/x?Injected\0: 1", 15), "/start",
+                                    "GET /x?Injected?: 1 HTTP/1.1"},
+                      InjectionCase{"UrlWithLf", "", "/x?Injected\n: 1", "GET /x?Injected?: 1 HTTP/1.1"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 } // namespace
@@ -225,7 +243,8 @@ namespace {
 
 // The window's pump belongs to the window thread: a request on another thread (the audio
 // engine's downloads) never runs it, even while the pump exists and says yes to everyone.
-TEST(IdlePumpThreads, ARequestOnAnotherThreadNeverReachesThePump) {
+TEST(IdlePumpThreads, ARequestOnAnotherThreadNeverReachesThePump)
+{
     using vornel::http::IdlePump;
     ScriptedServer server;
     server.addConnection(ConnectionScript()
@@ -260,10 +279,12 @@ TEST(IdlePumpThreads, ARequestOnAnotherThreadNeverReachesThePump) {
 
 // The window makes and destroys its pump while a download thread waits for data; under
 // ThreadSanitizer or AddressSanitizer any read of a destroyed pump shows.
-TEST(IdlePumpThreads, PumpsComeAndGoWhileAnotherThreadWaits) {
+TEST(IdlePumpThreads, PumpsComeAndGoWhileAnotherThreadWaits)
+{
     using vornel::http::IdlePump;
     ScriptedServer server;
-    server.addConnection(ConnectionScript().expectHead().wait(Millis(600)).send(lengthReply("HTTP/1.1 200 OK", "late")));
+    server.addConnection(
+        ConnectionScript().expectHead().wait(Millis(600)).send(lengthReply("HTTP/1.1 200 OK", "late")));
     std::atomic<bool> done{false};
     std::string outcome;
     std::thread request([&] {
@@ -285,7 +306,8 @@ TEST(IdlePumpThreads, PumpsComeAndGoWhileAnotherThreadWaits) {
     EXPECT_GT(made, 10);
 }
 
-TEST(IdlePumpThreads, TheMakingThreadStillRunsIt) {
+TEST(IdlePumpThreads, TheMakingThreadStillRunsIt)
+{
     using vornel::http::IdlePump;
     ScriptedServer server;
     server.addConnection(ConnectionScript().expectHead().wait(Millis(400)).send(lengthReply("HTTP/1.1 200 OK", "ok")));

@@ -22,7 +22,8 @@ using vornel::http::MemoryStream;
 using vornel::http::SocketError;
 
 // A loopback port on which nothing listens.
-uint16_t closedPort() {
+uint16_t closedPort()
+{
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -40,7 +41,8 @@ struct Failure {
     int socketError = 0;
 };
 
-Failure failureOf(HttpClient& client, const std::string& url) {
+Failure failureOf(HttpClient& client, const std::string& url)
+{
     MemoryStream body;
     try {
         client.GetToStream(url, body);
@@ -52,7 +54,8 @@ Failure failureOf(HttpClient& client, const std::string& url) {
     return {"none", ""};
 }
 
-TEST(Failures, RefusedPortIsSocketError10061WithoutEvents) {
+TEST(Failures, RefusedPortIsSocketError10061WithoutEvents)
+{
     HttpClient client(ClientSettings::configured());
     EventLog log;
     log.attach(client);
@@ -63,26 +66,29 @@ TEST(Failures, RefusedPortIsSocketError10061WithoutEvents) {
     EXPECT_TRUE(log.events.empty());
 }
 
-TEST(Failures, UnresolvableHostIsSocketError11001) {
+TEST(Failures, UnresolvableHostIsSocketError11001)
+{
     HttpClient client;
     const auto started = std::chrono::steady_clock::now();
     const Failure failure = failureOf(client, "http://no-such-host.invalid/page");
     EXPECT_EQ(failure.kind, "EIdSocketError");
     EXPECT_EQ(failure.socketError, 11001);
     EXPECT_EQ(failure.message, "Socket Error # 11001\r\nHost not found.");
-    std::printf("resolver answered in %lld ms\n",
-                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                           std::chrono::steady_clock::now() - started)
-                                           .count()));
+    std::printf(
+        "resolver answered in %lld ms\n",
+        static_cast<long long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count()));
 }
 
-TEST(Failures, UrlWithoutKnownPortIsUnknownProtocol) {
+TEST(Failures, UrlWithoutKnownPortIsUnknownProtocol)
+{
     HttpClient client;
     EXPECT_EQ(failureOf(client, "ftp://127.0.0.1/file").kind, "EIdUnknownProtocol");
     EXPECT_EQ(failureOf(client, "page.html").message, "Unknown Protocol");
 }
 
-TEST(Failures, HttpsOnAPlainOnlyTransportIsRefused) {
+TEST(Failures, HttpsOnAPlainOnlyTransportIsRefused)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript().reply200("plain"));
     HttpClient client; // makes a plain transport at its first (http) connection
@@ -102,7 +108,8 @@ struct ServerFailureCase {
 
 class ServerFailureTest : public testing::TestWithParam<ServerFailureCase> {};
 
-TEST_P(ServerFailureTest, RaisesTheKindAndMessage) {
+TEST_P(ServerFailureTest, RaisesTheKindAndMessage)
+{
     const auto& c = GetParam();
     ScriptedServer server;
     server.addConnection(c.script);
@@ -121,25 +128,31 @@ INSTANTIATE_TEST_SUITE_P(
         ServerFailureCase{"LongStatusLineWithoutEnd",
                           ConnectionScript().expectHead().send(std::string(20000, 'x')).wait(Millis(3000)),
                           "EIdReadLnMaxLineLengthExceeded", "Max line length exceeded."},
-        ServerFailureCase{"LongHeaderLine",
-                          ConnectionScript().expectHead().send("HTTP/1.1 200 OK\r\nX: " + std::string(16385, 'h') + "\r\n\r\n"),
-                          "EIdReadLnMaxLineLengthExceeded", "Max line length exceeded."},
+        ServerFailureCase{
+            "LongHeaderLine",
+            ConnectionScript().expectHead().send("HTTP/1.1 200 OK\r\nX: " + std::string(16385, 'h') + "\r\n\r\n"),
+            "EIdReadLnMaxLineLengthExceeded", "Max line length exceeded."},
         ServerFailureCase{"LongChunkSizeLine",
-                          ConnectionScript().expectHead().send(
-                              reply("HTTP/1.1 200 OK", {"Transfer-Encoding: chunked"}, std::string(17000, '0'))),
+                          ConnectionScript().expectHead().send(reply("HTTP/1.1 200 OK", {"Transfer-Encoding: chunked"},
+                                                                     std::string(17000, '0'))),
                           "EIdReadLnMaxLineLengthExceeded", "Max line length exceeded."},
-        ServerFailureCase{"ClosedBeforeStatusLine", ConnectionScript().expectHead().close(),
-                          "EIdConnClosedGracefully", "Connection Closed Gracefully."},
+        ServerFailureCase{"ClosedBeforeStatusLine", ConnectionScript().expectHead().close(), "EIdConnClosedGracefully",
+                          "Connection Closed Gracefully."},
         ServerFailureCase{"ClosedInsideStatusLine", ConnectionScript().expectHead().send("HTTP/1.1 20").close(),
                           "EIdConnClosedGracefully", "Connection Closed Gracefully."},
         ServerFailureCase{"ResetBeforeStatusLine", ConnectionScript().expectHead().reset(), "EIdSocketError",
                           "Socket Error # 10054\r\nConnection reset by peer."},
         ServerFailureCase{"ResetInsideALengthBody",
-                          ConnectionScript().expectHead().send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nab").wait(Millis(100)).reset(),
+                          ConnectionScript()
+                              .expectHead()
+                              .send("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nab")
+                              .wait(Millis(100))
+                              .reset(),
                           "EIdSocketError", "Socket Error # 10054\r\nConnection reset by peer."}),
     [](const testing::TestParamInfo<ServerFailureCase>& info) { return std::string(info.param.name); });
 
-TEST(Failures, AbortFromAnotherThreadBreaksABlockedRead) {
+TEST(Failures, AbortFromAnotherThreadBreaksABlockedRead)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript().expectHead().send("HTTP/1.1 200 OK\r\n").wait(Millis(20000)));
     HttpClient client;
@@ -158,10 +171,14 @@ TEST(Failures, AbortFromAnotherThreadBreaksABlockedRead) {
     EXPECT_EQ(body.bytes(), "fresh");
 }
 
-TEST(Failures, AfterAFailureTheNextRequestConnectsAnew) {
+TEST(Failures, AfterAFailureTheNextRequestConnectsAnew)
+{
     ScriptedServer server;
-    server.addConnection(ConnectionScript().expectHead().send(
-        reply("HTTP/1.1 200 OK", {"Transfer-Encoding: chunked"}, "5\r\nab")).wait(Millis(200)).close());
+    server.addConnection(ConnectionScript()
+                             .expectHead()
+                             .send(reply("HTTP/1.1 200 OK", {"Transfer-Encoding: chunked"}, "5\r\nab"))
+                             .wait(Millis(200))
+                             .close());
     server.addConnection(ConnectionScript().reply200("second"));
     HttpClient client(ClientSettings::configured());
     EXPECT_EQ(failureOf(client, server.url("/a")).kind, "EIdConnClosedGracefully");

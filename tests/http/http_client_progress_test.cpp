@@ -23,7 +23,8 @@ using vornel::http::HttpError;
 using vornel::http::IdlePump;
 using vornel::http::MemoryStream;
 
-TEST(Progress, BodyAfterTheHeadIsTakenIn32768BytePieces) {
+TEST(Progress, BodyAfterTheHeadIsTakenIn32768BytePieces)
+{
     ScriptedServer server;
     const std::string data(100000, 'd');
     server.addConnection(ConnectionScript()
@@ -37,11 +38,12 @@ TEST(Progress, BodyAfterTheHeadIsTakenIn32768BytePieces) {
     MemoryStream body;
     client.GetToStream(server.url("/f"), body);
     EXPECT_EQ(body.bytes(), data);
-    EXPECT_EQ(log.events,
-              (std::vector<std::string>{"begin 100000", "work 32768", "work 65536", "work 98304", "work 100000", "end"}));
+    EXPECT_EQ(log.events, (std::vector<std::string>{"begin 100000", "work 32768", "work 65536", "work 98304",
+                                                    "work 100000", "end"}));
 }
 
-TEST(Progress, BytesThatCameWithTheHeadAreTheFirstPiece) {
+TEST(Progress, BytesThatCameWithTheHeadAreTheFirstPiece)
+{
     ScriptedServer server;
     const std::string data(100000, 'd');
     server.addConnection(ConnectionScript()
@@ -59,7 +61,8 @@ TEST(Progress, BytesThatCameWithTheHeadAreTheFirstPiece) {
                                                     "work 99304", "work 100000", "end"}));
 }
 
-TEST(Progress, ARedirectBodyIsATransferOfItsOwn) {
+TEST(Progress, ARedirectBodyIsATransferOfItsOwn)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript()
                              .expectHead()
@@ -74,7 +77,8 @@ TEST(Progress, ARedirectBodyIsATransferOfItsOwn) {
     EXPECT_EQ(log.events, (std::vector<std::string>{"begin 5", "work 5", "end", "begin 3", "work 3", "end"}));
 }
 
-TEST(Progress, ADroppedUntilCloseBodyFiresBeginAndEndOnly) {
+TEST(Progress, ADroppedUntilCloseBodyFiresBeginAndEndOnly)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript().expectHead().send(reply("HTTP/1.1 500 Oops", {}, "broken")).close());
     HttpClient client(ClientSettings::configured());
@@ -85,7 +89,8 @@ TEST(Progress, ADroppedUntilCloseBodyFiresBeginAndEndOnly) {
     EXPECT_EQ(log.events, (std::vector<std::string>{"begin 0", "end"}));
 }
 
-TEST(Progress, NoEventsWithoutABody) {
+TEST(Progress, NoEventsWithoutABody)
+{
     for (const std::string& text : {lengthReply("HTTP/1.1 200 OK", ""), reply("HTTP/1.1 204 No Content", {}),
                                     reply("HTTP/1.1 304 Not Modified", {"Content-Length: 10"})}) {
         ScriptedServer server;
@@ -99,7 +104,8 @@ TEST(Progress, NoEventsWithoutABody) {
     }
 }
 
-TEST(Progress, ARedirectWithoutBodyDataWithinFiveSecondsHasNoTransfer) {
+TEST(Progress, ARedirectWithoutBodyDataWithinFiveSecondsHasNoTransfer)
+{
     ScriptedServer server;
     // The redirect announces a body that never comes; the server then closes.
     server.addConnection(ConnectionScript()
@@ -129,7 +135,8 @@ public:
     int64_t hint = -1;
 };
 
-TEST(HostileReplies, AHugeContentLengthIsNoAllocation) {
+TEST(HostileReplies, AHugeContentLengthIsNoAllocation)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript()
                              .expectHead()
@@ -154,7 +161,8 @@ TEST(HostileReplies, AHugeContentLengthIsNoAllocation) {
     EXPECT_LE(memory.bytes().capacity(), 64u * 1024 * 1024);
 }
 
-TEST(IdlePumpTest, OnlyOneCanExist) {
+TEST(IdlePumpTest, OnlyOneCanExist)
+{
     IdlePump pump([] {}, [] { return true; });
     try {
         IdlePump second([] {}, [] { return true; });
@@ -164,7 +172,8 @@ TEST(IdlePumpTest, OnlyOneCanExist) {
     }
 }
 
-TEST(IdlePumpTest, RunsWhileASlowServerDrips) {
+TEST(IdlePumpTest, RunsWhileASlowServerDrips)
+{
     ScriptedServer server;
     const std::string data(3000, 's');
     server.addConnection(ConnectionScript()
@@ -185,7 +194,8 @@ TEST(IdlePumpTest, RunsWhileASlowServerDrips) {
     EXPECT_GE(pumpedDuringRequest, 2);
 }
 
-TEST(IdlePumpTest, DoesNotRunOffTheWindowThreadOrWhenInactive) {
+TEST(IdlePumpTest, DoesNotRunOffTheWindowThreadOrWhenInactive)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript().expectHead().wait(Millis(600)).send(lengthReply("HTTP/1.1 200 OK", "x")));
     server.addConnection(ConnectionScript().expectHead().wait(Millis(600)).send(lengthReply("HTTP/1.1 200 OK", "y")));
@@ -197,15 +207,18 @@ TEST(IdlePumpTest, DoesNotRunOffTheWindowThreadOrWhenInactive) {
     EXPECT_EQ(pumped, 0);
 }
 
-TEST(IdlePumpTest, ANestedRequestOnTheBusyClientIsRefused) {
+TEST(IdlePumpTest, ANestedRequestOnTheBusyClientIsRefused)
+{
     ScriptedServer server;
-    server.addConnection(ConnectionScript().expectHead().wait(Millis(600)).send(lengthReply("HTTP/1.1 200 OK", "outer")));
+    server.addConnection(
+        ConnectionScript().expectHead().wait(Millis(600)).send(lengthReply("HTTP/1.1 200 OK", "outer")));
     HttpClient client(ClientSettings::configured());
     std::string nestedKind;
     const auto windowThread = std::this_thread::get_id();
     IdlePump pump(
         [&] {
-            if (!nestedKind.empty()) return;
+            if (!nestedKind.empty())
+                return;
             MemoryStream nested;
             try {
                 client.GetToStream(server.url("/nested"), nested);
@@ -227,7 +240,8 @@ TEST(IdlePumpTest, ANestedRequestOnTheBusyClientIsRefused) {
 namespace {
 
 // A listener whose accept queue is full: further connects wait for the SYN to be answered.
-TEST(IdlePumpTest, RunsWhileAConnectIsAwaited) {
+TEST(IdlePumpTest, RunsWhileAConnectIsAwaited)
+{
     const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -249,7 +263,8 @@ TEST(IdlePumpTest, RunsWhileAConnectIsAwaited) {
     const auto windowThread = std::this_thread::get_id();
     IdlePump pump(
         [&] {
-            if (++pumped == 4) client.abort();
+            if (++pumped == 4)
+                client.abort();
         },
         [&] { return std::this_thread::get_id() == windowThread; });
     MemoryStream body;
@@ -259,7 +274,8 @@ TEST(IdlePumpTest, RunsWhileAConnectIsAwaited) {
     } catch (const HttpError& error) {
         kind = error.kind();
     }
-    for (int fd : fillers) ::close(fd);
+    for (int fd : fillers)
+        ::close(fd);
     ::close(listener);
     EXPECT_EQ(kind, "EIdRequestAborted");
     EXPECT_EQ(pumped, 4);

@@ -16,12 +16,14 @@ using vornel::http::HttpError;
 using vornel::http::MemoryStream;
 using vornel::http::ProtocolError;
 
-std::string expectedHead(const std::string& target, uint16_t port) {
+std::string expectedHead(const std::string& target, uint16_t port)
+{
     return "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\nAccept: " + kAccept +
            "\r\nUser-Agent: " + kUserAgent + "\r\n\r\n";
 }
 
-TEST(RequestHead, IsFourLinesAndABlankLineWithoutTheFragment) {
+TEST(RequestHead, IsFourLinesAndABlankLineWithoutTheFragment)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript().reply200("x"));
     HttpClient client(ClientSettings::configured());
@@ -31,7 +33,8 @@ TEST(RequestHead, IsFourLinesAndABlankLineWithoutTheFragment) {
     EXPECT_EQ(server.requestHeads()[0], expectedHead("/dir/page.html?x=1&y=2", server.port()));
 }
 
-TEST(RequestHead, SendsSpacesAndNonAsciiUnencoded) {
+TEST(RequestHead, SendsSpacesAndNonAsciiUnencoded)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript().reply200("x"));
     HttpClient client;
@@ -41,7 +44,8 @@ TEST(RequestHead, SendsSpacesAndNonAsciiUnencoded) {
     EXPECT_EQ(server.requestHeads()[0], expectedHead("/a b/?.html?q=??", server.port()));
 }
 
-TEST(RequestHead, ExtraLinesFollowUserAgent) {
+TEST(RequestHead, ExtraLinesFollowUserAgent)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript().reply200("x"));
     HttpClient client;
@@ -53,7 +57,8 @@ TEST(RequestHead, ExtraLinesFollowUserAgent) {
               std::string::npos);
 }
 
-TEST(KeepAlive, ReusesTheConnectionForTheNextRequest) {
+TEST(KeepAlive, ReusesTheConnectionForTheNextRequest)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript().reply200("one").reply200("two"));
     HttpClient client(ClientSettings::configured());
@@ -66,7 +71,8 @@ TEST(KeepAlive, ReusesTheConnectionForTheNextRequest) {
     EXPECT_EQ(server.requestHeads().size(), 2u);
 }
 
-TEST(KeepAlive, ConnectionCloseInAnyCaseEndsTheConnection) {
+TEST(KeepAlive, ConnectionCloseInAnyCaseEndsTheConnection)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript()
                              .expectHead()
@@ -83,7 +89,8 @@ TEST(KeepAlive, ConnectionCloseInAnyCaseEndsTheConnection) {
     EXPECT_EQ(server.peerClosed(), std::vector<bool>{true});
 }
 
-TEST(KeepAlive, AServerThatClosedMeanwhileGetsANewConnection) {
+TEST(KeepAlive, AServerThatClosedMeanwhileGetsANewConnection)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript().reply200("one").close());
     server.addConnection(ConnectionScript().reply200("two"));
@@ -96,7 +103,8 @@ TEST(KeepAlive, AServerThatClosedMeanwhileGetsANewConnection) {
     EXPECT_EQ(server.connectionCount(), 2u);
 }
 
-TEST(ErrorReplies, ConfiguredClientDropsTheBodyAndKeepsTheConnection) {
+TEST(ErrorReplies, ConfiguredClientDropsTheBodyAndKeepsTheConnection)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript()
                              .expectHead()
@@ -117,7 +125,8 @@ TEST(ErrorReplies, ConfiguredClientDropsTheBodyAndKeepsTheConnection) {
     EXPECT_EQ(server.connectionCount(), 1u);
 }
 
-TEST(ErrorReplies, RuntimeClientFailsWithStatusLineCodeAndBody) {
+TEST(ErrorReplies, RuntimeClientFailsWithStatusLineCodeAndBody)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript().expectHead().send(
         lengthReply("HTTP/1.1 404 Not Found", "missing page", {"Content-Type: text/html"})));
@@ -137,14 +146,15 @@ struct StatusCase {
     const char* name;
     std::string reply;
     bool configured;
-    int code;        // ResponseCode afterwards
-    bool fails;      // ProtocolError raised
+    int code;         // ResponseCode afterwards
+    bool fails;       // ProtocolError raised
     const char* body; // destination afterwards
 };
 
 class StatusTest : public testing::TestWithParam<StatusCase> {};
 
-TEST_P(StatusTest, ClassifiesTheReply) {
+TEST_P(StatusTest, ClassifiesTheReply)
+{
     const StatusCase& c = GetParam();
     ScriptedServer server;
     server.addConnection(ConnectionScript().expectHead().send(c.reply));
@@ -168,35 +178,37 @@ const std::string kMoved = lengthReply("HTTP/1.1 302 Found", "moved", {"Location
 
 INSTANTIATE_TEST_SUITE_P(
     Replies, StatusTest,
-    testing::Values(
-        StatusCase{"RedirectFollowed", kMoved, true, 200, false, "followed"},
-        StatusCase{"RedirectNotFollowedByRuntimeClient", kMoved, false, 302, true, ""},
-        StatusCase{"RedirectWithoutLocationIsAnError",
-                   lengthReply("HTTP/1.1 302 Found", "x", {"Connection: close"}), true, 302, false, ""},
-        StatusCase{"NonNumericCode", lengthReply("HTTP/1.1 abc Weird", "xyz"), true, -1, false, ""},
-        StatusCase{"NonNumericCodeFailsOnRuntimeClient", lengthReply("HTTP/1.1 abc Weird", "xyz"), false, -1, true, ""},
-        StatusCase{"DecimalCodeIsCut", lengthReply("HTTP/1.1 200.5 OK", "body"), false, 200, false, "body"},
-        StatusCase{"ContinueThenOk", "HTTP/1.1 100 Continue\r\n\r\n" + lengthReply("HTTP/1.1 200 OK", "ok"), false, 200,
-                   false, "ok"},
-        StatusCase{"NoContent", reply("HTTP/1.1 204 No Content", {}), false, 204, false, ""},
-        StatusCase{"UntilClose", reply("HTTP/1.0 200 OK", {"Content-Type: text/plain"}, "all of it"), false, 200,
-                   false, "all of it"},
-        StatusCase{"LengthCutShort", reply("HTTP/1.1 200 OK", {"Content-Length: 1000"}, kSixHundred), false, 200,
-                   false, kSixHundred.c_str()}),
+    testing::Values(StatusCase{"RedirectFollowed", kMoved, true, 200, false, "followed"},
+                    StatusCase{"RedirectNotFollowedByRuntimeClient", kMoved, false, 302, true, ""},
+                    StatusCase{"RedirectWithoutLocationIsAnError",
+                               lengthReply("HTTP/1.1 302 Found", "x", {"Connection: close"}), true, 302, false, ""},
+                    StatusCase{"NonNumericCode", lengthReply("HTTP/1.1 abc Weird", "xyz"), true, -1, false, ""},
+                    StatusCase{"NonNumericCodeFailsOnRuntimeClient", lengthReply("HTTP/1.1 abc Weird", "xyz"), false,
+                               -1, true, ""},
+                    StatusCase{"DecimalCodeIsCut", lengthReply("HTTP/1.1 200.5 OK", "body"), false, 200, false, "body"},
+                    StatusCase{"ContinueThenOk", "HTTP/1.1 100 Continue\r\n\r\n" + lengthReply("HTTP/1.1 200 OK", "ok"),
+                               false, 200, false, "ok"},
+                    StatusCase{"NoContent", reply("HTTP/1.1 204 No Content", {}), false, 204, false, ""},
+                    StatusCase{"UntilClose", reply("HTTP/1.0 200 OK", {"Content-Type: text/plain"}, "all of it"), false,
+                               200, false, "all of it"},
+                    StatusCase{"LengthCutShort", reply("HTTP/1.1 200 OK", {"Content-Length: 1000"}, kSixHundred), false,
+                               200, false, kSixHundred.c_str()}),
     [](const testing::TestParamInfo<StatusCase>& info) { return std::string(info.param.name); });
 
-TEST(Redirects, RelativeLocationsResolveAgainstTheReplyUrl) {
+TEST(Redirects, RelativeLocationsResolveAgainstTheReplyUrl)
+{
     struct Case {
         const char* location;
         const char* target;
     };
-    for (const Case c : {Case{"other.html", "/dir/other.html"}, Case{"/top/x?y=1", "/top/x?y=1"},
-                         Case{"../up.html", "/up.html"}}) {
+    for (const Case c :
+         {Case{"other.html", "/dir/other.html"}, Case{"/top/x?y=1", "/top/x?y=1"}, Case{"../up.html", "/up.html"}}) {
         ScriptedServer server;
-        server.addConnection(ConnectionScript()
-                                 .expectHead()
-                                 .send(lengthReply("HTTP/1.1 301 Moved Permanently", "", {std::string("Location: ") + c.location}))
-                                 .reply200("done"));
+        server.addConnection(
+            ConnectionScript()
+                .expectHead()
+                .send(lengthReply("HTTP/1.1 301 Moved Permanently", "", {std::string("Location: ") + c.location}))
+                .reply200("done"));
         HttpClient client(ClientSettings::configured());
         MemoryStream body;
         client.GetToStream(server.url("/dir/page.html"), body);
@@ -207,13 +219,13 @@ TEST(Redirects, RelativeLocationsResolveAgainstTheReplyUrl) {
     }
 }
 
-TEST(Redirects, FourteenAreFollowedAndTheFifteenthEndsTheRequest) {
+TEST(Redirects, FourteenAreFollowedAndTheFifteenthEndsTheRequest)
+{
     for (const int redirects : {14, 15}) {
         ScriptedServer server;
         ConnectionScript script;
         for (int i = 1; i <= redirects; ++i)
-            script.expectHead().send(
-                lengthReply("HTTP/1.1 302 Found", "", {"Location: /r" + std::to_string(i)}));
+            script.expectHead().send(lengthReply("HTTP/1.1 302 Found", "", {"Location: /r" + std::to_string(i)}));
         script.reply200("the file");
         server.addConnection(script);
         HttpClient client(ClientSettings::configured());
@@ -232,7 +244,8 @@ TEST(Redirects, FourteenAreFollowedAndTheFifteenthEndsTheRequest) {
     }
 }
 
-TEST(Redirects, TheDestinationIsCutBackToWhereItStarted) {
+TEST(Redirects, TheDestinationIsCutBackToWhereItStarted)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript()
                              .expectHead()
@@ -245,7 +258,8 @@ TEST(Redirects, TheDestinationIsCutBackToWhereItStarted) {
     EXPECT_EQ(body.bytes(), "keepB");
 }
 
-TEST(Framing, ChunkedWithExtensionAndTrailer) {
+TEST(Framing, ChunkedWithExtensionAndTrailer)
+{
     ScriptedServer server;
     const std::string data(26, 'c');
     server.addConnection(ConnectionScript().expectHead().send(
@@ -258,7 +272,8 @@ TEST(Framing, ChunkedWithExtensionAndTrailer) {
     EXPECT_EQ(client.response().RawHeaders.back(), "X-Trailer: t");
 }
 
-TEST(Framing, ANonHexChunkSizeEndsTheBody) {
+TEST(Framing, ANonHexChunkSizeEndsTheBody)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript().expectHead().send(
         reply("HTTP/1.1 200 OK", {"Transfer-Encoding: chunked"}, "5\r\nhello\r\nzz\r\n\r\nignored")));
@@ -268,10 +283,13 @@ TEST(Framing, ANonHexChunkSizeEndsTheBody) {
     EXPECT_EQ(body.bytes(), "hello");
 }
 
-TEST(Framing, AChunkedBodyCutByCloseFailsAfterWorkEnd) {
+TEST(Framing, AChunkedBodyCutByCloseFailsAfterWorkEnd)
+{
     ScriptedServer server;
-    server.addConnection(ConnectionScript().expectHead().send(
-        reply("HTTP/1.1 200 OK", {"Transfer-Encoding: chunked"}, "10\r\nabc")).close());
+    server.addConnection(ConnectionScript()
+                             .expectHead()
+                             .send(reply("HTTP/1.1 200 OK", {"Transfer-Encoding: chunked"}, "10\r\nabc"))
+                             .close());
     HttpClient client;
     EventLog log;
     log.attach(client);
@@ -289,7 +307,8 @@ TEST(Framing, AChunkedBodyCutByCloseFailsAfterWorkEnd) {
     EXPECT_EQ(body.bytes(), "abc");
 }
 
-TEST(Framing, ChunkedCountsIncludeSizeLines) {
+TEST(Framing, ChunkedCountsIncludeSizeLines)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript().expectHead().send(
         reply("HTTP/1.1 200 OK", {"Transfer-Encoding: chunked"}, "3\r\nabc\r\n0\r\n\r\n")));
@@ -299,11 +318,12 @@ TEST(Framing, ChunkedCountsIncludeSizeLines) {
     MemoryStream body;
     client.GetToStream(server.url("/c"), body);
     // "3\r\n" 3, "abc" 6, "\r\n" 8, "0\r\n" 11, "\r\n" 13
-    EXPECT_EQ(log.events, (std::vector<std::string>{"begin 0", "work 3", "work 6", "work 8", "work 11", "work 13",
-                                                    "end"}));
+    EXPECT_EQ(log.events,
+              (std::vector<std::string>{"begin 0", "work 3", "work 6", "work 8", "work 11", "work 13", "end"}));
 }
 
-TEST(Framing, MultipartReadsThroughTheClosingBoundaryLine) {
+TEST(Framing, MultipartReadsThroughTheClosingBoundaryLine)
+{
     ScriptedServer server;
     const std::string parts = "--XB\r\nContent-Type: text/plain\r\n\r\npart\r\n--XB--\r\n";
     server.addConnection(ConnectionScript()
@@ -318,7 +338,8 @@ TEST(Framing, MultipartReadsThroughTheClosingBoundaryLine) {
     EXPECT_EQ(body.bytes(), parts);
 }
 
-TEST(Framing, AResetEndsAnUntilCloseBodyNormally) {
+TEST(Framing, AResetEndsAnUntilCloseBodyNormally)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript()
                              .expectHead()
@@ -331,10 +352,12 @@ TEST(Framing, AResetEndsAnUntilCloseBodyNormally) {
     EXPECT_EQ(body.bytes(), "frames");
 }
 
-TEST(Headers, StopsAfter255LinesAndTakesTheRestAsBody) {
+TEST(Headers, StopsAfter255LinesAndTakesTheRestAsBody)
+{
     ScriptedServer server;
     std::vector<std::string> lines;
-    for (int i = 0; i < 255; ++i) lines.push_back("X-H" + std::to_string(i) + ": v");
+    for (int i = 0; i < 255; ++i)
+        lines.push_back("X-H" + std::to_string(i) + ": v");
     lines.push_back("Content-Length: 3");
     server.addConnection(ConnectionScript().expectHead().send(reply("HTTP/1.1 200 OK", lines, "abc")).close());
     HttpClient client;
@@ -345,7 +368,8 @@ TEST(Headers, StopsAfter255LinesAndTakesTheRestAsBody) {
     EXPECT_EQ(body.bytes(), "Content-Length: 3\r\n\r\nabc");
 }
 
-TEST(Headers, AConnectionClosedInTheHeaderBlockKeepsTheLinesRead) {
+TEST(Headers, AConnectionClosedInTheHeaderBlockKeepsTheLinesRead)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript().expectHead().send("HTTP/1.1 200 OK\r\nX-One: 1\r\nX-Tw").close());
     HttpClient client;
@@ -355,12 +379,12 @@ TEST(Headers, AConnectionClosedInTheHeaderBlockKeepsTheLinesRead) {
     EXPECT_EQ(body.bytes(), "");
 }
 
-TEST(Headers, FieldAccessJoinsContinuationLines) {
+TEST(Headers, FieldAccessJoinsContinuationLines)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript().expectHead().send(
-        reply("HTTP/1.1 200 OK",
-              {"x-long:   first  ", "\tsecond ", "  third", "X-Long: not this one", "Content-Type: text/plain; charset=\"koi8-r\"",
-               "Content-Length: 0"})));
+        reply("HTTP/1.1 200 OK", {"x-long:   first  ", "\tsecond ", "  third", "X-Long: not this one",
+                                  "Content-Type: text/plain; charset=\"koi8-r\"", "Content-Length: 0"})));
     HttpClient client;
     MemoryStream body;
     client.GetToStream(server.url("/h"), body);

@@ -8,11 +8,12 @@ namespace {
 
 using namespace vornel::test;
 using vornel::http::ClientSettings;
-using vornel::http::HttpClient;
 using vornel::http::hostHeaderValue;
+using vornel::http::HttpClient;
 using vornel::http::MemoryStream;
 
-TEST(HostHeader, OmitsOnlyTheProtocolsDefaultPort) {
+TEST(HostHeader, OmitsOnlyTheProtocolsDefaultPort)
+{
     struct Case {
         const char* protocol;
         const char* host;
@@ -27,7 +28,8 @@ TEST(HostHeader, OmitsOnlyTheProtocolsDefaultPort) {
         EXPECT_EQ(hostHeaderValue(c.protocol, c.host, c.port, c.ipv6), c.value) << c.protocol << " " << c.port;
 }
 
-TEST(RequestHead, ValuesLoseTrailingBlanks) {
+TEST(RequestHead, ValuesLoseTrailingBlanks)
+{
     ClientSettings settings;
     settings.userAgent = "Agent  ";
     EXPECT_EQ(vornel::http::requestHead("/", "h", settings, {}, std::string("a=1 ")),
@@ -35,7 +37,8 @@ TEST(RequestHead, ValuesLoseTrailingBlanks) {
                   "\r\nUser-Agent: Agent\r\nCookie: a=1\r\n\r\n");
 }
 
-TEST(RequestHead, AStoredCookieIsTheFifthLine) {
+TEST(RequestHead, AStoredCookieIsTheFifthLine)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript()
                              .expectHead()

@@ -17,7 +17,8 @@ using vornel::test::Millis;
 using vornel::test::Route;
 using vornel::test::ScriptedServer;
 
-int connectTo(uint16_t port) {
+int connectTo(uint16_t port)
+{
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -29,19 +30,23 @@ int connectTo(uint16_t port) {
     return fd;
 }
 
-void sendText(int fd, const std::string& text) {
+void sendText(int fd, const std::string& text)
+{
     ASSERT_EQ(::send(fd, text.data(), text.size(), MSG_NOSIGNAL), static_cast<ssize_t>(text.size()));
 }
 
-std::string readUntilClose(int fd) {
+std::string readUntilClose(int fd)
+{
     std::string all;
     char chunk[4096];
     ssize_t got;
-    while ((got = ::recv(fd, chunk, sizeof chunk, 0)) > 0) all.append(chunk, static_cast<size_t>(got));
+    while ((got = ::recv(fd, chunk, sizeof chunk, 0)) > 0)
+        all.append(chunk, static_cast<size_t>(got));
     return all;
 }
 
-TEST(ScriptedServer, PlaysScriptsInAcceptOrderAndRecordsHeads) {
+TEST(ScriptedServer, PlaysScriptsInAcceptOrderAndRecordsHeads)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript().reply200("first"));
     server.addConnection(ConnectionScript().expectHead().drip("abcdef", 2, Millis(10)).close());
@@ -59,7 +64,8 @@ TEST(ScriptedServer, PlaysScriptsInAcceptOrderAndRecordsHeads) {
     EXPECT_EQ(server.connectionCount(), 2u);
 }
 
-TEST(ScriptedServer, ResetGivesTheClientAConnectionReset) {
+TEST(ScriptedServer, ResetGivesTheClientAConnectionReset)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript().expectHead().send("partial").reset());
     const int fd = connectTo(server.port());
@@ -67,13 +73,15 @@ TEST(ScriptedServer, ResetGivesTheClientAConnectionReset) {
     ASSERT_TRUE(server.waitForFinishedConnections(1));
     char chunk[64];
     ssize_t got = ::recv(fd, chunk, sizeof chunk, 0);
-    if (got > 0) got = ::recv(fd, chunk, sizeof chunk, 0);
+    if (got > 0)
+        got = ::recv(fd, chunk, sizeof chunk, 0);
     EXPECT_EQ(got, -1);
     EXPECT_EQ(errno, ECONNRESET);
     ::close(fd);
 }
 
-TEST(ScriptedServer, RoutesServeBodiesWithKeepAliveAnd404) {
+TEST(ScriptedServer, RoutesServeBodiesWithKeepAliveAnd404)
+{
     ScriptedServer server;
     Route route;
     route.body = std::string(5000, 'm');
@@ -92,7 +100,8 @@ TEST(ScriptedServer, RoutesServeBodiesWithKeepAliveAnd404) {
     EXPECT_EQ(server.requestHeads().size(), 2u);
 }
 
-TEST(ScriptedServer, NoticesWhenThePeerCloses) {
+TEST(ScriptedServer, NoticesWhenThePeerCloses)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript().expectHead().expectPeerClose(Millis(3000)));
     const int fd = connectTo(server.port());

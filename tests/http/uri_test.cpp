@@ -26,7 +26,8 @@ struct SplitCase {
 
 class SplitTest : public testing::TestWithParam<SplitCase> {};
 
-TEST_P(SplitTest, CutsTheParts) {
+TEST_P(SplitTest, CutsTheParts)
+{
     const SplitCase& c = GetParam();
     const auto parts = splitUri(c.url);
     EXPECT_EQ(parts.protocol, c.protocol);
@@ -45,8 +46,8 @@ INSTANTIATE_TEST_SUITE_P(
     Urls, SplitTest,
     testing::Values(
         SplitCase{"", "", "", "", "", "", "", "", "", "", false},
-        SplitCase{"http://u:pw@example.org:8080/a/b/page.html?x=1&y=2#top", "http", "u", "pw",
-                  "example.org", "8080", "/a/b/", "page.html", "x=1&y=2", "top", false},
+        SplitCase{"http://u:pw@example.org:8080/a/b/page.html?x=1&y=2#top", "http", "u", "pw", "example.org", "8080",
+                  "/a/b/", "page.html", "x=1&y=2", "top", false},
         SplitCase{"https://example.org", "https", "", "", "example.org", "", "/", "", "", "", false},
         SplitCase{"http://example.org?q=1", "http", "", "", "example.org", "", "/", "", "q=1", "", false},
         SplitCase{"http://alice@h/", "http", "alice", "", "h", "", "/", "", "", "", false},
@@ -66,7 +67,8 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"http:\\\\h\\dir\\f", "", "", "", "", "", "http:\\\\h/dir/", "f", "", "", false},
         SplitCase{"page?next=http://other/x", "page?next=http", "", "", "other", "", "/", "x", "", "", false}));
 
-TEST(Split, KeepsNormalisedUrlAndBuildsRequestTarget) {
+TEST(Split, KeepsNormalisedUrlAndBuildsRequestTarget)
+{
     const auto parts = splitUri("http://h\\a\\b.html?q=1#f");
     EXPECT_EQ(parts.url, "http://h/a/b.html?q=1#f");
     EXPECT_EQ(parts.pathAndParams(), "/a/b.html?q=1");
@@ -81,18 +83,18 @@ struct ResolveCase {
 
 class ResolveTest : public testing::TestWithParam<ResolveCase> {};
 
-TEST_P(ResolveTest, CombinesPaths) {
+TEST_P(ResolveTest, CombinesPaths)
+{
     const ResolveCase& c = GetParam();
     EXPECT_EQ(resolvePath(c.base, c.path), c.expected) << c.base << " + " << c.path;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Paths, ResolveTest,
-    testing::Values(ResolveCase{"/a/b/", "../c/", "/a/c/"}, ResolveCase{"/a/b/", "", "/a/b/"},
-                    ResolveCase{"/a", "x/", "/a/x/"}, ResolveCase{"/a/b/", "c", "/a/b/c"},
-                    ResolveCase{"/a/b/", "/z/", "/z/"}, ResolveCase{"/a//", "b//c/", "/a/b/c/"},
-                    ResolveCase{"/a/", "./b/", "/a/./b/"}, ResolveCase{"/", "../x/", "/x/"},
-                    ResolveCase{"", "", ""}, ResolveCase{"/a/b/", "../../../", "/"},
-                    ResolveCase{"/a/b", "c", "/a/b/c"}));
+INSTANTIATE_TEST_SUITE_P(Paths, ResolveTest,
+                         testing::Values(ResolveCase{"/a/b/", "../c/", "/a/c/"}, ResolveCase{"/a/b/", "", "/a/b/"},
+                                         ResolveCase{"/a", "x/", "/a/x/"}, ResolveCase{"/a/b/", "c", "/a/b/c"},
+                                         ResolveCase{"/a/b/", "/z/", "/z/"}, ResolveCase{"/a//", "b//c/", "/a/b/c/"},
+                                         ResolveCase{"/a/", "./b/", "/a/./b/"}, ResolveCase{"/", "../x/", "/x/"},
+                                         ResolveCase{"", "", ""}, ResolveCase{"/a/b/", "../../../", "/"},
+                                         ResolveCase{"/a/b", "c", "/a/b/c"}));
 
 } // namespace

@@ -21,14 +21,16 @@ struct ToolRun {
     std::string err;
 };
 
-std::string slurp(const std::filesystem::path& path) {
+std::string slurp(const std::filesystem::path& path)
+{
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
 }
 
-ToolRun runFetch(const std::string& arguments) {
+ToolRun runFetch(const std::string& arguments)
+{
     char folder[] = "/tmp/vornel-fetch-test-XXXXXX";
     const std::filesystem::path dir = ::mkdtemp(folder);
     const std::string command = std::string(VORNEL_FETCH_PATH) + " " + arguments + " >" + (dir / "out").string() +
@@ -39,22 +41,26 @@ ToolRun runFetch(const std::string& arguments) {
     return run;
 }
 
-TEST(VornelFetch, PrintsBodiesStatusAndEventsForEachUrl) {
+TEST(VornelFetch, PrintsBodiesStatusAndEventsForEachUrl)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript().reply200("first").reply200("second"));
     const ToolRun run = runFetch("--events " + server.url("/a") + " " + server.url("/b"));
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.out, "firstsecond");
-    EXPECT_EQ(run.err, "begin 5\nwork 5\nend\nstatus: HTTP/1.1 200 OK\nbegin 6\nwork 6\nend\nstatus: HTTP/1.1 200 OK\n");
+    EXPECT_EQ(run.err,
+              "begin 5\nwork 5\nend\nstatus: HTTP/1.1 200 OK\nbegin 6\nwork 6\nend\nstatus: HTTP/1.1 200 OK\n");
     EXPECT_EQ(server.connectionCount(), 1u);
 }
 
-TEST(VornelFetch, ReportsAFailureWithEscapedLineEnds) {
+TEST(VornelFetch, ReportsAFailureWithEscapedLineEnds)
+{
     ScriptedServer server;
     server.addConnection(ConnectionScript().expectHead().send(lengthReply("HTTP/1.1 404 Not Found", "gone")));
     const ToolRun protocol = runFetch("--client runtime --text " + server.url("/x"));
     EXPECT_EQ(protocol.exitCode, 1);
-    EXPECT_EQ(protocol.err, "status: HTTP/1.1 404 Not Found\nerror: EIdHTTPProtocolException: HTTP/1.1 404 Not Found\n");
+    EXPECT_EQ(protocol.err,
+              "status: HTTP/1.1 404 Not Found\nerror: EIdHTTPProtocolException: HTTP/1.1 404 Not Found\n");
     const ToolRun refused = runFetch("http://127.0.0.1:1/");
     EXPECT_EQ(refused.exitCode, 1);
     EXPECT_EQ(refused.err, "error: EIdSocketError: Socket Error # 10061\\r\\nConnection refused.\n");

@@ -29,7 +29,10 @@ struct Report {
     std::thread::id thread;
 };
 
-bool carriesText(uint32_t code) { return code == PN_BITRATE || code == PN_HTTP_STATUS; }
+bool carriesText(uint32_t code)
+{
+    return code == PN_BITRATE || code == PN_HTTP_STATUS;
+}
 
 // Records every report; a PN_PLAYING value is read as a text when it is not 0.
 class ReportLog {
@@ -104,8 +107,8 @@ bool runWorker(const std::string& url, std::chrono::seconds limit = std::chrono:
 
 std::string mp3Reply(const std::string& body, size_t announcedLength, const std::string& extra = "")
 {
-    return "HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: " + std::to_string(announcedLength)
-        + "\r\n" + extra + "\r\n" + body;
+    return "HTTP/1.1 200 OK\r\nContent-Type: audio/mpeg\r\nContent-Length: " + std::to_string(announcedLength) +
+           "\r\n" + extra + "\r\n" + body;
 }
 
 class StreamWorkerTest : public ::testing::Test {
@@ -150,7 +153,10 @@ TEST_F(StreamWorkerTest, BuffersUntilMoreThanThreeQuartersArrived)
 {
     const std::string body = vornel::test::makeToneMp3({.seconds = 4});
     const size_t piece = body.size() / 40 + 1;
-    server.addConnection(ConnectionScript().expectHead().send(mp3Reply("", body.size())).drip(body, piece, std::chrono::milliseconds(30)));
+    server.addConnection(ConnectionScript()
+                             .expectHead()
+                             .send(mp3Reply("", body.size()))
+                             .drip(body, piece, std::chrono::milliseconds(30)));
     ASSERT_TRUE(runWorker(server.url("/slow.mp3")));
     std::vector<uint32_t> percents;
     for (const Report& report : log.reports())
@@ -170,7 +176,8 @@ TEST_F(StreamWorkerTest, DownloadEndingEarlyLeavesTheLoopWithItsLastPercentage)
 {
     const std::string body = vornel::test::makeToneMp3({.seconds = 4});
     const std::string part = body.substr(0, body.size() * 3 / 10);
-    server.addConnection(ConnectionScript().expectHead().send(mp3Reply(part, body.size())).wait(std::chrono::milliseconds(200)).close());
+    server.addConnection(
+        ConnectionScript().expectHead().send(mp3Reply(part, body.size())).wait(std::chrono::milliseconds(200)).close());
     ASSERT_TRUE(runWorker(server.url("/cut.mp3")));
     const std::vector<Report> reports = log.reports();
     ASSERT_GE(reports.size(), 2u);
@@ -218,7 +225,9 @@ TEST_F(StreamWorkerTest, MissingFileReportsItsStatusLineThenTheFailure)
 TEST_F(StreamWorkerTest, NewerWorkerOvertakesOneThatBuffers)
 {
     const std::string body = vornel::test::makeToneMp3({.seconds = 4});
-    server.addConnection(ConnectionScript().expectHead().send(mp3Reply("", body.size()))
+    server.addConnection(ConnectionScript()
+                             .expectHead()
+                             .send(mp3Reply("", body.size()))
                              .drip(body, body.size() / 50 + 1, std::chrono::milliseconds(40)));
     server.addRoute("/fast.mp3", Route{vornel::test::makeToneMp3({.frequency = 880, .seconds = 3}), "audio/mpeg"});
 
@@ -233,7 +242,10 @@ TEST_F(StreamWorkerTest, NewerWorkerOvertakesOneThatBuffers)
         started = true;
         firstThread = report.thread;
         firstStream = currentStream();
-        std::thread([&] { StreamWorker(server.url("/fast.mp3")); overtaken.set_value(); }).detach();
+        std::thread([&] {
+            StreamWorker(server.url("/fast.mp3"));
+            overtaken.set_value();
+        }).detach();
         log.waitFor([&](const Report& r) { return r.code == PN_CONNECTING && r.thread != firstThread; },
                     std::chrono::seconds(10));
     });
@@ -262,7 +274,8 @@ TEST_F(StreamWorkerTest, NewerWorkerOvertakesOneThatBuffers)
 TEST_F(StreamWorkerTest, StatusOfAnOvertakenOpenIsSilent)
 {
     const std::string body = vornel::test::makeToneMp3({.seconds = 2});
-    server.addConnection(ConnectionScript().expectHead().wait(std::chrono::milliseconds(600)).send(mp3Reply(body, body.size())));
+    server.addConnection(
+        ConnectionScript().expectHead().wait(std::chrono::milliseconds(600)).send(mp3Reply(body, body.size())));
     ScriptedServer fast;
     fast.addRoute("/fast.mp3", Route{body, "audio/mpeg"});
 

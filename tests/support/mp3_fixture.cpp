@@ -16,43 +16,48 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path makeTempDir() {
+fs::path makeTempDir()
+{
     std::string pattern = (fs::temp_directory_path() / "vornel-mp3-XXXXXX").string();
     if (!mkdtemp(pattern.data()))
         throw std::runtime_error("cannot create a temporary directory");
     return pattern;
 }
 
-void writeFile(const fs::path& path, const std::string& bytes) {
+void writeFile(const fs::path& path, const std::string& bytes)
+{
     std::ofstream out(path, std::ios::binary);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (!out)
         throw std::runtime_error("cannot write " + path.string());
 }
 
-std::string readFile(const fs::path& path) {
+std::string readFile(const fs::path& path)
+{
     std::ifstream in(path, std::ios::binary);
     std::ostringstream bytes;
     bytes << in.rdbuf();
     return bytes.str();
 }
 
-std::string kiloHertz(int rate) {
+std::string kiloHertz(int rate)
+{
     std::ostringstream text;
     text << rate / 1000.0;
     return text.str();
 }
 
-std::string encode(const ToneMp3& tone) {
+std::string encode(const ToneMp3& tone)
+{
     const fs::path dir = makeTempDir();
     const fs::path raw = dir / "tone.raw";
     const fs::path mp3 = dir / "tone.mp3";
     writeFile(raw, tonePcm(tone));
     const std::string command = "lame --quiet -r --signed --little-endian --bitwidth 16 -s " +
-                                kiloHertz(tone.sampleRate) + " --resample " + kiloHertz(tone.sampleRate) +
-                                " -m " + (tone.channels == 1 ? "m" : "j") + " --cbr -b " +
-                                std::to_string(tone.bitrateKbps) + (tone.infoFrame ? "" : " -t") + " '" + raw.string() + "' '" +
-                                mp3.string() + "' 2>/dev/null";
+                                kiloHertz(tone.sampleRate) + " --resample " + kiloHertz(tone.sampleRate) + " -m " +
+                                (tone.channels == 1 ? "m" : "j") + " --cbr -b " + std::to_string(tone.bitrateKbps) +
+                                (tone.infoFrame ? "" : " -t") + " '" + raw.string() + "' '" + mp3.string() +
+                                "' 2>/dev/null";
     const int status = std::system(command.c_str());
     std::string bytes = status == 0 ? readFile(mp3) : std::string();
     std::error_code ignored;
@@ -64,7 +69,8 @@ std::string encode(const ToneMp3& tone) {
 
 } // namespace
 
-std::string tonePcm(const ToneMp3& tone) {
+std::string tonePcm(const ToneMp3& tone)
+{
     const auto frames = static_cast<size_t>(std::llround(tone.seconds * tone.sampleRate));
     std::string pcm(frames * static_cast<size_t>(tone.channels) * 2, '\0');
     const double step = 2.0 * M_PI * tone.frequency / tone.sampleRate;
@@ -79,12 +85,13 @@ std::string tonePcm(const ToneMp3& tone) {
     return pcm;
 }
 
-std::string makeToneMp3(const ToneMp3& tone) {
+std::string makeToneMp3(const ToneMp3& tone)
+{
     using Key = std::tuple<double, double, int, int, int, double, bool>;
     static std::mutex mutex;
     static std::map<Key, std::string> cache;
-    const Key key{tone.frequency, tone.seconds, tone.bitrateKbps, tone.sampleRate, tone.channels, tone.amplitude,
-                  tone.infoFrame};
+    const Key key{tone.frequency, tone.seconds,   tone.bitrateKbps, tone.sampleRate,
+                  tone.channels,  tone.amplitude, tone.infoFrame};
     {
         std::lock_guard lock(mutex);
         if (const auto it = cache.find(key); it != cache.end())
@@ -95,13 +102,15 @@ std::string makeToneMp3(const ToneMp3& tone) {
     return cache.emplace(key, std::move(bytes)).first->second;
 }
 
-std::string writeToneMp3File(const ToneMp3& tone, const std::string& fileName) {
+std::string writeToneMp3File(const ToneMp3& tone, const std::string& fileName)
+{
     const fs::path path = makeTempDir() / fileName;
     writeFile(path, makeToneMp3(tone));
     return path.string();
 }
 
-void removeToneMp3File(const std::string& path) {
+void removeToneMp3File(const std::string& path)
+{
     std::error_code ignored;
     const fs::path file(path);
     fs::remove(file, ignored);

@@ -57,11 +57,11 @@ private:
 struct Route {
     std::string body;
     std::string contentType = "application/octet-stream";
-    int status = 200;                       // the status line reads "HTTP/1.1 <status> <reason>"
-    std::vector<std::string> extraHeaders;  // lines without CRLF
-    bool lengthFramed = true;               // false: no Content-Length, close after the body
-    size_t dripSize = 0;                    // >0: send the body in pieces of this size ...
-    Millis dripPause{0};                    // ... with this pause between them
+    int status = 200;                      // the status line reads "HTTP/1.1 <status> <reason>"
+    std::vector<std::string> extraHeaders; // lines without CRLF
+    bool lengthFramed = true;              // false: no Content-Length, close after the body
+    size_t dripSize = 0;                   // >0: send the body in pieces of this size ...
+    Millis dripPause{0};                   // ... with this pause between them
 
     static Route fromFile(const std::string& filePath, std::string contentType = "audio/mpeg");
 };
@@ -92,8 +92,7 @@ public:
     bool waitForFinishedConnections(size_t n, Millis limit = Millis(10000)) const;
 
     // "HTTP/1.1 200 OK" with Content-Type, Content-Length and the body.
-    static std::string ok200(const std::string& body,
-                             const std::string& contentType = "text/html");
+    static std::string ok200(const std::string& body, const std::string& contentType = "text/html");
 
 private:
     struct Impl;

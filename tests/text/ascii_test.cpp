@@ -21,14 +21,18 @@ TEST_P(TrimmedTest, DropsBytesUpToSpaceAtBothEnds)
     EXPECT_EQ(trimmed(GetParam().input), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, TrimmedTest,
-    ::testing::Values(TrimCase{"Empty", "", ""}, TrimCase{"OnlySpaces", "   ", ""}, TrimCase{"OneLetter", "a", "a"},
-                      TrimCase{"ControlsAndDeleteKept", " \x01\x1f a b \x7f\x20\n", "a b \x7f"},
-                      TrimCase{"NulBytes", std::string("\0x\0", 3), "x"},
-                      TrimCase{"LineEnds", "\t\r\nname=value\r\n", "name=value"},
-                      TrimCase{"NoBreakSpaceKept", "\xC2\xA0" "x\xC2\xA0", "\xC2\xA0" "x\xC2\xA0"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, TrimmedTest,
+                         ::testing::Values(TrimCase{"Empty", "", ""}, TrimCase{"OnlySpaces", "   ", ""},
+                                           TrimCase{"OneLetter", "a", "a"},
+                                           TrimCase{"ControlsAndDeleteKept", " \x01\x1f a b \x7f\x20\n", "a b \x7f"},
+                                           TrimCase{"NulBytes", std::string("\0x\0", 3), "x"},
+                                           TrimCase{"LineEnds", "\t\r\nname=value\r\n", "name=value"},
+                                           TrimCase{"NoBreakSpaceKept",
+                                                    "\xC2\xA0"
+                                                    "x\xC2\xA0",
+                                                    "\xC2\xA0"
+                                                    "x\xC2\xA0"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LowerAsciiTest, FoldsOnlyLatinCapitals)
 {

@@ -21,8 +21,7 @@ namespace {
 class HttpsSite {
 public:
     explicit HttpsSite(std::vector<std::string> replies)
-        : replies_(std::move(replies)),
-          server_([this](SSL* ssl, int) {
+        : replies_(std::move(replies)), server_([this](SSL* ssl, int) {
               const std::string head = vornel::test::readRequestHead(ssl);
               std::string reply;
               {
@@ -33,8 +32,7 @@ public:
               vornel::test::writeAll(ssl, reply);
               SSL_shutdown(ssl);
           })
-    {
-    }
+    {}
 
     std::string url(const std::string& path) const
     {
@@ -57,8 +55,8 @@ private:
 
 std::string closingReply(const std::string& body, const std::string& extraHeaders = "")
 {
-    return "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(body.size())
-        + "\r\n" + extraHeaders + "Connection: close\r\n\r\n" + body;
+    return "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" +
+           extraHeaders + "Connection: close\r\n\r\n" + body;
 }
 
 std::string firstLine(const std::string& head)
@@ -104,8 +102,8 @@ TEST(HttpsClient, FollowsARedirectFromHttpToHttpsOnTheSameTransport)
 
 TEST(HttpsClient, SendsASecureCookieBackOverHttps)
 {
-    HttpsSite site({closingReply("first", "Set-Cookie: s=1; Secure\r\nSet-Cookie: t=2; Path=/\r\n"),
-                    closingReply("second")});
+    HttpsSite site(
+        {closingReply("first", "Set-Cookie: s=1; Secure\r\nSet-Cookie: t=2; Path=/\r\n"), closingReply("second")});
     HttpClient client(ClientSettings::configured(), std::make_shared<Transport>());
     client.GetAsText(site.url("/"));
     EXPECT_EQ(client.GetAsText(site.url("/next")), "second");

@@ -35,13 +35,11 @@ TlsTestServer stallingServer(double sentPart)
 {
     return TlsTestServer([sentPart](SSL* ssl, int fd) {
         vornel::test::readRequestHead(ssl);
-        const std::string record =
-            recordBytes(ssl, "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n0123456789");
+        const std::string record = recordBytes(ssl, "HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\n0123456789");
         const size_t part = static_cast<size_t>(static_cast<double>(record.size()) * sentPart);
         ::send(fd, record.data(), part, MSG_NOSIGNAL);
         char sink[256];
-        while (::recv(fd, sink, sizeof sink, 0) > 0) {
-        }
+        while (::recv(fd, sink, sizeof sink, 0) > 0) {}
     });
 }
 

@@ -62,8 +62,7 @@ std::string exchange(uint16_t port, const std::string& serverName)
 }
 
 // The failure the handshake raised against that server.
-HttpError handshakeFailure(uint16_t port,
-                           std::chrono::milliseconds ioLimit = TlsSession::kSocketTimeout)
+HttpError handshakeFailure(uint16_t port, std::chrono::milliseconds ioLimit = TlsSession::kSocketTimeout)
 {
     Socket socket(port);
     try {
@@ -101,13 +100,12 @@ TEST_P(TlsVersions, NegotiatesWhatTheServerOffers)
     EXPECT_EQ(server.negotiatedVersions(), std::vector<int>{c.expected});
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Servers, TlsVersions,
-    testing::Values(VersionCase{"Tls10Only", TLS1_VERSION, TLS1_VERSION, TLS1_VERSION},
-                    VersionCase{"Tls12AndLater", TLS1_2_VERSION, 0, TLS1_3_VERSION},
-                    VersionCase{"Tls12Only", TLS1_2_VERSION, TLS1_2_VERSION, TLS1_2_VERSION},
-                    VersionCase{"Tls13Only", TLS1_3_VERSION, TLS1_3_VERSION, TLS1_3_VERSION}),
-    [](const testing::TestParamInfo<VersionCase>& info) { return std::string(info.param.label); });
+INSTANTIATE_TEST_SUITE_P(Servers, TlsVersions,
+                         testing::Values(VersionCase{"Tls10Only", TLS1_VERSION, TLS1_VERSION, TLS1_VERSION},
+                                         VersionCase{"Tls12AndLater", TLS1_2_VERSION, 0, TLS1_3_VERSION},
+                                         VersionCase{"Tls12Only", TLS1_2_VERSION, TLS1_2_VERSION, TLS1_2_VERSION},
+                                         VersionCase{"Tls13Only", TLS1_3_VERSION, TLS1_3_VERSION, TLS1_3_VERSION}),
+                         [](const testing::TestParamInfo<VersionCase>& info) { return std::string(info.param.label); });
 
 class TlsServerName : public testing::TestWithParam<std::string> {};
 
@@ -236,8 +234,7 @@ TEST(TlsSession, ConnectionResetWhileReadingIsASocketError)
     session.write("x", 1);
     char buffer[64];
     try {
-        while (session.read(buffer, sizeof buffer) > 0) {
-        }
+        while (session.read(buffer, sizeof buffer) > 0) {}
         FAIL() << "the reset was taken for a clean close";
     } catch (const SocketError& error) {
         EXPECT_EQ(error.errorNumber(), 10054);
@@ -284,8 +281,7 @@ TEST_P(TlsLibraryFolder, IsStoredWithATrailingSlash)
 
 INSTANTIATE_TEST_SUITE_P(Settings, TlsLibraryFolder,
                          testing::Values(FolderCase{"/opt/vornel", "/opt/vornel/"},
-                                         FolderCase{"/opt/vornel/", "/opt/vornel/"},
-                                         FolderCase{"", ""}));
+                                         FolderCase{"/opt/vornel/", "/opt/vornel/"}, FolderCase{"", ""}));
 
 TEST(TlsLibraryFolder, DoesNotAffectConnections)
 {

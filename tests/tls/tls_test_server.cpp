@@ -37,8 +37,8 @@ const Credentials& selfSignedCredentials()
         X509_gmtime_adj(X509_getm_notAfter(c.certificate), 3600);
         X509_set_pubkey(c.certificate, c.key);
         X509_NAME* name = X509_get_subject_name(c.certificate);
-        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
-                                   reinterpret_cast<const unsigned char*>("vornel.test"), -1, -1, 0);
+        X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC, reinterpret_cast<const unsigned char*>("vornel.test"), -1,
+                                   -1, 0);
         X509_set_issuer_name(c.certificate, name);
         X509_sign(c.certificate, c.key, EVP_sha256());
         return c;
@@ -85,9 +85,8 @@ void TlsTestServer::start()
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0
-        || listen(listenFd_, 8) != 0
-        || getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
+    if (bind(listenFd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listenFd_, 8) != 0 ||
+        getsockname(listenFd_, reinterpret_cast<sockaddr*>(&address), &length) != 0)
         throw std::runtime_error("test server cannot listen");
     port_ = ntohs(address.sin_port);
     thread_ = std::thread([this] { serve(); });

@@ -16,7 +16,7 @@ namespace vornel::test {
 struct TlsServerOptions {
     int minVersion = TLS1_VERSION; // protocol versions the server accepts (0: library bound)
     int maxVersion = 0;
-    bool tls = true;               // false: the handler gets the raw socket, no handshake
+    bool tls = true; // false: the handler gets the raw socket, no handshake
 };
 
 class TlsTestServer {

@@ -50,8 +50,8 @@ public:
     QString recordPath;
 
 public slots:
-    uint CreateSession(const QDBusObjectPath&, const QDBusObjectPath& sessionHandle, const QString&,
-                       const QVariantMap&, QVariantMap& results)
+    uint CreateSession(const QDBusObjectPath&, const QDBusObjectPath& sessionHandle, const QString&, const QVariantMap&,
+                       QVariantMap& results)
     {
         session = sessionHandle.path();
         results.insert(QStringLiteral("session_handle"), session);
@@ -67,9 +67,9 @@ public slots:
             const QString trigger = shortcut.properties.value(QStringLiteral("preferred_trigger")).toString();
             const QString description = shortcut.properties.value(QStringLiteral("description")).toString();
             lines += QStringLiteral("bound %1 %2 %3\n").arg(shortcut.id, trigger, description);
-            answered.append({shortcut.id,
-                             {{QStringLiteral("description"), description},
-                              {QStringLiteral("trigger_description"), trigger}}});
+            answered.append(
+                {shortcut.id,
+                 {{QStringLiteral("description"), description}, {QStringLiteral("trigger_description"), trigger}}});
         }
         results.insert(QStringLiteral("shortcuts"), QVariant::fromValue(answered));
         QTextStream(stdout) << lines << Qt::flush;
@@ -123,8 +123,8 @@ int main(int argc, char** argv)
         backend->recordPath = QString::fromLocal8Bit(argv[1]);
     new TestControl(&root, backend);
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &root)
-        || !bus.registerService(QStringLiteral("org.freedesktop.impl.portal.desktop.vorneltest"))) {
+    if (!bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &root) ||
+        !bus.registerService(QStringLiteral("org.freedesktop.impl.portal.desktop.vorneltest"))) {
         std::fprintf(stderr, "cannot take the backend's name on the session bus\n");
         return 1;
     }
