@@ -149,7 +149,9 @@ TEST(BodyBound, ABodyOfExactlyTheBoundIsKeptAndOneByteMoreFails)
 {
     ScriptedServer server;
     const std::string exact(1000, 'e');
-    server.addConnection(ConnectionScript().reply200(exact));
+    // The first reply closes its connection, so the second request cannot race that close.
+    server.addConnection(ConnectionScript().expectHead().send(
+        "HTTP/1.1 200 OK\r\nContent-Length: 1000\r\nConnection: close\r\n\r\n" + exact));
     server.addConnection(ConnectionScript().reply200(exact + "!"));
     ClientSettings settings = ClientSettings::configured();
     settings.maxBodyInMemory = 1000;
