@@ -81,3 +81,15 @@ QWORD BASS_ChannelGetLength(DWORD handle, DWORD mode);
 QWORD BASS_ChannelGetPosition(DWORD handle, DWORD mode);
 QWORD BASS_ChannelSeconds2Bytes(DWORD handle, double seconds);
 BOOL BASS_ChannelSetPosition(DWORD handle, QWORD position, DWORD mode);
+
+// Our own: the output volume, 0.0 (silent) to 1.0 (as decoded), applied to everything
+// the engine plays and kept for the engine's lifetime. Setting fails with
+// BASS_ERROR_ILLPARAM outside that range (or NaN); reading gives -1 with BASS_ERROR_INIT
+// before BASS_Init.
+BOOL BASS_SetOutputVolume(float volume);
+float BASS_GetOutputVolume();
+// Our own: proc is called, on one of the engine's threads, when the volume was changed
+// from outside the program (the desktop's mixer); never for BASS_SetOutputVolume's own
+// change. Null stops the calls.
+using VOLUMEPROC = void (*)(float volume, void* user);
+BOOL BASS_SetOutputVolumeProc(VOLUMEPROC proc, void* user);

@@ -185,3 +185,27 @@ BOOL BASS_ChannelSetPosition(DWORD handle, QWORD position, DWORD mode)
         return result(BASS_ERROR_POSITION);
     return result(stream->setPosition(static_cast<int64_t>(position)));
 }
+
+BOOL BASS_SetOutputVolume(float volume)
+{
+    if (!(volume >= 0.0f && volume <= 1.0f))
+        return result(BASS_ERROR_ILLPARAM);
+    Engine::instance().setVolume(volume);
+    return succeed();
+}
+
+float BASS_GetOutputVolume()
+{
+    if (!Engine::instance().initialised()) {
+        lastError = BASS_ERROR_INIT;
+        return -1.0f;
+    }
+    lastError = BASS_OK;
+    return Engine::instance().volume();
+}
+
+BOOL BASS_SetOutputVolumeProc(VOLUMEPROC proc, void* user)
+{
+    Engine::instance().setVolumeListener(proc, user);
+    return succeed();
+}

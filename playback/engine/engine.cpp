@@ -17,6 +17,11 @@ int16_t clip(int32_t sample)
     return static_cast<int16_t>(std::clamp<int32_t>(sample, -32768, 32767));
 }
 
+int16_t clipScaled(int32_t sample, float gain)
+{
+    return clip(static_cast<int32_t>(static_cast<float>(sample) * gain));
+}
+
 } // namespace
 
 Engine& Engine::instance()
@@ -222,11 +227,19 @@ const char* Engine::keepTags(std::shared_ptr<const std::string> lines)
     return lines->c_str();
 }
 
+void Engine::setVolumeListener(VOLUMEPROC proc, void* user)
+{
+    std::lock_guard lock(mutex_);
+    volumeProc_ = proc;
+    volumeUser_ = user;
+}
+
 // The device callback: mixes what the streams' rings hold. No lock, no allocation, no
 // system call; a stream with nothing ready simply adds nothing.
 void Engine::render(int16_t* out, int frames)
 {
     gate_.enter();
+    const float gain = volume_.load(std::memory_order_relaxed);
     for (int done = 0; done < frames;) {
         const int piece = std::min(kRenderPieceFrames, frames - done);
         const size_t samples = static_cast<size_t>(piece) * kOutputChannels;
@@ -237,8 +250,13 @@ void Engine::render(int16_t* out, int frames)
                 stream->mix(mixed, piece);
         }
         int16_t* __restrict target = out + static_cast<size_t>(done) * kOutputChannels;
-        for (size_t i = 0; i < samples; ++i)
-            target[i] = clip(mixed[i]);
+        if (gain >= 1.0f) {
+            for (size_t i = 0; i < samples; ++i)
+                target[i] = clip(mixed[i]);
+        } else {
+            for (size_t i = 0; i < samples; ++i)
+                target[i] = clipScaled(mixed[i], gain);
+        }
         done += piece;
     }
     gate_.leave();

@@ -41,6 +41,12 @@ public:
     // Keeps tag lines readable for a while after their stream is freed.
     const char* keepTags(std::shared_ptr<const std::string> lines);
 
+    // The output volume, 0.0 to 1.0, a gain on the mix.
+    void setVolume(float volume) { volume_.store(volume, std::memory_order_relaxed); }
+    float volume() const { return volume_.load(std::memory_order_relaxed); }
+    // Who hears of volume changes made outside the program.
+    void setVolumeListener(VOLUMEPROC proc, void* user);
+
 private:
     // Streams mixed at once; an open beyond that fails with BASS_ERROR_MEM.
     static constexpr size_t kMixSlots = 64;
@@ -66,6 +72,9 @@ private:
     std::atomic<DWORD> lastHandle_{0};
     std::atomic<bool> followPlaylists_{false};
     std::atomic<DWORD> prebuffer_{75};
+    std::atomic<float> volume_{1.0f};
+    VOLUMEPROC volumeProc_ = nullptr; // guarded by mutex_
+    void* volumeUser_ = nullptr;      // guarded by mutex_
 
     // What the device callback reads: streams in slots, kept alive by streams_ until
     // unpublished, and its own mixing buffer, sized at init.

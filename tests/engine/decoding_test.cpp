@@ -1,6 +1,8 @@
 // Decoded sound, play state, seeking, length and position of a stream from a loopback server.
 #include "tests/engine/engine_test_support.h"
 
+#include <limits>
+
 namespace vornel::test {
 namespace {
 
@@ -58,6 +60,29 @@ TEST_F(DecodingTest, IsSilentUntilPlayAndWhilePaused)
     const auto resumed = pull(8820);
     EXPECT_GT(toneAmplitude(resumed, 0, 440), 0.4 * 32767);
     EXPECT_EQ(BASS_ChannelGetPosition(stream, BASS_POS_BYTE), before + 8820u * 4);
+}
+
+TEST_F(DecodingTest, OutputVolumeScalesWhatIsHeardAndRefusesValuesOutOfRange)
+{
+    EXPECT_FLOAT_EQ(BASS_GetOutputVolume(), 1.0f);
+    const HSTREAM stream = open(serve("/t.mp3", {.frequency = 440, .seconds = 2}));
+    ASSERT_NE(stream, 0u);
+    ASSERT_TRUE(BASS_ChannelPlay(stream, false));
+    pull(8192); // past the encoder's lead-in
+    const double full = toneAmplitude(pull(8820), 0, 440);
+
+    ASSERT_TRUE(BASS_SetOutputVolume(0.25f));
+    EXPECT_FLOAT_EQ(BASS_GetOutputVolume(), 0.25f);
+    EXPECT_NEAR(toneAmplitude(pull(8820), 0, 440), 0.25 * full, 0.03 * full);
+
+    for (const float wrong : {-0.1f, 1.5f, std::numeric_limits<float>::quiet_NaN()}) {
+        EXPECT_FALSE(BASS_SetOutputVolume(wrong));
+        EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ILLPARAM);
+    }
+    EXPECT_FLOAT_EQ(BASS_GetOutputVolume(), 0.25f);
+    ASSERT_TRUE(BASS_SetOutputVolume(1.0f));
+    EXPECT_NEAR(toneAmplitude(pull(8820), 0, 440), full, 0.03 * full);
+    BASS_StreamFree(stream);
 }
 
 TEST_F(DecodingTest, PrescannedLengthIsExactAndThePositionReachesIt)
