@@ -346,7 +346,6 @@ def parse_arguments():
     parser.add_argument("--backend", required=True, help="the portal test backend")
     parser.add_argument("--artifacts", required=True)
     parser.add_argument("--track-seconds", type=int, default=15)
-    parser.add_argument("--port-wait", type=int, default=300)
     return parser.parse_args()
 
 
@@ -358,7 +357,7 @@ def run(args, workdir, processes):
     bus = DesktopBus(workdir, args.backend)
     bus.start(processes)
     demo = DemoCatalogue(args.demo, workdir, args.track_seconds)
-    demo.start(processes, args.port_wait)
+    demo.start(processes)
     player = PlayerSession(args.player, workdir, display)
     # A Wayland session as the player sees it, with no Wayland server: it must choose X11
     # (XWayland) for its windows and the portal for its shortcuts.

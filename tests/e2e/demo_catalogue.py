@@ -1,7 +1,6 @@
 """The demo catalogue for a run: started on the ports the player has compiled in, with its
 request log read while it grows."""
 import os
-import time
 
 from processes import wait_until
 
@@ -33,28 +32,21 @@ class DemoCatalogue:
         self.track_seconds = track_seconds
         self.process = None
 
-    def start(self, processes, port_wait):
-        """Starts the demo on its default ports. The ports are shared by every run on this
-        machine, so a run that finds them taken waits up to port_wait seconds for them."""
-        deadline = time.monotonic() + port_wait
-        announced = False
-        while True:
-            out = open(self.out_path, "w")
-            self.process = processes.start("vornel-demo", [
-                self.executable, "--track-seconds", str(self.track_seconds),
-                "--log", self.log_path, "--cache-dir", self.cache_dir], stdout=out, stderr=out)
-            out.close()
-            if wait_until(lambda: self._ready() or self.process.poll() is not None, 120) and self._ready():
-                return
-            status = self.process.poll()
-            if status != PORT_BUSY_STATUS:
-                raise RuntimeError("vornel-demo did not start (status %s): %s" % (status, self._output()))
-            if time.monotonic() >= deadline:
-                raise RuntimeError("ports 8690/8691 stayed taken for %d s: %s" % (port_wait, self._output()))
-            if not announced:
-                print("waiting for ports 8690/8691, taken by another run: %s" % self._output(), flush=True)
-                announced = True
-            time.sleep(1.0)
+    def start(self, processes):
+        """Starts the demo on the player's compiled-in ports. The tests run it in a network
+        namespace of their own, where those ports are always free."""
+        out = open(self.out_path, "w")
+        self.process = processes.start("vornel-demo", [
+            self.executable, "--track-seconds", str(self.track_seconds),
+            "--log", self.log_path, "--cache-dir", self.cache_dir], stdout=out, stderr=out)
+        out.close()
+        if wait_until(lambda: self._ready() or self.process.poll() is not None, 120) and self._ready():
+            return
+        status = self.process.poll()
+        if status == PORT_BUSY_STATUS:
+            raise RuntimeError("ports 8690/8691 are taken by another program (a demo left running?); "
+                               "run this inside tests/support/private_network.sh: %s" % self._output())
+        raise RuntimeError("vornel-demo did not start (status %s): %s" % (status, self._output()))
 
     def _ready(self):
         return "ready" in self._output().split("\n")

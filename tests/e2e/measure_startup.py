@@ -69,7 +69,7 @@ def main():
         x = XSession(display, os.environ)
         x.start_tray(processes, log)
         demo = DemoCatalogue(args.demo, workdir, 20)
-        demo.start(processes, port_wait=300)
+        demo.start(processes)
         results = [one_launch(args, workdir, display, x, demo, processes, i) for i in range(args.rounds)]
     except RuntimeError as error:
         print("start-up: not measured: %s" % error)

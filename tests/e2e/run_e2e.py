@@ -34,8 +34,6 @@ def parse_arguments():
     parser.add_argument("--probe", required=True, help="the x11_probe helper")
     parser.add_argument("--artifacts", required=True, help="folder for screenshots and logs of the run")
     parser.add_argument("--track-seconds", type=int, default=6)
-    parser.add_argument("--port-wait", type=int, default=300,
-                        help="seconds to wait for ports 8690/8691 when another run holds them")
     parser.add_argument("--keep", action="store_true", help="keep the temporary folder")
     return parser.parse_args()
 
@@ -71,7 +69,7 @@ def run(args, workdir, processes):
     x = XSession(display, os.environ)
     x.start_tray(processes, xvfb_log)
     demo = DemoCatalogue(args.demo, workdir, args.track_seconds)
-    demo.start(processes, args.port_wait)
+    demo.start(processes)
     player = PlayerSession(args.player, workdir, display)
     audio = AudioMonitor(player.sound_path, ALL_PITCHES)
     print("display %s, demo ready, starting %s" % (display, args.player), flush=True)
