@@ -112,6 +112,16 @@ TEST_F(VornelPlayTest, PlaysTheMixedRateAndStrayFrameInputsToTheirEnd)
     }
 }
 
+// The device is never opened: SDL's disk driver would have made its file.
+TEST_F(VornelPlayTest, HelpPrintsTheUsageAndExitsWithoutOpeningTheDevice)
+{
+    const ToolRun run = play("--help");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output.rfind("usage: vornel-play [--blocks] URL\n", 0), 0u) << run.output;
+    EXPECT_EQ(run.output.find("error"), std::string::npos) << run.output;
+    EXPECT_FALSE(fs::exists(dir_ / "out.raw"));
+}
+
 TEST_F(VornelPlayTest, ReportsAFailedOpen)
 {
     Route missing{"gone", "text/plain"};
