@@ -173,7 +173,10 @@ public:
     void close() override { device_->close(); }
     int latencyFrames() const override { return device_->latencyFrames(); }
     bool available() const override { return device_->available(); }
-    void setPlaying(bool playing, bool dropQueued) override { device_->setPlaying(playing, dropQueued); }
+    void setActivity(vornel::audio::Activity activity, bool dropQueued) override
+    {
+        device_->setActivity(activity, dropQueued);
+    }
     void replaceQueued(const std::function<bool()>& change) override { device_->replaceQueued(change); }
     bool setVolume(float volume) override { return device_->setVolume(volume); }
 

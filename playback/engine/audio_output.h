@@ -23,6 +23,13 @@ using CatchUpFunction = std::function<void(int frames)>;
 // device's thread.
 using VolumeChangedFunction = std::function<void(float volume)>;
 
+// What the streams do, as the device needs to know it.
+enum class Activity {
+    None,    // no stream plays and none is paused
+    Paused,  // none plays, and one is paused: what the device holds is its continuation
+    Playing, // at least one plays
+};
+
 struct OutputCallbacks {
     RenderFunction render;
     CatchUpFunction catchUp;
@@ -36,7 +43,7 @@ public:
     virtual const char* name() const = 0;
     // Opens the device; false when it cannot be used. Returns within a few seconds whatever a
     // sound server does. A device that can stand still starts calling render only once
-    // setPlaying(true) asks for sound.
+    // something plays (setActivity).
     virtual bool open(OutputCallbacks callbacks) = 0;
     // Breaks off an open() running on another thread: it then returns false at once.
     virtual void cancelOpen() {}
@@ -47,9 +54,9 @@ public:
     // False while the device cannot play (its sound server went away or stopped answering);
     // it comes back by itself.
     virtual bool available() const { return true; }
-    // Whether any stream plays. While none does a device may stop asking for sound; with
-    // dropQueued it also drops what it still holds (the stream that held it is gone).
-    virtual void setPlaying(bool /*playing*/, bool /*dropQueued*/) {}
+    // While nothing plays a device may stop asking for sound, and while nothing is paused
+    // either it may close. dropQueued: what it still holds belongs to a stream that is gone.
+    virtual void setActivity(Activity /*activity*/, bool /*dropQueued*/) {}
     // Runs change while render cannot run; when it returns true, drops what the device still
     // holds, so that the change is heard at once.
     virtual void replaceQueued(const std::function<bool()>& change) { change(); }

@@ -88,10 +88,10 @@ bool DeviceOutput::available() const
     return output && output->available();
 }
 
-void DeviceOutput::setPlaying(bool playing, bool dropQueued)
+void DeviceOutput::setActivity(Activity activity, bool dropQueued)
 {
     if (const auto output = chosen())
-        output->setPlaying(playing, dropQueued);
+        output->setActivity(activity, dropQueued);
 }
 
 void DeviceOutput::replaceQueued(const std::function<bool()>& change)

@@ -22,7 +22,7 @@ public:
     void close() override;
     int latencyFrames() const override;
     bool available() const override;
-    void setPlaying(bool playing, bool dropQueued) override;
+    void setActivity(Activity activity, bool dropQueued) override;
     void replaceQueued(const std::function<bool()>& change) override;
     bool setVolume(float volume) override;
 

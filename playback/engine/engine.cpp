@@ -140,7 +140,7 @@ void Engine::sweep()
         lock.unlock();
         reportVolumeChange();
         next = freeEndedStreams();
-        // The output stands still once it has played out the end.
+        // The output stands still, or closes, once it has played out the end.
         updateOutput(false);
         lock.lock();
     }
@@ -380,18 +380,27 @@ bool Engine::playingExcept(const Stream* stream) const
     });
 }
 
+Activity Engine::activity() const
+{
+    if (playingExcept(nullptr))
+        return Activity::Playing;
+    const bool paused = std::any_of(streams_.begin(), streams_.end(),
+                                    [](const auto& entry) { return entry.second->state() == BASS_ACTIVE_PAUSED; });
+    return paused ? Activity::Paused : Activity::None;
+}
+
 void Engine::updateOutput(bool dropQueued)
 {
     std::lock_guard update(outputUpdateMutex_);
     std::shared_ptr<AudioOutput> device;
-    bool playing = false;
+    Activity now = Activity::None;
     {
         std::lock_guard lock(mutex_);
         device = output_;
-        playing = playingExcept(nullptr);
+        now = activity();
     }
     if (device)
-        device->setPlaying(playing, dropQueued && !playing);
+        device->setActivity(now, dropQueued && now != Activity::Playing);
 }
 
 // --- the volume ----------------------------------------------------------------------------

@@ -69,9 +69,10 @@ private:
     bool publish(Stream* stream);
     // Takes the stream out of the mix; when it returns, the callback no longer sees it.
     void unpublish(const Stream* stream);
-    // Tells the output whether anything plays now; dropQueued as AudioOutput::setPlaying.
+    // Tells the output what the streams do now; dropQueued as AudioOutput::setActivity.
     void updateOutput(bool dropQueued);
     bool playingExcept(const Stream* stream) const; // with mutex_ held
+    Activity activity() const;                      // with mutex_ held
     std::shared_ptr<AudioOutput> output() const;
     void outputVolumeChanged(float volume);
     void applyVolume(AudioOutput& output, float volume);

@@ -25,8 +25,9 @@ constexpr milliseconds kAttemptBound{3000};
 // Waits between connects while the server is away: doubling up to the last.
 constexpr milliseconds kFirstRetry{50};
 constexpr milliseconds kLastRetry{1000};
-// A running stream whose server has not asked for sound this long cannot play for now.
-constexpr milliseconds kSilentServer{1000};
+// A running stream whose server has not asked for sound this long cannot play for now. An
+// idle null sink may first sleep out a block of up to 2 s before it asks.
+constexpr milliseconds kSilentServer{3000};
 
 pa_proplist* playerProperties()
 {
@@ -109,6 +110,9 @@ bool PulseOutput::open(OutputCallbacks callbacks)
     }
     opening_ = false;
     const bool opened = available_ && !cancelled_;
+    // The server takes a stream; until something plays it need not hold one.
+    if (opened && activity_ == Activity::None)
+        dropStream();
     pa_threaded_mainloop_unlock(mainloop_);
     if (!opened)
         close();
@@ -132,7 +136,7 @@ void PulseOutput::close()
     if (!mainloop_)
         return;
     pa_threaded_mainloop_lock(mainloop_);
-    wanted_ = false;
+    activity_ = Activity::None;
     running_ = false;
     available_ = false;
     disarm(failureTimer_);
@@ -148,22 +152,27 @@ void PulseOutput::close()
     mainloop_ = nullptr;
 }
 
-void PulseOutput::setPlaying(bool playing, bool dropQueued)
+void PulseOutput::setActivity(Activity activity, bool dropQueued)
 {
     std::lock_guard lock(mainloopMutex_);
     if (!mainloop_)
         return;
     MainloopLock loop(mainloop_);
-    wanted_ = playing;
-    if (!playing) {
-        stop(dropQueued);
-        return;
-    }
-    if (context_) {
-        start();
-    } else if (!retryTimer_) {
-        backoff_ = milliseconds(0);
-        connect();
+    activity_ = activity;
+    switch (activity) {
+    case Activity::None:
+        stop(false);
+        dropStream();
+        break;
+    case Activity::Paused: stop(dropQueued); break;
+    case Activity::Playing:
+        if (stream_)
+            start();
+        else if (context_ && pa_context_get_state(context_) == PA_CONTEXT_READY)
+            createStream();
+        else if (!context_ && !retryTimer_)
+            connect();
+        break; // a connect under way makes the stream once it is ready
     }
 }
 
@@ -175,7 +184,7 @@ void PulseOutput::replaceQueued(const std::function<bool()>& change)
         return;
     }
     MainloopLock loop(mainloop_);
-    if (change() && stream_ && available_)
+    if (change() && streamUsable())
         finish(pa_stream_flush(stream_, nullptr, nullptr));
 }
 
@@ -231,6 +240,7 @@ void PulseOutput::createStream()
     buffer.fragsize = static_cast<uint32_t>(-1);
     pa_cvolume volume;
     pa_cvolume_set(&volume, kOutputChannels, volume_);
+    createdVolume_ = volume_;
     const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_START_CORKED);
     if (pa_stream_connect_playback(stream_, nullptr, &buffer, flags, &volume, nullptr) != 0)
         fail();
@@ -243,9 +253,13 @@ void PulseOutput::streamReady()
     sinkInput_ = pa_stream_get_index(stream_);
     running_ = false;
     available_ = true;
+    if (volume_ != createdVolume_)
+        sendVolume();                          // changed while the stream was being made
     pa_threaded_mainloop_signal(mainloop_, 0); // open() waits for this
-    if (wanted_)
+    if (activity_ == Activity::Playing)
         start();
+    else if (activity_ == Activity::None && !opening_)
+        dropStream(); // nothing is left to play
 }
 
 // The context or the stream failed. They are torn down from the mainloop, not inside the
@@ -272,7 +286,7 @@ void PulseOutput::lose()
     if (opening_) {
         openFailed_ = true;
         pa_threaded_mainloop_signal(mainloop_, 0);
-    } else if (wanted_) {
+    } else if (activity_ == Activity::Playing) {
         retryLater();
     }
 }
@@ -288,7 +302,7 @@ void PulseOutput::retryLater()
 // Uncorks with the first sound already written, and starts at once.
 void PulseOutput::start()
 {
-    if (!stream_ || !available_ || running_)
+    if (running_ || !streamUsable())
         return;
     running_ = true;
     idleFrames_ = 0;
@@ -302,7 +316,7 @@ void PulseOutput::start()
 
 void PulseOutput::stop(bool drop)
 {
-    if (stream_ && available_) {
+    if (streamUsable()) {
         if (running_)
             finish(pa_stream_cork(stream_, 1, nullptr, nullptr));
         if (drop)
@@ -360,6 +374,11 @@ void PulseOutput::updateLatency()
     latency_.store(static_cast<int>(std::min<pa_usec_t>(frames, kOutputRate)), std::memory_order_relaxed);
 }
 
+bool PulseOutput::streamUsable() const
+{
+    return stream_ && available_ && pa_stream_get_state(stream_) == PA_STREAM_READY;
+}
+
 void PulseOutput::sendVolume()
 {
     if (!context_ || !stream_ || pa_stream_get_state(stream_) != PA_STREAM_READY)
@@ -396,6 +415,8 @@ void PulseOutput::disarm(pa_time_event*& timer)
 
 void PulseOutput::dropStream()
 {
+    running_ = false;
+    sinkInput_ = PA_INVALID_INDEX;
     if (!stream_)
         return;
     pa_stream_set_write_callback(stream_, nullptr, nullptr);
@@ -424,7 +445,8 @@ void PulseOutput::onContextState(pa_context* context, void* user)
     switch (pa_context_get_state(context)) {
     case PA_CONTEXT_READY:
         finish(pa_context_subscribe(context, PA_SUBSCRIPTION_MASK_SINK_INPUT, nullptr, nullptr));
-        output.createStream();
+        if (output.opening_ || output.activity_ == Activity::Playing)
+            output.createStream();
         break;
     case PA_CONTEXT_FAILED:
     case PA_CONTEXT_TERMINATED: output.fail(); break;
@@ -504,7 +526,7 @@ void PulseOutput::onRetry(pa_mainloop_api*, pa_time_event*, const struct timeval
 {
     PulseOutput& output = *self(user);
     output.disarm(output.retryTimer_);
-    if (!output.context_ && output.wanted_)
+    if (!output.context_ && output.activity_ == Activity::Playing)
         output.connect();
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 // The output device on a PulseAudio (or pipewire-pulse) server through libpulse: S16LE
 // stereo at 44100 Hz.
-// - The stream is corked while nothing plays, so that neither the server nor this process
-//   works for it, and uncorked with its first sound already written when something plays.
-// - Pause corks at once and keeps what the server holds; a seek or a freed stream drops it.
-//   So the server may hold a generous buffer, and the process wakes rarely.
+// - The stream exists only while something plays or is paused, so that neither the server
+//   nor this process works for it otherwise; it starts with its first sound already written.
+// - Pause corks it at once and keeps what the server holds; a seek or a freed stream drops
+//   that. So the server may hold a generous buffer, and the process wakes rarely.
 // - When the server goes away (or stops asking for sound) the output is unavailable; while
 //   something wants to play it connects again with back-off and plays on where it stopped.
 // - The volume is the stream's own, set on every stream it opens; a change made in the
@@ -42,7 +42,7 @@ public:
     void close() override;
     int latencyFrames() const override { return latency_.load(std::memory_order_relaxed); }
     bool available() const override { return available_.load(std::memory_order_relaxed); }
-    void setPlaying(bool playing, bool dropQueued) override;
+    void setActivity(Activity activity, bool dropQueued) override;
     void replaceQueued(const std::function<bool()>& change) override;
     bool setVolume(float volume) override;
 
@@ -53,6 +53,7 @@ private:
     void connect();
     void createStream();
     void streamReady();
+    bool streamUsable() const;
     void fail();
     void lose();
     void retryLater();
@@ -91,9 +92,9 @@ private:
     pa_stream* stream_ = nullptr;
     bool opening_ = false;    // open() waits for the first stream; no retries meanwhile
     bool openFailed_ = false; // that first attempt failed or timed out
-    bool wanted_ = false;     // something plays
-    bool running_ = false;    // uncorked and answering the server's requests
-    int64_t idleFrames_ = 0;  // frames written since the last that a playing stream filled
+    Activity activity_ = Activity::None;
+    bool running_ = false;   // uncorked and answering the server's requests
+    int64_t idleFrames_ = 0; // frames written since the last that a playing stream filled
     int framesSinceTiming_ = 0;
     std::chrono::milliseconds backoff_{0};
     pa_time_event* failureTimer_ = nullptr; // the context or stream failed: tear down soon
@@ -101,7 +102,8 @@ private:
     pa_time_event* retryTimer_ = nullptr;   // the next connect
     pa_time_event* silenceTimer_ = nullptr; // a running stream whose server stopped asking
     pa_volume_t volume_ = PA_VOLUME_NORM;   // the stream's, as last set or heard
-    int volumeSends_ = 0;                   // own volume changes the server has not confirmed
+    pa_volume_t createdVolume_ = PA_VOLUME_NORM;
+    int volumeSends_ = 0; // own volume changes the server has not confirmed
     uint32_t sinkInput_ = PA_INVALID_INDEX;
 
     std::atomic<int> latency_{0};

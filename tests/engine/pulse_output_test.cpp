@@ -141,7 +141,7 @@ TEST_F(PulseOutputTest, TheOutputRendersOnlyWhileSomethingPlaysAndNotAfterClose)
         ASSERT_TRUE(output.open(callbacks));
         std::this_thread::sleep_for(300ms);
         EXPECT_EQ(*renders, 0) << "the output asked for sound while nothing played";
-        output.setPlaying(true, false);
+        output.setActivity(audio::Activity::Playing, false);
         // Past the first timing the server sends, a second into playback.
         ASSERT_TRUE(waitUntil([&] { return *renders > 8; }));
         EXPECT_GT(output.latencyFrames(), 0);
@@ -153,39 +153,42 @@ TEST_F(PulseOutputTest, TheOutputRendersOnlyWhileSomethingPlaysAndNotAfterClose)
     }
 }
 
-// The server does no work for the program while nothing plays: its sink input is corked
-// at start, on pause, once a stream is freed and once a track has played to its end.
-TEST_F(PulseOutputTest, TheStreamIsCorkedWheneverNothingPlays)
+// The server does no work for the program while nothing plays: it holds the program's
+// stream only while a track plays (uncorked) or is paused (corked, what it holds kept for
+// the resume); none at start, once the track is freed, and once a track has played out.
+TEST_F(PulseOutputTest, TheServerHoldsAStreamOnlyWhileATrackPlaysOrIsPaused)
 {
-    const auto corked = [&] {
-        const auto inputs = sinkInputs(*pulse_);
-        return inputs.size() == 1 && inputs[0].corked;
-    };
-    const auto uncorked = [&] {
-        const auto inputs = sinkInputs(*pulse_);
-        return inputs.size() == 1 && !inputs[0].corked;
+    enum class Held { None, Corked, Playing };
+    const auto holds = [&](Held expected) {
+        return waitUntil([&] {
+            const auto inputs = sinkInputs(*pulse_);
+            if (expected == Held::None)
+                return inputs.empty();
+            return inputs.size() == 1 && inputs[0].corked == (expected == Held::Corked);
+        });
     };
     ASSERT_TRUE(BASS_Init(-1, 44100, 0, nullptr, nullptr)) << BASS_ErrorGetCode();
-    EXPECT_TRUE(waitUntil(corked)) << "idle after start";
+    EXPECT_TRUE(holds(Held::None)) << "after start";
     http_.addRoute("/long.mp3", Route{makeToneMp3({.frequency = 440, .seconds = 30}), "audio/mpeg"});
     http_.addRoute("/short.mp3", Route{makeToneMp3({.frequency = 440, .seconds = 1}), "audio/mpeg"});
     const HSTREAM stream = BASS_StreamCreateURL(http_.url("/long.mp3").c_str(), 0, 0, nullptr, nullptr);
     ASSERT_NE(stream, 0u);
-    EXPECT_TRUE(corked()) << "a stream that is not played yet";
+    EXPECT_TRUE(holds(Held::None)) << "with a stream not played yet";
     ASSERT_TRUE(BASS_ChannelPlay(stream, false));
-    EXPECT_TRUE(waitUntil(uncorked)) << "playing";
+    EXPECT_TRUE(holds(Held::Playing)) << "playing";
     ASSERT_TRUE(BASS_ChannelPause(stream));
-    EXPECT_TRUE(waitUntil(corked)) << "paused";
+    EXPECT_TRUE(holds(Held::Corked)) << "paused";
     ASSERT_TRUE(BASS_ChannelPlay(stream, false));
-    EXPECT_TRUE(waitUntil(uncorked)) << "resumed";
+    EXPECT_TRUE(holds(Held::Playing)) << "resumed";
     ASSERT_TRUE(BASS_StreamFree(stream));
-    EXPECT_TRUE(waitUntil(corked)) << "freed";
+    EXPECT_TRUE(holds(Held::None)) << "freed";
 
     const HSTREAM shortOne = BASS_StreamCreateURL(http_.url("/short.mp3").c_str(), 0, 0, nullptr, nullptr);
     ASSERT_NE(shortOne, 0u);
     ASSERT_TRUE(BASS_ChannelPlay(shortOne, false));
+    EXPECT_TRUE(holds(Held::Playing)) << "the short track";
     EXPECT_TRUE(waitUntil([&] { return BASS_ChannelIsActive(shortOne) == BASS_ACTIVE_STOPPED; }));
-    EXPECT_TRUE(waitUntil(corked)) << "played to its end";
+    EXPECT_TRUE(holds(Held::None)) << "played to its end";
 }
 
 void countVolumeCall(float volume, void* user)
