@@ -9,6 +9,9 @@
   processes, best of --runs).
 - Time from the start of the process to the first sound on the null sink's monitor (parec),
   vornel-play against `mpg123 -o pulse` (median of 5 each).
+- Idle cost: vornel-play with its device open and nothing playing (its URL's server accepts
+  and never answers): wake-ups and CPU of the engine's threads (all but the main thread,
+  which waits for that server), and CPU of the sound server.
 - The longest render of the default (libpulse) device while one stream's server stops
   sending mid-stream and another stream plays (on the same null sink).
 - CPU time of the engine decoding and mixing a 60 s 128 kbps MP3 (in-memory output, as fast
@@ -26,6 +29,7 @@ import math
 import os
 import resource
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -225,6 +229,47 @@ class MonitorListener:
         self.process.wait(timeout=10)
 
 
+def process_ticks(pid, but_main=False):
+    """(CPU seconds, voluntary context switches) of a process, over all its threads, or all
+    but its main thread."""
+    cpu, switches = 0.0, 0
+    for task in os.listdir(f"/proc/{pid}/task"):
+        if but_main and task == str(pid):
+            continue
+        try:
+            with open(f"/proc/{pid}/task/{task}/stat") as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            cpu += (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+            with open(f"/proc/{pid}/task/{task}/status") as f:
+                switches += int(next(l for l in f if l.startswith("voluntary_ctxt_switches")).split()[1])
+        except (OSError, StopIteration):
+            pass
+    return cpu, switches
+
+
+def idle_cost(build, pulse, seconds=20):
+    silent = socket.socket()
+    silent.bind(("127.0.0.1", 0))
+    silent.listen(1)
+    url = f"http://127.0.0.1:{silent.getsockname()[1]}/never.mp3"
+    process = subprocess.Popen([os.path.join(build, "vornel-play"), url], env=pulse.env,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        time.sleep(2)  # the device is open; the open of the URL waits for the silent server
+        ours0, server0 = process_ticks(process.pid, but_main=True), process_ticks(pulse.process.pid)
+        time.sleep(seconds)
+        ours1, server1 = process_ticks(process.pid, but_main=True), process_ticks(pulse.process.pid)
+    finally:
+        process.terminate()
+        process.wait(timeout=10)
+        silent.close()
+    per_minute = 60 / seconds
+    print(f"idle, device open and nothing playing, over {seconds} s: vornel-play's engine threads"
+          f" {(ours1[1] - ours0[1]) / seconds:.1f} wake-ups/s (goal <= 5/s),"
+          f" {(ours1[0] - ours0[0]) * per_minute:.3f} s CPU/min; the sound server"
+          f" {(server1[0] - server0[0]) * per_minute:.3f} s CPU/min (goal <= 0.05)")
+
+
 def first_sound(listener, command, env):
     started = time.monotonic()
     process = subprocess.Popen(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -285,6 +330,7 @@ def main():
             cpu_on_pulse(options.build, pulse, base + "tone20.mp3", 20, options.runs)
             cpu_on_pulse(options.build, pulse, base + "tone60.mp3", 60, options.runs)
             first_sound_comparison(options.build, pulse, base + "tone60.mp3")
+            idle_cost(options.build, pulse)
             engine_bench(options.build, "stall-callback", base + "stall/tone60.mp3", base + "tone20.mp3", "8",
                          env=pulse.env)
             engine_bench(options.build, "first-sample-device", base + "tone60.mp3", "20", env=pulse.env)
