@@ -165,15 +165,31 @@ class PrivatePulse:
         shutil.rmtree(self.directory, ignore_errors=True)
 
 
+def peak_rss_kib(pid):
+    """The process's resident high-water mark so far (VmHWM, since its exec), or 0."""
+    try:
+        with open(f"/proc/{pid}/status") as f:
+            return int(next(l for l in f if l.startswith("VmHWM:")).split()[1])
+    except (OSError, StopIteration):
+        return 0
+
+
 def run_measured(command, env):
-    """Runs the command to its end; returns (CPU seconds, peak RSS in KiB, its output) of that
-    process alone."""
+    """Runs the command to its end; returns (CPU seconds, peak RSS in KiB, exit status, output)
+    of that process alone. The peak is read from the running program, since the rusage one
+    also counts the forked copy of this script before the exec."""
     with tempfile.TemporaryFile() as out:
         process = subprocess.Popen(command, env=env, stdout=out, stderr=subprocess.DEVNULL)
-        _, status, usage = os.wait4(process.pid, 0)
+        peak = 0
+        while True:
+            pid, status, usage = os.wait4(process.pid, os.WNOHANG)
+            if pid:
+                break
+            peak = max(peak, peak_rss_kib(process.pid))
+            time.sleep(0.05)
         process.returncode = os.waitstatus_to_exitcode(status)
         out.seek(0)
-        return usage.ru_utime + usage.ru_stime, usage.ru_maxrss, process.returncode, out.read()
+        return usage.ru_utime + usage.ru_stime, peak, process.returncode, out.read()
 
 
 def cpu_on_pulse(build, pulse, url, seconds, runs):
