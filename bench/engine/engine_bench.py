@@ -10,8 +10,8 @@
 - Time from the start of the process to the first sound on the null sink's monitor (parec),
   vornel-play against `mpg123 -o pulse` (median of 5 each).
 - Idle cost: vornel-play with its device open and nothing playing (its URL's server accepts
-  and never answers): wake-ups and CPU of the engine's threads (all but the main thread,
-  which waits for that server), and CPU of the sound server.
+  and never answers): wake-ups and CPU of the device's thread (libpulse's threaded-ml) and
+  the engine's sweeper, and CPU of the sound server.
 - The longest render of the default (libpulse) device while one stream's server stops
   sending mid-stream and another stream plays (on the same null sink).
 - CPU time of the engine decoding and mixing a 60 s 128 kbps MP3 (in-memory output, as fast
@@ -245,14 +245,16 @@ class MonitorListener:
         self.process.wait(timeout=10)
 
 
-def process_ticks(pid, but_main=False):
-    """(CPU seconds, voluntary context switches) of a process, over all its threads, or all
-    but its main thread."""
+def process_ticks(pid, names=None):
+    """(CPU seconds, voluntary context switches) of a process, over all its threads or those
+    with the given names."""
     cpu, switches = 0.0, 0
     for task in os.listdir(f"/proc/{pid}/task"):
-        if but_main and task == str(pid):
-            continue
         try:
+            if names:
+                with open(f"/proc/{pid}/task/{task}/comm") as f:
+                    if f.read().strip() not in names:
+                        continue
             with open(f"/proc/{pid}/task/{task}/stat") as f:
                 fields = f.read().rsplit(")", 1)[1].split()
             cpu += (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
@@ -272,15 +274,16 @@ def idle_cost(build, pulse, seconds=20):
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
         time.sleep(2)  # the device is open; the open of the URL waits for the silent server
-        ours0, server0 = process_ticks(process.pid, but_main=True), process_ticks(pulse.process.pid)
+        engine = ("threaded-ml", "vornel-sweeper")
+        ours0, server0 = process_ticks(process.pid, engine), process_ticks(pulse.process.pid)
         time.sleep(seconds)
-        ours1, server1 = process_ticks(process.pid, but_main=True), process_ticks(pulse.process.pid)
+        ours1, server1 = process_ticks(process.pid, engine), process_ticks(pulse.process.pid)
     finally:
         process.terminate()
         process.wait(timeout=10)
         silent.close()
     per_minute = 60 / seconds
-    print(f"idle, device open and nothing playing, over {seconds} s: vornel-play's engine threads"
+    print(f"idle, device open and nothing playing, over {seconds} s: vornel-play's device thread and sweeper"
           f" {(ours1[1] - ours0[1]) / seconds:.1f} wake-ups/s (goal <= 5/s),"
           f" {(ours1[0] - ours0[0]) * per_minute:.3f} s CPU/min; the sound server"
           f" {(server1[0] - server0[0]) * per_minute:.3f} s CPU/min (goal <= 0.05)")

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <pthread.h>
 
 namespace vornel::audio {
 namespace {
@@ -82,6 +83,7 @@ int Engine::init()
         sweeperWoken_ = false;
     }
     sweeper_ = std::thread([this] { sweep(); });
+    pthread_setname_np(sweeper_.native_handle(), "vornel-sweeper"); // for per-thread figures
     return BASS_OK;
 }
 
