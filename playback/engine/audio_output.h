@@ -13,7 +13,8 @@ constexpr int kOutputChannels = 2;
 
 // Fills frames interleaved stereo frames at out. deviceFrames is how many frames the device
 // holds once these are written: the last of them reaches the listener that much later.
-// Returns whether any stream is playing. Takes no lock and never waits.
+// Returns whether any stream is playing. Never waits: it takes no lock, except briefly to
+// wake the engine's sweeper when a stream has just ended.
 using RenderFunction = std::function<bool(int16_t* out, int frames, int deviceFrames)>;
 // For an output that does not play in real time: waits until the streams have decoded what
 // a render of that many frames takes, as far as their input allows. A real-time device
