@@ -1,7 +1,8 @@
 // vornel-play [--blocks] URL: opens, buffers and plays an audio URL on the default output
 // device the way the player does, reporting each step on stdout. SIGINT or SIGTERM end it at
-// once: the stream and the library are freed, "interrupted" is reported, and the exit status
-// is 128 plus the signal's number (130, 143).
+// once, also while the device is being opened: the stream and the library are freed,
+// "interrupted" is reported, and the exit status is 128 plus the signal's number (130, 143).
+// --help prints the usage and exits 0.
 #include "playback/audio_library.h"
 
 #include <atomic>
@@ -61,7 +62,7 @@ void bufferUntilReady(HSTREAM stream)
             return;
         if (stopping())
             return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
 }
 
@@ -90,7 +91,7 @@ void playToEnd(HSTREAM stream)
                 " length: " + std::to_string(static_cast<int64_t>(length)));
             nextReport += std::chrono::seconds(1);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
 }
 
@@ -102,6 +103,11 @@ int interrupted(HSTREAM stream)
     return 128 + stopSignal.load();
 }
 
+constexpr char kUsage[] = "usage: vornel-play [--blocks] URL\n"
+                          "  plays an audio URL on the default output device, reporting each step\n"
+                          "  --blocks  open the stream in block mode (no seeking, bounded memory)\n"
+                          "  SIGINT or SIGTERM stop playback; the exit status is then 128 + the signal number\n";
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -109,15 +115,17 @@ int main(int argc, char** argv)
     bool blocks = false;
     std::string url;
     for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
         if (std::strcmp(argv[i], "--blocks") == 0)
             blocks = true;
         else
             url = argv[i];
     }
     if (url.empty()) {
-        std::fputs("usage: vornel-play [--blocks] URL\n"
-                   "  SIGINT or SIGTERM stop playback; the exit status is then 128 + the signal number\n",
-                   stderr);
+        std::fputs(kUsage, stderr);
         return 2;
     }
     sigset_t signals;
@@ -126,7 +134,11 @@ int main(int argc, char** argv)
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     watchSignals(signals);
+    if (stopping())
+        return interrupted(0);
     if (!BASS_Init(-1, 44100, 0, nullptr, nullptr)) {
+        if (stopping())
+            return interrupted(0);
         say("error: no output device (code " + std::to_string(BASS_ErrorGetCode()) + ")");
         return 1;
     }

@@ -11,13 +11,9 @@
 //   engine_bench stall-callback STALLING-URL URL [seconds]
 //                                          the longest render of the default device while one
 //                                          stream's server stops sending and another plays
-//   engine_bench play-sdl URL              plays the URL to its end on the SDL device, for
-//                                          comparing whole-process CPU with other outputs
 #include "playback/audio_library.h"
 #include "playback/engine/audio_output.h"
 #include "playback/engine/memory_output.h"
-#include "playback/engine/pulse_output.h"
-#include "playback/engine/sdl_output.h"
 
 #include <algorithm>
 #include <atomic>
@@ -141,53 +137,48 @@ int decode(vornel::audio::MemoryOutput& output, const std::string& url)
     return 0;
 }
 
-int playToEnd(const std::string& url)
-{
-    const HSTREAM stream = BASS_StreamCreateURL(url.c_str(), 0, kPlayerFlags, nullptr, nullptr);
-    if (!stream) {
-        std::printf("error: open failed (code %d)\n", BASS_ErrorGetCode());
-        return 1;
-    }
-    BASS_ChannelPlay(stream, false);
-    while (BASS_ChannelIsActive(stream) != BASS_ACTIVE_STOPPED)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    std::printf("ended\n");
-    return 0;
-}
-
 // The default output device, noting when a render first hands over a non-silent sample,
 // and the longest time a render took.
 class TimedDeviceOutput : public vornel::audio::AudioOutput {
 public:
     explicit TimedDeviceOutput(std::shared_ptr<vornel::audio::AudioOutput> device) : device_(std::move(device)) {}
 
-    bool open(vornel::audio::RenderFunction render, vornel::audio::CatchUpFunction catchUp) override
+    const char* name() const override { return device_->name(); }
+    bool open(vornel::audio::OutputCallbacks callbacks) override
     {
-        return device_->open(
-            [this, render](int16_t* out, int frames) {
-                const auto start = Clock::now();
-                const int64_t sinceLast =
-                    lastStart_.time_since_epoch().count() == 0
-                        ? 0
-                        : std::chrono::duration_cast<std::chrono::nanoseconds>(start - lastStart_).count();
-                lastStart_ = start;
-                if (sinceLast > longestGapNanos_)
-                    longestGapNanos_ = sinceLast;
-                render(out, frames);
-                const auto took = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
-                if (took > longestNanos_)
-                    longestNanos_ = took;
-                ++callbacks_;
-                if (armed_ && std::any_of(out, out + frames * 2, [](int16_t s) { return s != 0; })) {
-                    firstSound_ = Clock::now();
-                    armed_ = false;
-                }
-            },
-            std::move(catchUp));
+        auto render = std::move(callbacks.render);
+        callbacks.render = [this, render](int16_t* out, int frames, int deviceFrames) {
+            const auto start = Clock::now();
+            const int64_t sinceLast =
+                lastStart_.time_since_epoch().count() == 0
+                    ? 0
+                    : std::chrono::duration_cast<std::chrono::nanoseconds>(start - lastStart_).count();
+            lastStart_ = start;
+            if (sinceLast > longestGapNanos_)
+                longestGapNanos_ = sinceLast;
+            const bool playing = render(out, frames, deviceFrames);
+            const auto took = std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+            if (took > longestNanos_)
+                longestNanos_ = took;
+            ++callbacks_;
+            if (armed_ && std::any_of(out, out + frames * 2, [](int16_t s) { return s != 0; })) {
+                firstSound_ = Clock::now();
+                armed_ = false;
+            }
+            return playing;
+        };
+        return device_->open(std::move(callbacks));
     }
+    void cancelOpen() override { device_->cancelOpen(); }
     void close() override { device_->close(); }
     int latencyFrames() const override { return device_->latencyFrames(); }
-    const char* name() const { return dynamic_cast<vornel::audio::PulseOutput*>(device_.get()) ? "libpulse" : "SDL"; }
+    bool available() const override { return device_->available(); }
+    void setActivity(vornel::audio::Activity activity, bool dropQueued) override
+    {
+        device_->setActivity(activity, dropQueued);
+    }
+    void replaceQueued(const std::function<bool()>& change) override { device_->replaceQueued(change); }
+    bool setVolume(float volume) override { return device_->setVolume(volume); }
 
     void arm() { armed_ = true; }
     void resetTimes()
@@ -281,7 +272,7 @@ int main(int argc, char** argv)
 {
     if (argc < 3) {
         std::fputs("usage: engine_bench first-sample[-device] URL [runs] | memory URL [--blocks] | decode URL |"
-                   " stall-callback STALLING-URL URL [seconds] | play-sdl URL\n",
+                   " stall-callback STALLING-URL URL [seconds]\n",
                    stderr);
         return 2;
     }
@@ -291,8 +282,6 @@ int main(int argc, char** argv)
     auto device = std::make_shared<TimedDeviceOutput>(onDevice ? vornel::audio::takeAudioOutput() : nullptr);
     if (onDevice)
         vornel::audio::injectAudioOutput(device);
-    else if (mode == "play-sdl")
-        vornel::audio::injectAudioOutput(std::make_shared<vornel::audio::SdlOutput>());
     else
         vornel::audio::injectAudioOutput(output);
     if (!BASS_Init(-1, 44100, 0, nullptr, nullptr)) {
@@ -308,8 +297,6 @@ int main(int argc, char** argv)
         status = firstSample(*output, url, argc > 3 ? std::atoi(argv[3]) : 20);
     else if (mode == "stall-callback" && argc > 3)
         status = stallCallback(*device, url, argv[3], argc > 4 ? std::atoi(argv[4]) : 6);
-    else if (mode == "play-sdl")
-        status = playToEnd(url);
     else if (mode == "decode")
         status = decode(*output, url);
     else if (mode == "memory")

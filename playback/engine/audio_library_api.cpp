@@ -121,29 +121,23 @@ const char* BASS_ChannelGetTags(DWORD handle, DWORD tags)
 
 BOOL BASS_ChannelPlay(DWORD handle, BOOL restart)
 {
-    const auto stream = Engine::instance().find(handle);
-    if (!stream)
-        return result(BASS_ERROR_HANDLE);
-    return result(stream->play(restart != 0));
+    return result(Engine::instance().play(handle, restart != 0));
 }
 
 BOOL BASS_ChannelPause(DWORD handle)
 {
-    const auto stream = Engine::instance().find(handle);
-    if (!stream)
-        return result(BASS_ERROR_HANDLE);
-    return result(stream->pause());
+    return result(Engine::instance().pause(handle));
 }
 
 DWORD BASS_ChannelIsActive(DWORD handle)
 {
-    const auto stream = Engine::instance().find(handle);
-    if (!stream) {
+    const auto state = Engine::instance().state(handle);
+    if (!state) {
         lastError = BASS_ERROR_HANDLE;
         return BASS_ACTIVE_STOPPED;
     }
     lastError = BASS_OK;
-    return stream->state();
+    return *state;
 }
 
 QWORD BASS_ChannelGetLength(DWORD handle, DWORD mode)
@@ -176,14 +170,13 @@ QWORD BASS_ChannelSeconds2Bytes(DWORD handle, double seconds)
 
 BOOL BASS_ChannelSetPosition(DWORD handle, QWORD position, DWORD mode)
 {
-    const auto stream = Engine::instance().find(handle);
-    if (!stream)
+    if (!Engine::instance().find(handle))
         return result(BASS_ERROR_HANDLE);
     if (mode != BASS_POS_BYTE)
         return result(BASS_ERROR_NOTAVAIL);
     if (position > static_cast<QWORD>(INT64_MAX))
         return result(BASS_ERROR_POSITION);
-    return result(stream->setPosition(static_cast<int64_t>(position)));
+    return result(Engine::instance().setPosition(handle, static_cast<int64_t>(position)));
 }
 
 BOOL BASS_SetOutputVolume(float volume)

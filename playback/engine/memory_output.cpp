@@ -11,40 +11,38 @@ constexpr int kPieceFrames = 4096;
 
 } // namespace
 
-bool MemoryOutput::open(RenderFunction render, CatchUpFunction catchUp)
+bool MemoryOutput::open(OutputCallbacks callbacks)
 {
     std::lock_guard lock(mutex_);
     if (!usable_)
         return false;
-    render_ = std::move(render);
-    catchUp_ = std::move(catchUp);
+    callbacks_ = std::move(callbacks);
     return true;
 }
 
 void MemoryOutput::close()
 {
     std::lock_guard lock(mutex_);
-    render_ = nullptr;
-    catchUp_ = nullptr;
+    callbacks_ = {};
 }
 
 bool MemoryOutput::isOpen() const
 {
     std::lock_guard lock(mutex_);
-    return static_cast<bool>(render_);
+    return static_cast<bool>(callbacks_.render);
 }
 
 std::vector<int16_t> MemoryOutput::pull(int frames)
 {
     std::lock_guard lock(mutex_);
-    if (!render_ || frames <= 0)
+    if (!callbacks_.render || frames <= 0)
         return {};
     std::vector<int16_t> out(static_cast<size_t>(frames) * kOutputChannels);
     for (int done = 0; done < frames;) {
         const int piece = std::min(kPieceFrames, frames - done);
-        if (catchUp_)
-            catchUp_(piece);
-        render_(out.data() + static_cast<size_t>(done) * kOutputChannels, piece);
+        if (callbacks_.catchUp)
+            callbacks_.catchUp(piece);
+        callbacks_.render(out.data() + static_cast<size_t>(done) * kOutputChannels, piece, latency_);
         done += piece;
     }
     return out;
@@ -53,10 +51,10 @@ std::vector<int16_t> MemoryOutput::pull(int frames)
 std::vector<int16_t> MemoryOutput::renderNow(int frames)
 {
     std::lock_guard lock(mutex_);
-    if (!render_ || frames <= 0)
+    if (!callbacks_.render || frames <= 0)
         return {};
     std::vector<int16_t> out(static_cast<size_t>(frames) * kOutputChannels);
-    render_(out.data(), frames);
+    callbacks_.render(out.data(), frames, latency_);
     return out;
 }
 

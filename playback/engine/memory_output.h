@@ -13,7 +13,8 @@ class MemoryOutput : public AudioOutput {
 public:
     explicit MemoryOutput(int latencyFrames = 0, bool usable = true) : latency_(latencyFrames), usable_(usable) {}
 
-    bool open(RenderFunction render, CatchUpFunction catchUp) override;
+    const char* name() const override { return "memory"; }
+    bool open(OutputCallbacks callbacks) override;
     void close() override;
     int latencyFrames() const override { return latency_; }
 
@@ -25,8 +26,7 @@ public:
 
 private:
     mutable std::mutex mutex_;
-    RenderFunction render_;
-    CatchUpFunction catchUp_;
+    OutputCallbacks callbacks_;
     int latency_;
     bool usable_;
 };

@@ -12,7 +12,6 @@ namespace {
 constexpr auto kAutoFreeGrace = std::chrono::seconds(1);
 // About 0.75 s of sound decoded ahead of the device.
 constexpr size_t kRingFrames = 32768;
-constexpr auto kCatchUpLimit = std::chrono::seconds(5);
 
 } // namespace
 
@@ -63,35 +62,40 @@ void Stream::shutdown()
     connection.reset(); // joins the download thread
 }
 
-bool Stream::autoFreeDue(Clock::time_point now)
+std::optional<Stream::Clock::time_point> Stream::autoFreeTime(Clock::time_point now)
 {
     std::lock_guard lock(mutex_);
-    if (!(flags_ & BASS_STREAM_AUTOFREE) || state_ != Ended)
-        return false;
+    if (state_ != Ended) {
+        endedAt_.reset(); // played again after its end
+        return std::nullopt;
+    }
+    if (!(flags_ & BASS_STREAM_AUTOFREE))
+        return std::nullopt;
     if (!endedAt_)
         endedAt_ = now;
-    return now - *endedAt_ >= kAutoFreeGrace;
+    return *endedAt_ + kAutoFreeGrace;
 }
 
-void Stream::mix(int32_t* acc, int frames)
+void Stream::mix(int32_t* acc, int frames, int deviceFrames)
 {
     if (!mixing_.load(std::memory_order_acquire) || state_.load(std::memory_order_relaxed) != Playing)
         return;
     const size_t taken = ring_.mixInto(acc, static_cast<size_t>(frames));
-    account(frames, taken);
+    account(frames, taken, deviceFrames);
 }
 
 // What has left the device is what was taken from the ring minus what the device still
 // holds; silence given after the data pushes the rest out.
-void Stream::account(int frames, size_t taken)
+void Stream::account(int frames, size_t taken, int deviceFrames)
 {
+    latencyFrames_.store(deviceFrames, std::memory_order_relaxed);
     const int64_t consumed = consumed_.load(std::memory_order_relaxed) + static_cast<int64_t>(taken);
     consumed_.store(consumed, std::memory_order_relaxed);
     if (taken == static_cast<size_t>(frames))
         silentRun_ = 0;
     else
         silentRun_ += frames - static_cast<int64_t>(taken);
-    const int64_t stillInDevice = std::max<int64_t>(0, latencyFrames_ - silentRun_);
+    const int64_t stillInDevice = std::max<int64_t>(0, deviceFrames - silentRun_);
     const int64_t audible = std::clamp<int64_t>(consumed - stillInDevice, 0, consumed);
     if (audible > heard_.load(std::memory_order_relaxed))
         heard_.store(audible, std::memory_order_relaxed);
@@ -106,14 +110,14 @@ void Stream::account(int frames, size_t taken)
     }
 }
 
-void Stream::catchUp(int frames)
+void Stream::catchUp(int frames, Clock::duration limit)
 {
     std::unique_lock lock(mutex_);
     if (!worker_ || state_ != Playing)
         return;
     DecodeWorker& worker = *worker_;
     lock.unlock(); // the worker stays until shutdown, which the engine never runs meanwhile
-    worker.catchUp(static_cast<size_t>(frames), Clock::now() + kCatchUpLimit);
+    worker.catchUp(static_cast<size_t>(frames), Clock::now() + limit);
 }
 
 int Stream::play(bool restart)

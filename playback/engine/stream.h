@@ -21,7 +21,8 @@ class Stream {
 public:
     using Clock = std::chrono::steady_clock;
 
-    // gate tells when the device callback is not inside mix().
+    // gate tells when the device callback is not inside mix(); outputLatencyFrames is what
+    // the device holds until the first mix() tells.
     Stream(DWORD handle, DWORD flags, std::unique_ptr<Connection> connection, int outputLatencyFrames,
            const RenderGate& gate);
     ~Stream();
@@ -29,14 +30,17 @@ public:
     // Decodes up to the first audio frame and starts the decode thread; BASS_OK or an error.
     int prime(Clock::time_point deadline);
     // Adds this stream's next frames (stereo, output rate) to acc; device callback only.
-    void mix(int32_t* acc, int frames);
-    // For outputs that do not play in real time: lets decoding catch up with a render.
-    void catchUp(int frames);
+    // deviceFrames: what the device holds once these frames are written.
+    void mix(int32_t* acc, int frames, int deviceFrames);
+    // Lets decoding catch up with a render of that many frames, as far as input allows:
+    // for outputs that do not play in real time, and before a device starts.
+    void catchUp(int frames, Clock::duration limit = std::chrono::seconds(5));
     // Stops the download and the decoding; called once, after the callback has let go.
     void shutdown();
 
     DWORD handle() const { return handle_; }
-    bool autoFreeDue(Clock::time_point now);
+    // When an auto-free stream that has ended is to be freed; none for any other.
+    std::optional<Clock::time_point> autoFreeTime(Clock::time_point now);
 
     int play(bool restart);
     int pause();
@@ -57,7 +61,7 @@ public:
 private:
     enum PlayState : int { Stopped, Playing, Paused, Ended };
 
-    void account(int frames, size_t taken);
+    void account(int frames, size_t taken, int deviceFrames);
     int64_t lengthFramesLocked() const;
     int seekLocked(int64_t frame);
     int64_t heardFramesLocked() const;
@@ -65,7 +69,7 @@ private:
 
     const DWORD handle_;
     const DWORD flags_;
-    const int latencyFrames_;
+    std::atomic<int> latencyFrames_; // what the device holds, as it last told
     const RenderGate& gate_;
     std::shared_ptr<const std::string> httpTags_;
     std::shared_ptr<const std::string> icyTags_;

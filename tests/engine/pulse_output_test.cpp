@@ -1,188 +1,40 @@
 // The libpulse output against a private PulseAudio server with a null sink: what the engine
-// plays is recorded from the sink's monitor and checked, and the choice of output follows
-// the environment and the server's presence.
+// plays is recorded from the sink's monitor and checked, the stream stands corked while
+// nothing plays, the server may go away, come back or freeze, and the volume is the
+// stream's own. The choice of output follows the environment and the server.
 #include "tests/engine/engine_test_support.h"
+#include "tests/engine/private_pulse.h"
 
+#include "playback/engine/device_output.h"
 #include "playback/engine/pulse_output.h"
-#include "playback/engine/sdl_output.h"
+
+#include <pulse/volume.h>
 
 #include <atomic>
 #include <cmath>
-#include <csignal>
-#include <cstring>
-#include <fcntl.h>
-#include <spawn.h>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
+#include <iostream>
 #include <optional>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace vornel::test {
 namespace {
 
-namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
-// Starts a program with extra environment entries, its output going to outputFile.
-pid_t spawn(const std::vector<std::string>& arguments, std::vector<std::string> environment,
-            const std::string& outputFile = "/dev/null")
-{
-    const size_t extras = environment.size();
-    for (char** entry = environ; *entry; ++entry) {
-        const std::string_view inherited(*entry);
-        const auto overridden = [&](size_t i) {
-            const std::string_view extra(environment[i]);
-            return inherited.substr(0, inherited.find('=') + 1) == extra.substr(0, extra.find('=') + 1);
-        };
-        bool keep = true;
-        for (size_t i = 0; i < extras && keep; ++i)
-            keep = !overridden(i);
-        if (keep)
-            environment.emplace_back(inherited);
-    }
-    std::vector<char*> argv, envp;
-    for (auto& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    for (auto& entry : environment)
-        envp.push_back(entry.data());
-    envp.push_back(nullptr);
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&files, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], &files, nullptr, argv.data(), envp.data()) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&files);
-    return pid;
-}
-
-void stop(pid_t pid)
-{
-    if (pid <= 0)
-        return;
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-}
-
-bool onPath(const std::string& program)
-{
-    return std::system(("command -v " + program + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-// Sets or clears an environment variable for one scope.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name)
-    {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        set(value);
-    }
-    ~ScopedEnv() { set(old_); }
-
-private:
-    void set(const std::optional<std::string>& value)
-    {
-        if (value)
-            setenv(name_, value->c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
-// A PulseAudio daemon of the test's own, with a null sink "test", on a socket in a fresh
-// directory that is also its runtime and home directory.
-class PrivatePulse {
-public:
-    PrivatePulse()
-    {
-        char pattern[] = "/tmp/vornel-pulse-test-XXXXXX";
-        directory_ = mkdtemp(pattern);
-        const std::string socket = directory_ + "/native";
-        server_ = "unix:" + socket;
-        pid_ = spawn({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
-                      "--disable-shm=yes", "--load=module-null-sink sink_name=test",
-                      "--load=module-native-protocol-unix socket=" + socket + " auth-anonymous=1"},
-                     {"XDG_RUNTIME_DIR=" + directory_, "HOME=" + directory_});
-        ready_ = waitUntil([&] {
-            ScopedEnv env("PULSE_SERVER", server_);
-            return audio::PulseOutput().connect();
-        });
-    }
-    ~PrivatePulse()
-    {
-        stop(pid_);
-        fs::remove_all(directory_);
-    }
-    bool ready() const { return ready_; }
-    const std::string& server() const { return server_; }
-    const std::string& directory() const { return directory_; }
-
-private:
-    std::string directory_, server_;
-    pid_t pid_ = -1;
-    bool ready_ = false;
-};
-
-class PulseOutputTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        if (!onPath("pulseaudio"))
-            GTEST_SKIP() << "the pulseaudio binary is not installed (scripts/install-deps installs it)";
-        audio::injectAudioOutput(nullptr);
-        pulse_.emplace();
-        ASSERT_TRUE(pulse_->ready()) << "the private PulseAudio server did not start";
-        server_.emplace("PULSE_SERVER", pulse_->server());
-        driver_.emplace("SDL_AUDIODRIVER", std::nullopt);
-        startRecording();
-    }
-    void TearDown() override { stop(recorder_); }
-
-    // Records the null sink's monitor (S16LE stereo 44100) until stopRecording. An idle null
-    // sink sleeps in blocks of up to 2 s and takes a new latency only when it wakes: the
-    // first recorded bytes show it runs in short blocks, as under a playing stream.
-    void startRecording()
-    {
-        recording_ = pulse_->directory() + "/monitor.raw";
-        recorder_ = spawn(
-            {"parec", "-d", "test.monitor", "--format=s16le", "--rate=44100", "--channels=2", "--latency-msec=20"},
-            {"PULSE_SERVER=" + pulse_->server()}, recording_);
-        ASSERT_TRUE(waitUntil([&] { return fs::exists(recording_) && fs::file_size(recording_) > 0; }))
-            << "nothing came from the null sink's monitor";
-        recordingFrom_ = fs::file_size(recording_);
-    }
-    // What the monitor recorded since the sink woke.
-    std::vector<int16_t> stopRecording()
-    {
-        stop(recorder_);
-        recorder_ = -1;
-        std::ifstream in(recording_, std::ios::binary);
-        in.seekg(static_cast<std::streamoff>(recordingFrom_ & ~size_t{3}));
-        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        std::vector<int16_t> samples(bytes.size() / sizeof(int16_t));
-        std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(int16_t));
-        return samples;
-    }
-
-    std::optional<PrivatePulse> pulse_;
-    std::optional<ScopedEnv> server_, driver_;
-    std::string recording_;
-    size_t recordingFrom_ = 0;
-    pid_t recorder_ = -1;
-};
+constexpr size_t kWindowFrames = 11025; // a quarter of a second
 
 std::vector<int16_t> slice(const std::vector<int16_t>& stereo, size_t firstFrame, size_t frames)
 {
     firstFrame = std::min(firstFrame, stereo.size() / 2);
     frames = std::min(frames, stereo.size() / 2 - firstFrame);
-    return {stereo.begin() + firstFrame * 2, stereo.begin() + (firstFrame + frames) * 2};
+    return {stereo.begin() + static_cast<long>(firstFrame * 2),
+            stereo.begin() + static_cast<long>((firstFrame + frames) * 2)};
+}
+
+std::vector<int16_t> lastWindow(const std::vector<int16_t>& stereo)
+{
+    const size_t frames = stereo.size() / 2;
+    return slice(stereo, frames > kWindowFrames ? frames - kWindowFrames : 0, kWindowFrames);
 }
 
 // The left channel's frequency from its rising zero crossings.
@@ -194,67 +46,288 @@ double zeroCrossingFrequency(const std::vector<int16_t>& stereo)
     return rising * 44100.0 / (static_cast<double>(stereo.size()) / 2);
 }
 
+// The tone of makeToneMp3 at amplitude 0.5, as the monitor hears it at full volume.
+constexpr double kFullTone = 0.5 * 32767;
+
+bool toneInLastWindow(const MonitorRecording& recording, double frequency, double atLeast = 0.8 * kFullTone)
+{
+    const auto window = lastWindow(recording.samples());
+    return window.size() == kWindowFrames * 2 && toneAmplitude(window, 0, frequency) > atLeast;
+}
+
+class PulseOutputTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!onPath("pulseaudio") || !onPath("parec") || !onPath("pactl"))
+            GTEST_SKIP() << "pulseaudio and pulseaudio-utils are not installed (scripts/install-deps installs them)";
+        audio::injectAudioOutput(nullptr);
+        pulse_.emplace(withSink());
+        ASSERT_TRUE(pulse_->ready()) << "the private PulseAudio server did not start";
+        server_.emplace("PULSE_SERVER", pulse_->server());
+        driver_.emplace("SDL_AUDIODRIVER", std::nullopt);
+    }
+    void TearDown() override
+    {
+        BASS_Free();
+        recording_.reset();
+    }
+    virtual bool withSink() const { return true; }
+
+    void startRecording()
+    {
+        recording_.emplace();
+        ASSERT_TRUE(
+            recording_->start(*pulse_, pulse_->directory() + "/monitor-" + std::to_string(++recordings_) + ".raw"))
+            << "nothing came from the null sink's monitor";
+    }
+
+    // The engine on the private server, playing a long tone.
+    HSTREAM playTone(double frequency, double seconds = 30)
+    {
+        http_.addRoute("/tone.mp3", Route{makeToneMp3({.frequency = frequency, .seconds = seconds}), "audio/mpeg"});
+        EXPECT_TRUE(BASS_Init(-1, 44100, 0, nullptr, nullptr)) << BASS_ErrorGetCode();
+        const HSTREAM stream =
+            BASS_StreamCreateURL(http_.url("/tone.mp3").c_str(), 0, BASS_STREAM_AUTOFREE, nullptr, nullptr);
+        EXPECT_NE(stream, 0u) << BASS_ErrorGetCode();
+        EXPECT_TRUE(BASS_ChannelPlay(stream, false));
+        return stream;
+    }
+
+    std::optional<PrivatePulse> pulse_;
+    std::optional<ScopedEnv> server_, driver_;
+    std::optional<MonitorRecording> recording_;
+    int recordings_ = 0;
+    ScriptedServer http_;
+};
+
 TEST_F(PulseOutputTest, EnginePlaysTheToneAtItsPitchAndPauseSilencesIt)
 {
-    ScriptedServer http;
-    http.addRoute("/tone.mp3", Route{makeToneMp3({.frequency = 440, .seconds = 6}), "audio/mpeg"});
-    ASSERT_TRUE(BASS_Init(-1, 44100, 0, nullptr, nullptr)) << BASS_ErrorGetCode();
-    const HSTREAM stream =
-        BASS_StreamCreateURL(http.url("/tone.mp3").c_str(), 0, BASS_STREAM_AUTOFREE, nullptr, nullptr);
-    ASSERT_NE(stream, 0u) << BASS_ErrorGetCode();
-    ASSERT_TRUE(BASS_ChannelPlay(stream, false));
+    startRecording();
+    const HSTREAM stream = playTone(440, 6);
     std::this_thread::sleep_for(1500ms);
     ASSERT_TRUE(BASS_ChannelPause(stream));
     std::this_thread::sleep_for(1000ms);
-    const auto recorded = stopRecording();
-    BASS_Free();
+    const auto recorded = recording_->stop();
 
     // Somewhere a whole 0.25 s of recording is the tone; the last 0.25 s, recorded from
     // 0.75 s after the pause on, is silent.
-    constexpr size_t kWindow = 11025;
-    ASSERT_GT(recorded.size() / 2, 2 * kWindow) << "too little was recorded";
+    ASSERT_GT(recorded.size() / 2, 2 * kWindowFrames) << "too little was recorded";
     double bestAmplitude = 0, pitch = 0;
-    for (size_t start = 0; start + kWindow <= recorded.size() / 2; start += kWindow / 10) {
-        const auto window = slice(recorded, start, kWindow);
+    for (size_t start = 0; start + kWindowFrames <= recorded.size() / 2; start += kWindowFrames / 10) {
+        const auto window = slice(recorded, start, kWindowFrames);
         const double amplitude = toneAmplitude(window, 0, 440);
         if (amplitude > bestAmplitude) {
             bestAmplitude = amplitude;
             pitch = zeroCrossingFrequency(window);
         }
     }
-    EXPECT_GT(bestAmplitude, 0.4 * 32767 * 0.5) << "the tone was not heard on the sink";
+    EXPECT_GT(bestAmplitude, 0.8 * kFullTone) << "the tone was not heard on the sink";
     EXPECT_NEAR(pitch, 440, 8);
-    const auto tail = slice(recorded, recorded.size() / 2 - kWindow, kWindow);
-    EXPECT_LT(rms(tail), 30) << "sound went on after the pause";
+    EXPECT_LT(rms(lastWindow(recorded)), 30) << "sound went on after the pause";
 }
 
-TEST_F(PulseOutputTest, CloseStopsRenderingAndTheOutputOpensAgain)
+TEST_F(PulseOutputTest, TheOutputRendersOnlyWhileSomethingPlaysAndNotAfterClose)
 {
     audio::PulseOutput output;
     for (int round = 0; round < 2; ++round) {
         auto renders = std::make_shared<std::atomic<int>>(0);
-        ASSERT_TRUE(output.open(
-            [renders](int16_t* out, int frames) {
-                std::fill(out, out + frames * 2, int16_t{0});
-                ++*renders;
-            },
-            nullptr));
+        audio::OutputCallbacks callbacks;
+        callbacks.render = [renders](int16_t* out, int frames, int) {
+            std::fill(out, out + frames * 2, int16_t{0});
+            ++*renders;
+            return true;
+        };
+        ASSERT_TRUE(output.open(callbacks));
+        std::this_thread::sleep_for(300ms);
+        EXPECT_EQ(*renders, 0) << "the output asked for sound while nothing played";
+        output.setActivity(audio::Activity::Playing, false);
         // Past the first timing the server sends, a second into playback.
-        ASSERT_TRUE(waitUntil([&] { return *renders > 40; }));
+        ASSERT_TRUE(waitUntil([&] { return *renders > 8; }));
         EXPECT_GT(output.latencyFrames(), 0);
-        EXPECT_LT(output.latencyFrames(), 44100 * 15 / 100) << "more than 150 ms between mixer and listener";
+        EXPECT_LT(output.latencyFrames(), 44100 / 2) << "more than 500 ms between mixer and listener";
         output.close();
         const int afterClose = *renders;
-        std::this_thread::sleep_for(200ms);
+        std::this_thread::sleep_for(300ms);
         EXPECT_EQ(*renders, afterClose) << "render was called after close returned";
     }
+}
+
+// The server does no work for the program while nothing plays: it holds the program's
+// stream only while a track plays (uncorked) or is paused (corked, what it holds kept for
+// the resume); none at start, once the track is freed, and once a track has played out.
+TEST_F(PulseOutputTest, TheServerHoldsAStreamOnlyWhileATrackPlaysOrIsPaused)
+{
+    enum class Held { None, Corked, Playing };
+    const auto holds = [&](Held expected) {
+        return waitUntil([&] {
+            const auto inputs = sinkInputs(*pulse_);
+            if (expected == Held::None)
+                return inputs.empty();
+            return inputs.size() == 1 && inputs[0].corked == (expected == Held::Corked);
+        });
+    };
+    ASSERT_TRUE(BASS_Init(-1, 44100, 0, nullptr, nullptr)) << BASS_ErrorGetCode();
+    EXPECT_TRUE(holds(Held::None)) << "after start";
+    http_.addRoute("/long.mp3", Route{makeToneMp3({.frequency = 440, .seconds = 30}), "audio/mpeg"});
+    http_.addRoute("/short.mp3", Route{makeToneMp3({.frequency = 440, .seconds = 1}), "audio/mpeg"});
+    const HSTREAM stream = BASS_StreamCreateURL(http_.url("/long.mp3").c_str(), 0, 0, nullptr, nullptr);
+    ASSERT_NE(stream, 0u);
+    EXPECT_TRUE(holds(Held::None)) << "with a stream not played yet";
+    ASSERT_TRUE(BASS_ChannelPlay(stream, false));
+    EXPECT_TRUE(holds(Held::Playing)) << "playing";
+    ASSERT_TRUE(BASS_ChannelPause(stream));
+    EXPECT_TRUE(holds(Held::Corked)) << "paused";
+    ASSERT_TRUE(BASS_ChannelPlay(stream, false));
+    EXPECT_TRUE(holds(Held::Playing)) << "resumed";
+    ASSERT_TRUE(BASS_StreamFree(stream));
+    EXPECT_TRUE(holds(Held::None)) << "freed";
+
+    const HSTREAM shortOne = BASS_StreamCreateURL(http_.url("/short.mp3").c_str(), 0, 0, nullptr, nullptr);
+    ASSERT_NE(shortOne, 0u);
+    ASSERT_TRUE(BASS_ChannelPlay(shortOne, false));
+    EXPECT_TRUE(holds(Held::Playing)) << "the short track";
+    EXPECT_TRUE(waitUntil([&] { return BASS_ChannelIsActive(shortOne) == BASS_ACTIVE_STOPPED; }));
+    EXPECT_TRUE(holds(Held::None)) << "played to its end";
+}
+
+void countVolumeCall(float volume, void* user)
+{
+    auto* heard = static_cast<std::atomic<float>*>(user);
+    heard->store(volume);
+}
+
+// The volume is the stream's own: heard at the lower level, shown by the server, and a
+// change made in the server (the desktop's mixer) reaches the program's listener.
+TEST_F(PulseOutputTest, TheVolumeIsTheStreamsOwnBothWays)
+{
+    std::atomic<float> heardFromOutside{-1.0f};
+    BASS_SetOutputVolumeProc(&countVolumeCall, &heardFromOutside);
+    startRecording();
+    playTone(440);
+    ASSERT_TRUE(waitUntil([&] { return toneInLastWindow(*recording_, 440); })) << "the tone at full volume";
+    std::this_thread::sleep_for(300ms); // the whole window is the tone
+    const double full = toneAmplitude(lastWindow(recording_->samples()), 0, 440);
+
+    ASSERT_TRUE(BASS_SetOutputVolume(0.5f));
+    EXPECT_FLOAT_EQ(BASS_GetOutputVolume(), 0.5f);
+    EXPECT_TRUE(waitUntil([&] {
+        const auto inputs = sinkInputs(*pulse_);
+        return inputs.size() == 1 && inputs[0].volumePercent == 50;
+    })) << "the server does not show the volume";
+    const double expected = full * pa_sw_volume_to_linear(PA_VOLUME_NORM / 2);
+    double now = 0;
+    EXPECT_TRUE(waitUntil([&] {
+        now = toneAmplitude(lastWindow(recording_->samples()), 0, 440);
+        return std::abs(now - expected) < 0.15 * expected;
+    })) << "the tone at half volume: "
+        << now << ", should be about " << expected << " of " << full;
+    std::this_thread::sleep_for(300ms);
+    EXPECT_FLOAT_EQ(heardFromOutside, -1.0f) << "the program's own change was reported as one from outside";
+
+    const auto inputs = sinkInputs(*pulse_);
+    ASSERT_EQ(inputs.size(), 1u);
+    ASSERT_TRUE(pulse_->pactl("set-sink-input-volume " + std::to_string(inputs[0].index) + " 30%"));
+    ASSERT_TRUE(waitUntil([&] { return heardFromOutside >= 0; })) << "the mixer's change did not reach the listener";
+    EXPECT_NEAR(heardFromOutside, 0.30f, 0.01f);
+    EXPECT_NEAR(BASS_GetOutputVolume(), 0.30f, 0.01f);
+    BASS_SetOutputVolumeProc(nullptr, nullptr);
+}
+
+// The server is killed mid-play and started again on the same socket: meanwhile the stream
+// reads as stalled and its position stands; afterwards the tone is heard again, at the
+// volume the program had set.
+TEST_F(PulseOutputTest, PlaybackGoesOnWhenTheServerComesBack)
+{
+    startRecording();
+    const HSTREAM stream = playTone(550);
+    ASSERT_TRUE(BASS_SetOutputVolume(0.5f));
+    ASSERT_TRUE(waitUntil([&] { return toneInLastWindow(*recording_, 550, 0.8 * kFullTone * 0.125); }));
+    recording_.reset();
+
+    pulse_->kill();
+    const auto lost = Clock::now();
+    ASSERT_TRUE(waitUntil([&] { return BASS_ChannelIsActive(stream) == BASS_ACTIVE_STALLED; }))
+        << "state " << BASS_ChannelIsActive(stream) << " with the server gone";
+    std::cout << "server gone noticed after " << std::chrono::duration<double>(Clock::now() - lost).count() << " s\n";
+    const QWORD stoppedAt = BASS_ChannelGetPosition(stream, BASS_POS_BYTE);
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_EQ(BASS_ChannelIsActive(stream), BASS_ACTIVE_STALLED);
+    EXPECT_EQ(BASS_ChannelGetPosition(stream, BASS_POS_BYTE), stoppedAt) << "the position ran on without sound";
+
+    ASSERT_TRUE(pulse_->start()) << "the server did not start again";
+    const auto back = Clock::now();
+    ASSERT_TRUE(waitUntil([&] { return BASS_ChannelIsActive(stream) == BASS_ACTIVE_PLAYING; }));
+    std::cout << "server answering again to the stream playing: "
+              << std::chrono::duration<double>(Clock::now() - back).count() << " s\n";
+    startRecording();
+    ASSERT_TRUE(waitUntil([&] { return toneInLastWindow(*recording_, 550, 0.8 * kFullTone * 0.125); }))
+        << "the tone was not heard after the server came back";
+    EXPECT_GT(BASS_ChannelGetPosition(stream, BASS_POS_BYTE), stoppedAt);
+    const auto inputs = sinkInputs(*pulse_);
+    ASSERT_EQ(inputs.size(), 1u);
+    EXPECT_EQ(inputs[0].volumePercent, 50) << "the volume was not kept across the reconnect";
+}
+
+// A frozen server (SIGSTOP) cannot hold BASS_Init: the attempt ends within its bound (this
+// test's timeout) and falls back to SDL on a driver that is not PulseAudio, or fails.
+TEST_F(PulseOutputTest, AFrozenServerAtStartEndsTheAttemptAndFallsBack)
+{
+    struct Case {
+        const char* sdlDriver;
+        const char* expected; // the output chosen; null: either SDL or none
+    };
+    pulse_->freeze();
+    for (const Case c : {Case{"pulseaudio,dummy", "sdl"}, Case{nullptr, nullptr}}) {
+        SCOPED_TRACE(c.sdlDriver ? c.sdlDriver : "SDL_AUDIODRIVER unset");
+        ScopedEnv driver("SDL_AUDIODRIVER", c.sdlDriver ? std::optional<std::string>(c.sdlDriver) : std::nullopt);
+        audio::DeviceOutput output;
+        audio::OutputCallbacks callbacks;
+        callbacks.render = [](int16_t* out, int frames, int) {
+            std::fill(out, out + frames * 2, int16_t{0});
+            return false;
+        };
+        const auto start = Clock::now();
+        const bool opened = output.open(callbacks);
+        std::cout << "open with a frozen server ended after "
+                  << std::chrono::duration<double>(Clock::now() - start).count() << " s on " << output.name() << "\n";
+        if (c.expected) {
+            EXPECT_TRUE(opened);
+            EXPECT_STREQ(output.name(), c.expected);
+        } else {
+            EXPECT_NE(std::string(output.name()), "pulse");
+            EXPECT_EQ(opened, std::string(output.name()) == "sdl");
+        }
+        output.close();
+    }
+}
+
+class SinklessPulseTest : public PulseOutputTest {
+protected:
+    bool withSink() const override { return false; }
+};
+
+// The server takes the connection but refuses the stream (it has no sink): the output falls
+// back as when no server answers.
+TEST_F(SinklessPulseTest, AStreamRefusedAfterTheConnectFallsBack)
+{
+    ScopedEnv driver("SDL_AUDIODRIVER", "pulseaudio,dummy");
+    audio::DeviceOutput output;
+    audio::OutputCallbacks callbacks;
+    callbacks.render = [](int16_t* out, int frames, int) {
+        std::fill(out, out + frames * 2, int16_t{0});
+        return false;
+    };
+    ASSERT_TRUE(output.open(callbacks));
+    EXPECT_STREQ(output.name(), "sdl");
+    output.close();
 }
 
 struct ChoiceCase {
     const char* name;
     std::optional<std::string> sdlDriver;
     bool serverReachable;
-    bool expectPulse;
+    const char* expected;
 };
 
 void PrintTo(const ChoiceCase& choice, std::ostream* out)
@@ -264,27 +337,32 @@ void PrintTo(const ChoiceCase& choice, std::ostream* out)
 
 class OutputChoiceTest : public PulseOutputTest, public ::testing::WithParamInterface<ChoiceCase> {};
 
-TEST_P(OutputChoiceTest, TakeAudioOutputPicksTheDevice)
+TEST_P(OutputChoiceTest, TheDefaultDeviceFollowsTheEnvironmentAndTheServer)
 {
     const auto& choice = GetParam();
     ScopedEnv driver("SDL_AUDIODRIVER", choice.sdlDriver);
+    ScopedEnv diskFile("SDL_DISKAUDIOFILE", "/dev/null");
     const std::string missing = "unix:" + pulse_->directory() + "/no-such-socket";
     ScopedEnv server("PULSE_SERVER", choice.serverReachable ? pulse_->server() : missing);
     const auto output = audio::takeAudioOutput();
-    if (choice.expectPulse)
-        EXPECT_NE(std::dynamic_pointer_cast<audio::PulseOutput>(output), nullptr);
-    else
-        EXPECT_NE(std::dynamic_pointer_cast<audio::SdlOutput>(output), nullptr);
+    audio::OutputCallbacks callbacks;
+    callbacks.render = [](int16_t* out, int frames, int) {
+        std::fill(out, out + frames * 2, int16_t{0});
+        return false;
+    };
+    ASSERT_TRUE(output->open(callbacks));
+    EXPECT_STREQ(output->name(), choice.expected);
+    output->close();
 }
 
-INSTANTIATE_TEST_SUITE_P(Environments, OutputChoiceTest,
-                         ::testing::Values(ChoiceCase{"DriverUnset", std::nullopt, true, true},
-                                           ChoiceCase{"DriverPulseaudio", "pulseaudio", true, true},
-                                           ChoiceCase{"DriverPipewire", "pipewire", true, true},
-                                           ChoiceCase{"DriverDummy", "dummy", true, false},
-                                           ChoiceCase{"DriverDisk", "disk", true, false},
-                                           ChoiceCase{"NoServer", std::nullopt, false, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Environments, OutputChoiceTest,
+    ::testing::Values(ChoiceCase{"DriverUnset", std::nullopt, true, "pulse"},
+                      ChoiceCase{"DriverPulseaudio", "pulseaudio", true, "pulse"},
+                      ChoiceCase{"DriverPipewire", "pipewire", true, "pulse"},
+                      ChoiceCase{"DriverDummy", "dummy", true, "sdl"}, ChoiceCase{"DriverDisk", "disk", true, "sdl"},
+                      ChoiceCase{"NoServerFallsBackToTheNextDriver", "pulseaudio,dummy", false, "sdl"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PulseOutputTest, AnInjectedOutputComesFirst)
 {

@@ -1,7 +1,10 @@
-// The vornel-play tool end to end: a loopback server, SDL's disk driver (real time) as the device.
+// The vornel-play tool end to end: a loopback server, SDL's disk driver (real time) or a
+// private PulseAudio server as the device.
 #include "tests/engine/engine_test_support.h"
+#include "tests/engine/private_pulse.h"
 
 #include <cstdio>
+#include <iostream>
 #include <cstring>
 #include <csignal>
 #include <poll.h>
@@ -112,6 +115,16 @@ TEST_F(VornelPlayTest, PlaysTheMixedRateAndStrayFrameInputsToTheirEnd)
     }
 }
 
+// The device is never opened: SDL's disk driver would have made its file.
+TEST_F(VornelPlayTest, HelpPrintsTheUsageAndExitsWithoutOpeningTheDevice)
+{
+    const ToolRun run = play("--help");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output.rfind("usage: vornel-play [--blocks] URL\n", 0), 0u) << run.output;
+    EXPECT_EQ(run.output.find("error"), std::string::npos) << run.output;
+    EXPECT_FALSE(fs::exists(dir_ / "out.raw"));
+}
+
 TEST_F(VornelPlayTest, ReportsAFailedOpen)
 {
     Route missing{"gone", "text/plain"};
@@ -123,10 +136,12 @@ TEST_F(VornelPlayTest, ReportsAFailedOpen)
                               std::to_string(BASS_ERROR_FILEOPEN) + ")\n");
 }
 
-// vornel-play on the SDL dummy device (real time), with its output read line by line.
+// vornel-play on the SDL dummy device (real time) unless the environment says otherwise,
+// with its output read line by line.
 class RunningTool {
 public:
-    explicit RunningTool(const std::string& url)
+    // environment: entries that replace inherited ones; "NAME=" removes NAME.
+    explicit RunningTool(const std::string& url, const std::vector<std::string>& overrides = {"SDL_AUDIODRIVER=dummy"})
     {
         int fds[2];
         if (pipe(fds) != 0)
@@ -137,9 +152,18 @@ public:
         posix_spawn_file_actions_addclose(&actions, fds[0]);
         std::string path = VORNEL_PLAY_PATH;
         char* argv[] = {path.data(), const_cast<char*>(url.c_str()), nullptr};
-        std::vector<std::string> environment = {"SDL_AUDIODRIVER=dummy"};
+        std::vector<std::string> environment;
+        const auto replaced = [&](const char* entry) {
+            for (const auto& o : overrides)
+                if (std::strncmp(entry, o.c_str(), o.find('=') + 1) == 0)
+                    return true;
+            return false;
+        };
+        for (const auto& o : overrides)
+            if (o.back() != '=')
+                environment.push_back(o);
         for (char** e = environ; *e; ++e)
-            if (std::strncmp(*e, "SDL_AUDIODRIVER=", 16) != 0)
+            if (!replaced(*e))
                 environment.emplace_back(*e);
         std::vector<char*> envp;
         for (auto& e : environment)
@@ -234,6 +258,45 @@ TEST(VornelPlaySignalTest, SigintOrSigtermEndsItAtOnceWithTheStreamFreed)
         EXPECT_EQ(tool.waitForExit(Millis(5000)), 128 + c.signal) << tool.output();
         EXPECT_NE(tool.output().find("interrupted\n"), std::string::npos) << tool.output();
         EXPECT_EQ(tool.output().find("ended"), std::string::npos);
+    }
+}
+
+// On a private PulseAudio server: SIGTERM ends the tool while the server is frozen at the
+// start (the output is being opened), and while it is gone or frozen mid-play.
+TEST(VornelPlaySignalTest, SigtermEndsItWhateverTheSoundServerDoes)
+{
+    if (!onPath("pulseaudio") || !onPath("pactl"))
+        GTEST_SKIP() << "pulseaudio and pulseaudio-utils are not installed (scripts/install-deps installs them)";
+    enum class Server { FrozenAtStart, GoneMidPlay, FrozenMidPlay };
+    for (const Server state : {Server::FrozenAtStart, Server::GoneMidPlay, Server::FrozenMidPlay}) {
+        const char* name = state == Server::FrozenAtStart ? "frozen at start"
+                           : state == Server::GoneMidPlay ? "gone mid-play"
+                                                          : "frozen mid-play";
+        SCOPED_TRACE(name);
+        PrivatePulse pulse;
+        ASSERT_TRUE(pulse.ready());
+        ScriptedServer server;
+        server.addRoute("/long.mp3", Route{makeToneMp3({.frequency = 500, .seconds = 60}), "audio/mpeg"});
+        if (state == Server::FrozenAtStart)
+            pulse.freeze();
+        RunningTool tool(server.url("/long.mp3"), {"PULSE_SERVER=" + pulse.server(), "SDL_AUDIODRIVER="});
+        ASSERT_GT(tool.pid(), 0);
+        if (state == Server::FrozenAtStart) {
+            std::this_thread::sleep_for(Millis(1000)); // inside BASS_Init, waiting for the server
+        } else {
+            ASSERT_TRUE(tool.waitForOutput("playing\n", Millis(10000))) << tool.output();
+            if (state == Server::GoneMidPlay)
+                pulse.kill();
+            else
+                pulse.freeze();
+            std::this_thread::sleep_for(Millis(1500));
+        }
+        const auto signalled = std::chrono::steady_clock::now();
+        kill(tool.pid(), SIGTERM);
+        EXPECT_EQ(tool.waitForExit(Millis(20000)), 128 + SIGTERM) << tool.output();
+        std::cout << name << ": SIGTERM to exit "
+                  << std::chrono::duration<double>(std::chrono::steady_clock::now() - signalled).count() << " s\n";
+        EXPECT_NE(tool.output().find("interrupted\n"), std::string::npos) << tool.output();
     }
 }
 
