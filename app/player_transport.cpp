@@ -33,12 +33,21 @@ void TfrmVornelPlayer::btn_TrackPauseClick()
 {
     const HSTREAM stream = currentStream();
     const DWORD state = BASS_ChannelIsActive(stream);
-    if (state == BASS_ACTIVE_PLAYING)
+    if (state == BASS_ACTIVE_PLAYING) {
         BASS_ChannelPause(stream);
-    else if (state != BASS_ACTIVE_STOPPED)
+    } else if (state != BASS_ACTIVE_STOPPED) {
         BASS_ChannelPlay(stream, 0);
-    else
+        followPosition();
+    } else {
         lb_PlayListDblClick();
+    }
+}
+
+// The tick runs while a track plays; it stops by itself when it finds none playing.
+void TfrmVornelPlayer::followPosition()
+{
+    if (!seekBarHeld_)
+        Timer2->start();
 }
 
 void TfrmVornelPlayer::cb_UseBlocksClick()
@@ -49,15 +58,21 @@ void TfrmVornelPlayer::cb_UseBlocksClick()
 void TfrmVornelPlayer::Timer2Timer()
 {
     const HSTREAM stream = currentStream();
+    // Taken before the position: a stream that has ended by now stands at its length, so a
+    // stream found not playing here and short of its end is paused, freed or not started.
+    const DWORD state = BASS_ChannelIsActive(stream);
     if (stream != 0) {
         const auto length = static_cast<int32_t>(BASS_ChannelGetLength(stream, BASS_POS_BYTE));
         // A failed query (-1) leaves the range as it was.
         if (length >= sTrackBar1->minimum())
             sTrackBar1->setMaximum(length);
-        sTrackBar1->setValue(static_cast<int32_t>(BASS_ChannelGetPosition(stream, BASS_POS_BYTE)));
+        sTrackBar1->follow(static_cast<int32_t>(BASS_ChannelGetPosition(stream, BASS_POS_BYTE)));
     }
-    if (sTrackBar1->value() < sTrackBar1->maximum())
+    if (sTrackBar1->value() < sTrackBar1->maximum()) {
+        if (state != BASS_ACTIVE_PLAYING && state != BASS_ACTIVE_STALLED)
+            Timer2->stop();
         return;
+    }
     Timer2->stop();
     // Past the last entry the playlist clears its selection, so playback stops there.
     lb_PlayList->setCurrentRow(lb_PlayList->currentRow() + 1);
@@ -67,12 +82,14 @@ void TfrmVornelPlayer::Timer2Timer()
 
 void TfrmVornelPlayer::sTrackBar1MouseDown()
 {
+    seekBarHeld_ = true;
     Timer2->stop();
 }
 
 // The release point over the bar's width designates the same fraction of the track.
 void TfrmVornelPlayer::sTrackBar1MouseUp(int x)
 {
+    seekBarHeld_ = false;
     const int width = std::max(1, sTrackBar1->width());
     const int64_t clampedX = std::clamp(x, 0, width);
     const int64_t target = clampedX * sTrackBar1->maximum() / width;

@@ -96,6 +96,40 @@ TEST_F(TransportTest, PausePausesResumesAndPlaysWhenNothingPlays)
     EXPECT_EQ(pageRequests(0), 1u);
 }
 
+TEST_F(TransportTest, ThePositionTickRunsOnlyWhileATrackPlays)
+{
+    TfrmVornelPlayer& w = createWindow();
+    servePlaylist({8}, 0);
+    w.lb_PlayListDblClick();
+    ASSERT_TRUE(waitUntilPlaying(0));
+    ASSERT_TRUE(vornel::test::runEventsUntil([&] { return w.sTrackBar1->value() > 0; }));
+
+    // Paused by the button, or by a media-player client that pauses the stream itself.
+    for (const bool byButton : {true, false}) {
+        if (byButton)
+            w.btn_TrackPauseClick();
+        else
+            BASS_ChannelPause(currentStream());
+        EXPECT_TRUE(vornel::test::runEventsUntil([&] { return !w.Timer2->isActive(); }, 1000)) << byButton;
+        const int shown = w.sTrackBar1->value();
+        vornel::test::runEventsFor(100);
+        EXPECT_EQ(w.sTrackBar1->value(), shown);
+        w.btn_TrackPauseClick();
+        EXPECT_EQ(BASS_ChannelIsActive(currentStream()), BASS_ACTIVE_PLAYING);
+        EXPECT_TRUE(w.Timer2->isActive()) << "resuming turns the tick on";
+        EXPECT_TRUE(vornel::test::runEventsUntil([&] { return w.sTrackBar1->value() > shown; })) << byButton;
+    }
+
+    // While the seek bar is held, a pause and a resume leave the tick off until the release.
+    w.sTrackBar1MouseDown();
+    w.btn_TrackPauseClick();
+    w.btn_TrackPauseClick();
+    EXPECT_EQ(BASS_ChannelIsActive(currentStream()), BASS_ACTIVE_PLAYING);
+    EXPECT_FALSE(w.Timer2->isActive());
+    w.sTrackBar1MouseUp(w.sTrackBar1->width() / 4);
+    EXPECT_TRUE(w.Timer2->isActive());
+}
+
 TEST_F(TransportTest, TheTickFollowsTheStreamAndKeepsTheRangeOfAFreedOne)
 {
     TfrmVornelPlayer& w = createWindow();
