@@ -27,7 +27,6 @@
 namespace {
 constexpr int clientWidth = 749;
 constexpr int clientHeight = 496;
-constexpr int positionTickMs = 15;
 const char* const listAndFieldStyle = "background-color: #000000; color: #C4B9B9;";
 
 QPushButton* makeButton(QWidget* parent, const QString& caption, QRect geometry)
@@ -187,9 +186,9 @@ void TfrmVornelPlayer::createComponents()
     Timer1->setInterval(1);
     Timer1->start();
     Timer2 = new QTimer(this);
-    // The platform's timers do not tick every millisecond; this keeps the bar smooth
-    // without spending a processor on it.
-    Timer2->setInterval(positionTickMs);
+    // Its interval follows the track (player_transport.cpp); a tick due at a track's end
+    // comes on time.
+    Timer2->setTimerType(Qt::PreciseTimer);
     openRetryTimer_ = new QTimer(this);
     openRetryTimer_->setSingleShot(true);
 

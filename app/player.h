@@ -155,6 +155,7 @@ private:
     void markSelectedDead();
     void scheduleOpenRetry();
     void followPosition();
+    int nextTickMs(HSTREAM stream, int32_t position) const;
     void loadCataloguePage();
     void filterFileHostLinks();
     void downloadTrack(const std::string& url, const std::string& fileName);

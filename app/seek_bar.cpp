@@ -20,6 +20,13 @@ void SeekBar::follow(int position)
     setValue(target);
 }
 
+int SeekBar::valuesPerPixel() const
+{
+    const int travel = handleAt(maximum()).left() - handleAt(minimum()).left();
+    const int64_t range = int64_t{maximum()} - minimum();
+    return static_cast<int>(std::max<int64_t>(1, travel > 0 ? range / travel : range));
+}
+
 QRect SeekBar::handleAt(int value) const
 {
     QStyleOptionSlider option;

@@ -15,6 +15,8 @@ public:
     // Shows a position (clamped into the range); value() is left as it is while the handle
     // would be drawn at the same place. The ends are always taken exactly.
     void follow(int position);
+    // How far the value goes while the handle moves by one pixel (at least 1).
+    int valuesPerPixel() const;
 
 private:
     QRect handleAt(int value) const;

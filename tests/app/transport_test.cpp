@@ -130,6 +130,30 @@ TEST_F(TransportTest, ThePositionTickRunsOnlyWhileATrackPlays)
     EXPECT_TRUE(w.Timer2->isActive());
 }
 
+// The tick comes about when the handle moves by a pixel (a quarter second on a minute's
+// track), not every few milliseconds, and one comes at the track's end for the next entry.
+TEST_F(TransportTest, TheTickComesWhenTheHandleMovesAndAtTheEnd)
+{
+    TfrmVornelPlayer& w = createWindow();
+    servePlaylist({60, 1}, 0);
+    w.lb_PlayListDblClick();
+    ASSERT_TRUE(waitUntilPlaying(0));
+    ASSERT_TRUE(vornel::test::runEventsUntil(
+        [&] { return BASS_StreamGetFilePosition(currentStream(), BASS_FILEPOS_CONNECTED) == 0; }));
+    w.Timer2Timer();
+    const int pixelMs = w.Timer2->interval();
+    EXPECT_GE(pixelMs, 100);
+    EXPECT_LE(pixelMs, 250);
+
+    const QWORD length = BASS_ChannelGetLength(currentStream(), BASS_POS_BYTE);
+    const QWORD tenth = BASS_ChannelSeconds2Bytes(currentStream(), 0.1);
+    ASSERT_TRUE(BASS_ChannelSetPosition(currentStream(), length - tenth, BASS_POS_BYTE));
+    w.Timer2Timer();
+    EXPECT_LE(w.Timer2->interval(), 150) << "the next tick is due at the end";
+    EXPECT_TRUE(w.Timer2->isActive());
+    EXPECT_TRUE(waitUntilPlaying(1)) << "the next entry starts after the end";
+}
+
 TEST_F(TransportTest, TheTickFollowsTheStreamAndKeepsTheRangeOfAFreedOne)
 {
     TfrmVornelPlayer& w = createWindow();
