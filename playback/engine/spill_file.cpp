@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -76,7 +77,10 @@ std::unique_ptr<SpillFile> SpillFile::create(const std::string& folder)
 std::string SpillFile::defaultFolder()
 {
     const char* cache = std::getenv("XDG_CACHE_HOME");
-    return cache && cache[0] == '/' ? std::string(cache) : std::string("/tmp");
+    struct stat info {};
+    if (cache && cache[0] == '/' && ::stat(cache, &info) == 0 && S_ISDIR(info.st_mode))
+        return cache;
+    return "/tmp";
 }
 
 SpillFile::~SpillFile()

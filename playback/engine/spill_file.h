@@ -12,7 +12,7 @@ class SpillFile {
 public:
     // A new empty file in the folder; null when none can be made there.
     static std::unique_ptr<SpillFile> create(const std::string& folder);
-    // The folder for such files: $XDG_CACHE_HOME when set, else /tmp.
+    // The folder for such files: $XDG_CACHE_HOME when it names a folder, else /tmp.
     static std::string defaultFolder();
 
     ~SpillFile();

@@ -8,6 +8,7 @@
 
 #include <sys/resource.h>
 
+#include <cstdlib>
 #include <filesystem>
 
 namespace vornel::audio {
@@ -132,6 +133,26 @@ TEST(ByteStore, ClearingStartsOverWithoutTheFile)
     EXPECT_EQ(store.end(), 0);
     ASSERT_TRUE(appendPattern(store, 0, kMemory, 4096));
     EXPECT_EQ(readAll(store, 4096), patternBytes(kMemory));
+}
+
+TEST(SpillFile, GoesToTheCacheFolderWhenItNamesOneElseToTmp)
+{
+    TempFolder cache;
+    const char* previous = std::getenv("XDG_CACHE_HOME");
+    const std::string kept = previous ? previous : "";
+    const std::pair<const char*, std::string> cases[] = {
+        {cache.path().c_str(), cache.path()}, {nullptr, "/tmp"}, {"/nonexistent/cache", "/tmp"}, {"relative", "/tmp"}};
+    for (const auto& [value, folder] : cases) {
+        if (value)
+            setenv("XDG_CACHE_HOME", value, 1);
+        else
+            unsetenv("XDG_CACHE_HOME");
+        EXPECT_EQ(SpillFile::defaultFolder(), folder) << (value ? value : "unset");
+    }
+    if (previous)
+        setenv("XDG_CACHE_HOME", kept.c_str(), 1);
+    else
+        unsetenv("XDG_CACHE_HOME");
 }
 
 TEST(ByteStore, ABoundedStoreKeepsOnlyItsLimitInMemory)
