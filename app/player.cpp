@@ -4,6 +4,7 @@
 #include "app/banner.h"
 #include "app/program_icon.h"
 #include "app/skin.h"
+#include "app/track_label.h"
 #include "app/window_thread.h"
 #include "catalogue/page_urls.h"
 #include "http/http_client.h"
@@ -26,7 +27,6 @@
 namespace {
 constexpr int clientWidth = 749;
 constexpr int clientHeight = 496;
-constexpr int positionTickMs = 15;
 const char* const listAndFieldStyle = "background-color: #000000; color: #C4B9B9;";
 
 QPushButton* makeButton(QWidget* parent, const QString& caption, QRect geometry)
@@ -85,14 +85,14 @@ void TfrmVornelPlayer::createGroupCurrentlyPlaying()
     GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
     GroupBox1->setGeometry(456, 211, 281, 94);
 
-    label_currentTrack = new QLabel(QStringLiteral("not playing"), GroupBox1);
+    label_currentTrack = new vornel::app::TrackLabel(QStringLiteral("not playing"), GroupBox1);
     label_currentTrack->setObjectName(QStringLiteral("label_currentTrack"));
     label_currentTrack->setGeometry(3, 16, 275, 33);
     label_currentTrack->setTextFormat(Qt::PlainText);
     label_currentTrack->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     label_currentTrack->setWordWrap(true);
 
-    sTrackBar1 = new QSlider(Qt::Horizontal, GroupBox1);
+    sTrackBar1 = new vornel::app::SeekBar(GroupBox1);
     sTrackBar1->setObjectName(QStringLiteral("sTrackBar1"));
     sTrackBar1->setGeometry(3, 31, 275, 29);
     sTrackBar1->setRange(0, 256);
@@ -186,9 +186,9 @@ void TfrmVornelPlayer::createComponents()
     Timer1->setInterval(1);
     Timer1->start();
     Timer2 = new QTimer(this);
-    // The platform's timers do not tick every millisecond; this keeps the bar smooth
-    // without spending a processor on it.
-    Timer2->setInterval(positionTickMs);
+    // Its interval follows the track (player_transport.cpp); a tick due at a track's end
+    // comes on time.
+    Timer2->setTimerType(Qt::PreciseTimer);
     openRetryTimer_ = new QTimer(this);
     openRetryTimer_->setSingleShot(true);
 

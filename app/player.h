@@ -1,5 +1,6 @@
 #pragma once
 // The main window: every control of the player and every event handler.
+#include "app/seek_bar.h"
 #include "desktop/global_shortcuts.h"
 #include "desktop/media_player_controls.h"
 #include "desktop/mpris_service.h"
@@ -22,7 +23,6 @@ class QLineEdit;
 class QListWidget;
 class QProgressBar;
 class QPushButton;
-class QSlider;
 class QStatusBar;
 class QTimer;
 class LoadingOverlay;
@@ -72,7 +72,7 @@ public:
     QLabel* img_logo = nullptr;
     QGroupBox* GroupBox1 = nullptr;
     QLabel* label_currentTrack = nullptr;
-    QSlider* sTrackBar1 = nullptr;
+    vornel::app::SeekBar* sTrackBar1 = nullptr;
     QPushButton* btn_TrackPrev = nullptr;
     QPushButton* btn_TrackNext = nullptr;
     QPushButton* btn_TrackPause = nullptr;
@@ -154,6 +154,8 @@ private:
     bool selectNextEntry();
     void markSelectedDead();
     void scheduleOpenRetry();
+    void followPosition();
+    int nextTickMs(HSTREAM stream, int32_t position) const;
     void loadCataloguePage();
     void filterFileHostLinks();
     void downloadTrack(const std::string& url, const std::string& fileName);
@@ -167,6 +169,7 @@ private:
     bool downloading_ = false;
     std::string downloadFileName_;
     bool hiding_ = false;
+    bool seekBarHeld_ = false;
     // The entry that reported it plays, for media-player clients.
     struct PlayingEntry {
         int row = -1;

@@ -42,7 +42,7 @@ void showAudioError(QWidget* owner, const QString& text, int errorCode)
 bool TfrmVornelPlayer::FormCreate(const AudioStartup& audio)
 {
     created_ = true;
-    // Kept as the system asks; OpenSSL is linked in, so nothing is loaded from this folder.
+    // A TLS library beside the program comes before the system's.
     vornel::http::setTlsLibraryFolder(executableFolder());
     registerHotkeys();
     edit_dldir->setText(

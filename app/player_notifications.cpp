@@ -52,7 +52,7 @@ void TfrmVornelPlayer::WMPlayerNotify(uint32_t code, intptr_t value)
         sTrackBar1->setEnabled(true);
         label_currentTrack->setText(entry ? entry->text() : QStringLiteral("playing"));
         rememberPlayingEntry();
-        Timer2->start();
+        followPosition();
         break;
     }
     case PN_BITRATE: setRightAligned(lbl_httpStatus, 734, 450, textArgument(value)); break;

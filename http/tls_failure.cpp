@@ -1,8 +1,7 @@
 #include "http/tls_failure.h"
 
 #include "http/http_error.h"
-
-#include <openssl/err.h>
+#include "http/tls_library.h"
 
 namespace vornel::http {
 
@@ -21,27 +20,27 @@ std::string withDetail(const std::string& message, const std::string& detail)
 std::string tlsErrorString(unsigned long code)
 {
     char text[kMaxErrorText + 1] = {};
-    ERR_error_string_n(code, text, sizeof text);
+    tlsApi().ERR_error_string_n(code, text, sizeof text);
     return text;
 }
 
 bool queuedErrorIsUnexpectedEof()
 {
-    const unsigned long first = ERR_peek_error();
+    const unsigned long first = tlsApi().ERR_peek_error();
     return first != 0 && ERR_GET_LIB(first) == ERR_LIB_SSL &&
            ERR_GET_REASON(first) == SSL_R_UNEXPECTED_EOF_WHILE_READING;
 }
 
 void throwTlsFailure(const std::string& kind, const std::string& message, const SSL* ssl, int result, int savedErrno)
 {
-    const int code = SSL_get_error(ssl, result);
+    const int code = tlsApi().SSL_get_error(ssl, result);
     if (queuedErrorIsUnexpectedEof()) {
-        ERR_clear_error();
+        tlsApi().ERR_clear_error();
         throw HttpError(kind, withDetail(message, kEofText));
     }
-    if (code == SSL_ERROR_SSL || (code == SSL_ERROR_SYSCALL && ERR_peek_error() != 0)) {
-        const unsigned long first = ERR_get_error();
-        ERR_clear_error();
+    if (code == SSL_ERROR_SSL || (code == SSL_ERROR_SYSCALL && tlsApi().ERR_peek_error() != 0)) {
+        const unsigned long first = tlsApi().ERR_get_error();
+        tlsApi().ERR_clear_error();
         throw HttpError("EIdOSSLUnderlyingCryptoError", withDetail(message, tlsErrorString(first)));
     }
     if (code == SSL_ERROR_SYSCALL) {

@@ -5,9 +5,6 @@
 #include "http/tls_library.h"
 #include "http/tls_sigpipe_guard.h"
 
-#include <openssl/err.h>
-#include <openssl/ssl.h>
-
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -32,7 +29,7 @@ template <typename Call>
 CallResult callLibrary(Call call)
 {
     SigpipeGuard guard;
-    ERR_clear_error();
+    tlsApi().ERR_clear_error();
     errno = 0;
     const int result = call();
     return {result, errno};
@@ -55,8 +52,8 @@ bool socketTimedOut(int savedErrno)
 
 std::string firstQueuedErrorOr(unsigned long fallback)
 {
-    const unsigned long first = ERR_get_error();
-    ERR_clear_error();
+    const unsigned long first = tlsApi().ERR_get_error();
+    tlsApi().ERR_clear_error();
     return tlsErrorString(first != 0 ? first : fallback);
 }
 
@@ -64,7 +61,7 @@ std::string firstQueuedErrorOr(unsigned long fallback)
 // gone are raised as socket errors, everything else as a TLS API failure.
 [[noreturn]] void throwIoFailure(int code, int savedErrno)
 {
-    if (code == SSL_ERROR_SYSCALL && ERR_peek_error() == 0) {
+    if (code == SSL_ERROR_SYSCALL && tlsApi().ERR_peek_error() == 0) {
         const int number = socketErrorFromErrno(savedErrno);
         if (number == 10053 || number == 10054 || number == 10058)
             throw SocketError(number);
@@ -77,14 +74,14 @@ std::string firstQueuedErrorOr(unsigned long fallback)
 
 SSL_CTX* makeClientContext()
 {
-    const SSL_METHOD* method = TLS_client_method();
+    const SSL_METHOD* method = tlsApi().TLS_client_method();
     if (!method)
         throw HttpError("EIdOSSLGetMethodError", "Error getting SSL method.");
-    ERR_clear_error();
-    SSL_CTX* context = SSL_CTX_new(method);
+    tlsApi().ERR_clear_error();
+    SSL_CTX* context = tlsApi().SSL_CTX_new(method);
     if (!context) {
-        const unsigned long first = ERR_get_error();
-        ERR_clear_error();
+        const unsigned long first = tlsApi().ERR_get_error();
+        tlsApi().ERR_clear_error();
         std::string message = "Error creating SSL context.";
         if (first != 0)
             message += "\r\n" + tlsErrorString(first);
@@ -97,13 +94,14 @@ SSL_CTX* makeClientContext()
 // and the old cipher list only takes effect at security level 0.
 bool configureContext(SSL_CTX* context)
 {
-    SSL_CTX_set_min_proto_version(context, TLS1_VERSION);
-    SSL_CTX_set_max_proto_version(context, 0);
-    SSL_CTX_set_options(context, SSL_OP_NO_SSLv2 | SSL_OP_NO_SSLv3);
-    SSL_CTX_set_mode(context, SSL_MODE_AUTO_RETRY);
-    SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
-    SSL_CTX_set_security_level(context, 0);
-    return SSL_CTX_set_cipher_list(context, kCipherList) == 1;
+    const TlsApi& api = tlsApi();
+    api.SSL_CTX_ctrl(context, SSL_CTRL_SET_MIN_PROTO_VERSION, TLS1_VERSION, nullptr);
+    api.SSL_CTX_ctrl(context, SSL_CTRL_SET_MAX_PROTO_VERSION, 0, nullptr);
+    api.SSL_CTX_set_options(context, SSL_OP_NO_SSLv2 | SSL_OP_NO_SSLv3);
+    api.SSL_CTX_ctrl(context, SSL_CTRL_MODE, SSL_MODE_AUTO_RETRY, nullptr);
+    api.SSL_CTX_set_verify(context, SSL_VERIFY_NONE, nullptr);
+    api.SSL_CTX_set_security_level(context, 0);
+    return api.SSL_CTX_set_cipher_list(context, kCipherList) == 1;
 }
 
 void setSocketTimeouts(int fd, std::chrono::milliseconds ioLimit)
@@ -129,11 +127,11 @@ struct TlsSession::Impl {
     {
         if (ssl) {
             if (established && !broken)
-                callLibrary([this] { return SSL_shutdown(ssl); });
-            SSL_free(ssl);
+                callLibrary([this] { return tlsApi().SSL_shutdown(ssl); });
+            tlsApi().SSL_free(ssl);
         }
         if (context)
-            SSL_CTX_free(context);
+            tlsApi().SSL_CTX_free(context);
     }
 
     [[noreturn]] void fail(const std::string& kind, const std::string& message, CallResult call)
@@ -151,24 +149,25 @@ TlsSession::TlsSession(int socketFd, const std::string& serverName, std::chrono:
     ensureTlsLibrary();
     impl_->context = makeClientContext();
     if (!configureContext(impl_->context)) {
-        ERR_clear_error();
+        tlsApi().ERR_clear_error();
         throw HttpError("EIdOSSLSettingCipherError", "SetCipher failed.");
     }
-    ERR_clear_error();
-    impl_->ssl = SSL_new(impl_->context);
+    tlsApi().ERR_clear_error();
+    impl_->ssl = tlsApi().SSL_new(impl_->context);
     if (!impl_->ssl) {
-        ERR_clear_error();
+        tlsApi().ERR_clear_error();
         throw HttpError("EIdOSSLCreatingSessionError", "Error creating SSL session.");
     }
-    CallResult bound = callLibrary([this] { return SSL_set_ex_data(impl_->ssl, 0, this); });
+    CallResult bound = callLibrary([this] { return tlsApi().SSL_set_ex_data(impl_->ssl, 0, this); });
     if (bound.result <= 0)
         impl_->fail("EIdOSSLDataBindingError", "Error binding data to SSL socket.", bound);
-    CallResult attached = callLibrary([this] { return SSL_set_fd(impl_->ssl, impl_->fd); });
+    CallResult attached = callLibrary([this] { return tlsApi().SSL_set_fd(impl_->ssl, impl_->fd); });
     if (attached.result <= 0)
         impl_->fail("EIdOSSLFDSetError", "Error setting File Descriptor for SSL", attached);
     if (!serverName.empty())
-        SSL_set_tlsext_host_name(impl_->ssl, serverName.c_str());
-    ERR_clear_error();
+        tlsApi().SSL_ctrl(impl_->ssl, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
+                          const_cast<char*>(serverName.c_str()));
+    tlsApi().ERR_clear_error();
 }
 
 TlsSession::~TlsSession() = default;
@@ -177,12 +176,12 @@ void TlsSession::handshake()
 {
     setSocketTimeouts(impl_->fd, impl_->ioLimit);
     for (;;) {
-        const CallResult call = callLibrary([this] { return SSL_connect(impl_->ssl); });
+        const CallResult call = callLibrary([this] { return tlsApi().SSL_connect(impl_->ssl); });
         if (call.result >= 1) {
             impl_->established = true;
             return;
         }
-        const int code = SSL_get_error(impl_->ssl, call.result);
+        const int code = tlsApi().SSL_get_error(impl_->ssl, call.result);
         if (wantsRetry(code)) {
             if (!socketTimedOut(call.savedErrno))
                 continue;
@@ -221,13 +220,13 @@ std::optional<size_t> TlsSession::readOnce(char* buffer, size_t size, bool block
 {
     const int wanted = static_cast<int>(std::min<size_t>(size, INT_MAX));
     for (;;) {
-        const CallResult call = callLibrary([&] { return SSL_read(impl_->ssl, buffer, wanted); });
+        const CallResult call = callLibrary([&] { return tlsApi().SSL_read(impl_->ssl, buffer, wanted); });
         if (call.result > 0)
             return static_cast<size_t>(call.result);
-        const int code = SSL_get_error(impl_->ssl, call.result);
+        const int code = tlsApi().SSL_get_error(impl_->ssl, call.result);
         if (wantsRetry(code)) {
             if (!blocking) {
-                ERR_clear_error();
+                tlsApi().ERR_clear_error();
                 return std::nullopt;
             }
             if (!socketTimedOut(call.savedErrno))
@@ -239,10 +238,10 @@ std::optional<size_t> TlsSession::readOnce(char* buffer, size_t size, bool block
         impl_->broken = true;
         // A peer that shuts the socket without a close_notify has closed the connection too.
         if (queuedErrorIsUnexpectedEof()) {
-            ERR_clear_error();
+            tlsApi().ERR_clear_error();
             return 0;
         }
-        if (code == SSL_ERROR_SYSCALL && ERR_peek_error() == 0 && call.savedErrno == 0)
+        if (code == SSL_ERROR_SYSCALL && tlsApi().ERR_peek_error() == 0 && call.savedErrno == 0)
             return 0;
         throwIoFailure(code, call.savedErrno);
     }
@@ -252,13 +251,13 @@ void TlsSession::write(const char* data, size_t size)
 {
     while (size > 0) {
         const int piece = static_cast<int>(std::min<size_t>(size, INT_MAX));
-        const CallResult call = callLibrary([&] { return SSL_write(impl_->ssl, data, piece); });
+        const CallResult call = callLibrary([&] { return tlsApi().SSL_write(impl_->ssl, data, piece); });
         if (call.result > 0) {
             data += call.result;
             size -= static_cast<size_t>(call.result);
             continue;
         }
-        const int code = SSL_get_error(impl_->ssl, call.result);
+        const int code = tlsApi().SSL_get_error(impl_->ssl, call.result);
         if (wantsRetry(code)) {
             if (!socketTimedOut(call.savedErrno))
                 continue;
@@ -272,7 +271,7 @@ void TlsSession::write(const char* data, size_t size)
 
 bool TlsSession::hasPending() const
 {
-    return impl_->ssl && SSL_pending(impl_->ssl) > 0;
+    return impl_->ssl && tlsApi().SSL_pending(impl_->ssl) > 0;
 }
 
 } // namespace vornel::http

@@ -9,8 +9,8 @@
 
 namespace vornel::http {
 
-// The folder the TLS library would be loaded from. OpenSSL is linked at build time, so
-// the folder is only stored: a non-empty folder gets a trailing "/", "" clears it.
+// The folder the TLS library is loaded from when it holds it (see tls_library.h): a non-empty
+// folder gets a trailing "/", "" clears it. It takes effect at the next load attempt.
 void setTlsLibraryFolder(const std::string& folder);
 std::string tlsLibraryFolder();
 

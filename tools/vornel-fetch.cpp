@@ -1,12 +1,16 @@
 // vornel-fetch: runs GETs through the player's HTTP client from a shell.
 //
-//   vornel-fetch [--client page|download|runtime] [--text] [--events] URL...
+//   vornel-fetch [--client page|download|runtime] [--text] [--events] [--tls-folder DIR] URL...
 //
 // Fetches each URL in order on one client. Body bytes go to stdout (with --text the
 // decoded text as UTF-8). stderr gets "status: <status line>" per reply, with --events
 // the progress events ("begin <size>", "work <count>", "end"), and on a failure
 // "error: <kind>: <message>" (CR and LF written as \r and \n), after which it exits 1.
+// --tls-folder sets the folder that the TLS library is loaded from, as the player sets its
+// own; when the TLS library cannot be loaded, a line "tls library: <why>" follows the error.
 #include "http/http_client.h"
+#include "http/tls_library.h"
+#include "http/tls_session.h"
 
 #include <cstdio>
 #include <iostream>
@@ -24,12 +28,14 @@ struct Options {
     std::string client = "page";
     bool text = false;
     bool events = false;
+    std::string tlsFolder;
     std::vector<std::string> urls;
 };
 
 int usage()
 {
-    std::cerr << "usage: vornel-fetch [--client page|download|runtime] [--text] [--events] URL...\n";
+    std::cerr << "usage: vornel-fetch [--client page|download|runtime] [--text] [--events] [--tls-folder DIR] "
+                 "URL...\n";
     return 2;
 }
 
@@ -43,6 +49,8 @@ bool parse(int argc, char** argv, Options& options)
             options.text = true;
         else if (arg == "--events")
             options.events = true;
+        else if (arg == "--tls-folder" && i + 1 < argc)
+            options.tlsFolder = argv[++i];
         else if (arg.rfind("--", 0) == 0)
             return false;
         else
@@ -80,6 +88,7 @@ int main(int argc, char** argv)
     if (!parse(argc, argv, options))
         return usage();
 
+    vornel::http::setTlsLibraryFolder(options.tlsFolder);
     HttpClient client(options.client == "runtime" ? ClientSettings::runtime() : ClientSettings::configured());
     if (options.events) {
         client.OnWorkBegin = [](vornel::http::WorkMode, int64_t size) { std::cerr << "begin " << size << "\n"; };
@@ -106,6 +115,8 @@ int main(int argc, char** argv)
             if (replied)
                 std::cerr << "status: " << client.response().ResponseText << "\n";
             std::cerr << "error: " << error.kind() << ": " << escapeLineEnds(error.what()) << "\n";
+            if (error.kind() == "EIdOSSLCouldNotLoadSSLLibrary")
+                std::cerr << "tls library: " << vornel::http::tlsLibraryFailure() << "\n";
             return 1;
         }
     }

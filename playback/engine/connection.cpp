@@ -55,7 +55,8 @@ private:
 };
 
 Connection::Connection(std::string url, bool block)
-    : url_(std::move(url)), block_(block), store_(block ? kBlockCapacity : kWholeFileLimit)
+    : url_(std::move(url)), block_(block),
+      store_(block ? ByteStore(kBlockCapacity) : ByteStore(kWholeFileLimit, kMemoryLimit, SpillFile::defaultFolder()))
 {
     http::ClientSettings settings = http::ClientSettings::configured();
     settings.handleRedirects = true;
@@ -124,7 +125,7 @@ void Connection::finish(bool completed)
     std::lock_guard lock(mutex_);
     publishScanLocked();
     over_ = true;
-    complete_ = completed && !rejected_ && head_.has_value();
+    complete_ = completed && !rejected_ && !storeFailed_ && head_.has_value();
     changed_.notify_all();
 }
 
@@ -155,7 +156,7 @@ void Connection::onBody(const char* data, size_t size)
 {
     {
         std::lock_guard lock(mutex_);
-        if (rejected_ || aborted_)
+        if (rejected_ || aborted_ || storeFailed_)
             return;
         rawReceived_ += static_cast<int64_t>(size);
     }
@@ -186,7 +187,14 @@ void Connection::storeAudio(const char* data, size_t size, std::unique_lock<std:
         if (aborted_)
             return;
         publishScanLocked();
-        store_.append(data, n);
+        if (!store_.append(data, n)) {
+            storeFailed_ = true;
+            changed_.notify_all();
+            lock.unlock();
+            client_->abort();
+            lock.lock();
+            return;
+        }
         data += n;
         size -= n;
         if (block_ && scanner_.locked())
@@ -245,6 +253,18 @@ bool Connection::complete() const
 {
     std::lock_guard lock(mutex_);
     return complete_;
+}
+
+bool Connection::storeFailed() const
+{
+    std::lock_guard lock(mutex_);
+    return storeFailed_;
+}
+
+size_t Connection::memoryBytes() const
+{
+    std::lock_guard lock(mutex_);
+    return store_.memoryBytes();
 }
 
 std::string Connection::peek(int64_t offset, size_t max) const

@@ -2,6 +2,8 @@
 // One HTTP GET of a stream's URL on a download thread of its own. The body (with ICY
 // metadata taken out) goes into a ByteStore that the decoder reads, and past a frame
 // scanner; a block connection keeps at most a bounded amount and waits for the reader.
+// Other connections keep the whole file, only its first part in memory; when the rest cannot
+// be kept (a full disk), the download is broken off and the stream plays what it has.
 #include "playback/engine/byte_store.h"
 #include "playback/engine/icy_stripper.h"
 #include "playback/engine/mp3_scanner.h"
@@ -46,9 +48,11 @@ struct ReplyHead {
 
 class Connection {
 public:
-    // Block connections hold at most blockCapacity bytes; others keep the whole file.
+    // Block connections hold at most blockCapacity bytes; others keep the whole file, the
+    // part past kMemoryLimit in a temporary file.
     static constexpr size_t kBlockCapacity = 256 * 1024;
     static constexpr size_t kWholeFileLimit = 256 * 1024 * 1024;
+    static constexpr size_t kMemoryLimit = 16 * 1024 * 1024;
     // An announced length is trusted this far for reserving memory up front.
     static constexpr int64_t kReserveLimit = 64 * 1024 * 1024;
 
@@ -81,6 +85,10 @@ public:
     bool over() const;
     bool failedBeforeHead() const;
     bool complete() const; // the whole body arrived
+    // The download was broken off because its bytes could not be kept (a full disk).
+    bool storeFailed() const;
+    // What the downloaded bytes take in memory.
+    size_t memoryBytes() const;
     std::string peek(int64_t offset, size_t max) const;
     std::optional<FrameHeader> firstFrame() const;
     int64_t audioStart() const;
@@ -127,6 +135,7 @@ private:
     bool over_ = false;
     bool complete_ = false;
     bool rejected_ = false;
+    bool storeFailed_ = false;
 };
 
 } // namespace vornel::audio

@@ -116,11 +116,12 @@ void DecodeWorker::run()
             continue;
         }
         const Step step = stepLocked();
-        starvedForInput_.store(step == Step::NeedInput, std::memory_order_relaxed);
+        starvedForInput_.store(step == Step::NeedInput || step == Step::Stalled, std::memory_order_relaxed);
         switch (step) {
         case Step::Decoded: break;
         case Step::End: ending_ = true; break;
         case Step::NeedInput: waitForInput(lock); break;
+        case Step::Stalled: waitWhileStalled(lock); break;
         }
         progress_.notify_all();
     }
@@ -145,6 +146,13 @@ void DecodeWorker::waitForInput(std::unique_lock<std::mutex>& lock)
     waitingForInput_ = false;
 }
 
+void DecodeWorker::waitWhileStalled(std::unique_lock<std::mutex>& lock)
+{
+    stalled_ = true;
+    progress_.notify_all();
+    wake_.wait(lock, [&] { return stop_ || !stalled_; });
+}
+
 DecodeWorker::Step DecodeWorker::stepLocked()
 {
     const int16_t* samples = nullptr;
@@ -161,7 +169,9 @@ DecodeWorker::Step DecodeWorker::stepLocked()
         decoder_->feed(chunk, n);
         return Step::Decoded;
     }
-    return over ? Step::End : Step::NeedInput;
+    if (!over)
+        return Step::NeedInput;
+    return connection_.storeFailed() ? Step::Stalled : Step::End;
 }
 
 void DecodeWorker::emitLocked(const int16_t* samples, size_t frames, int channels, int rate)
@@ -210,7 +220,7 @@ void DecodeWorker::endLocked()
 
 bool DecodeWorker::starvedLocked() const
 {
-    return waitingForInput_ && connection_.unread() == 0 && !connection_.over();
+    return stalled_ || (waitingForInput_ && connection_.unread() == 0 && !connection_.over());
 }
 
 void DecodeWorker::catchUp(size_t frames, Clock::time_point deadline)
@@ -245,6 +255,7 @@ int64_t DecodeWorker::seek(int64_t frame, int64_t fallbackFrame)
     resampler_.reset();
     ticks_ = 0;
     ending_ = false;
+    stalled_ = false;
     finished_.store(false);
     starvedForInput_.store(false);
     wake_.notify_all();

@@ -54,7 +54,9 @@ public:
     int64_t decodedFrames() const;
 
 private:
-    enum class Step { Decoded, NeedInput, End };
+    // Stalled: the download was broken off before the end (its bytes could not be kept), so
+    // no more input comes, yet the stream has not ended.
+    enum class Step { Decoded, NeedInput, Stalled, End };
 
     void run();
     void fillFromWhatArrivedLocked();
@@ -64,6 +66,7 @@ private:
     void endLocked();
     bool starvedLocked() const;
     void waitForInput(std::unique_lock<std::mutex>& lock);
+    void waitWhileStalled(std::unique_lock<std::mutex>& lock);
     std::chrono::milliseconds refillWait() const;
     void interruptWaits();
 
@@ -83,6 +86,7 @@ private:
     int64_t ticks_ = 0;   // decoded time since the last seek, in scanner ticks
     bool ending_ = false; // the input is used up; the rest goes to the ring
     bool waitingForInput_ = false;
+    bool stalled_ = false; // until a seek finds input elsewhere, or the stop
     bool stop_ = false;
     std::atomic<bool> finished_{false};
     std::atomic<bool> starvedForInput_{false};

@@ -96,6 +96,64 @@ TEST_F(TransportTest, PausePausesResumesAndPlaysWhenNothingPlays)
     EXPECT_EQ(pageRequests(0), 1u);
 }
 
+TEST_F(TransportTest, ThePositionTickRunsOnlyWhileATrackPlays)
+{
+    TfrmVornelPlayer& w = createWindow();
+    servePlaylist({8}, 0);
+    w.lb_PlayListDblClick();
+    ASSERT_TRUE(waitUntilPlaying(0));
+    ASSERT_TRUE(vornel::test::runEventsUntil([&] { return w.sTrackBar1->value() > 0; }));
+
+    // Paused by the button, or by a media-player client that pauses the stream itself.
+    for (const bool byButton : {true, false}) {
+        if (byButton)
+            w.btn_TrackPauseClick();
+        else
+            BASS_ChannelPause(currentStream());
+        EXPECT_TRUE(vornel::test::runEventsUntil([&] { return !w.Timer2->isActive(); }, 1000)) << byButton;
+        const int shown = w.sTrackBar1->value();
+        vornel::test::runEventsFor(100);
+        EXPECT_EQ(w.sTrackBar1->value(), shown);
+        w.btn_TrackPauseClick();
+        EXPECT_EQ(BASS_ChannelIsActive(currentStream()), BASS_ACTIVE_PLAYING);
+        EXPECT_TRUE(w.Timer2->isActive()) << "resuming turns the tick on";
+        EXPECT_TRUE(vornel::test::runEventsUntil([&] { return w.sTrackBar1->value() > shown; })) << byButton;
+    }
+
+    // While the seek bar is held, a pause and a resume leave the tick off until the release.
+    w.sTrackBar1MouseDown();
+    w.btn_TrackPauseClick();
+    w.btn_TrackPauseClick();
+    EXPECT_EQ(BASS_ChannelIsActive(currentStream()), BASS_ACTIVE_PLAYING);
+    EXPECT_FALSE(w.Timer2->isActive());
+    w.sTrackBar1MouseUp(w.sTrackBar1->width() / 4);
+    EXPECT_TRUE(w.Timer2->isActive());
+}
+
+// The tick comes about when the handle moves by a pixel (a quarter second on a minute's
+// track), not every few milliseconds, and one comes at the track's end for the next entry.
+TEST_F(TransportTest, TheTickComesWhenTheHandleMovesAndAtTheEnd)
+{
+    TfrmVornelPlayer& w = createWindow();
+    servePlaylist({60, 1}, 0);
+    w.lb_PlayListDblClick();
+    ASSERT_TRUE(waitUntilPlaying(0));
+    ASSERT_TRUE(vornel::test::runEventsUntil(
+        [&] { return BASS_StreamGetFilePosition(currentStream(), BASS_FILEPOS_CONNECTED) == 0; }));
+    w.Timer2Timer();
+    const int pixelMs = w.Timer2->interval();
+    EXPECT_GE(pixelMs, 100);
+    EXPECT_LE(pixelMs, 250);
+
+    const QWORD length = BASS_ChannelGetLength(currentStream(), BASS_POS_BYTE);
+    const QWORD tenth = BASS_ChannelSeconds2Bytes(currentStream(), 0.1);
+    ASSERT_TRUE(BASS_ChannelSetPosition(currentStream(), length - tenth, BASS_POS_BYTE));
+    w.Timer2Timer();
+    EXPECT_LE(w.Timer2->interval(), 150) << "the next tick is due at the end";
+    EXPECT_TRUE(w.Timer2->isActive());
+    EXPECT_TRUE(waitUntilPlaying(1)) << "the next entry starts after the end";
+}
+
 TEST_F(TransportTest, TheTickFollowsTheStreamAndKeepsTheRangeOfAFreedOne)
 {
     TfrmVornelPlayer& w = createWindow();
