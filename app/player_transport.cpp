@@ -39,6 +39,7 @@ void TfrmVornelPlayer::btn_TrackPauseClick()
         BASS_ChannelPlay(stream, 0);
     else
         lb_PlayListDblClick();
+    mediaStateChanged();
 }
 
 void TfrmVornelPlayer::cb_UseBlocksClick()
@@ -82,6 +83,7 @@ void TfrmVornelPlayer::sTrackBar1MouseUp(int x)
 // A block-mode stream refuses; it plays on and the next tick puts the bar back.
 void TfrmVornelPlayer::seekToByte(uint64_t position)
 {
-    BASS_ChannelSetPosition(currentStream(), position, BASS_POS_BYTE);
+    if (BASS_ChannelSetPosition(currentStream(), position, BASS_POS_BYTE))
+        mediaPositionJumped();
     Timer2->start();
 }

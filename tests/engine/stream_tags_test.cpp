@@ -60,25 +60,6 @@ std::string withTitles(const std::string& audio, size_t interval, const std::fun
     return out;
 }
 
-std::string syncsafe(size_t value)
-{
-    std::string bytes;
-    for (int shift : {21, 14, 7, 0})
-        bytes.push_back(static_cast<char>((value >> shift) & 0x7F));
-    return bytes;
-}
-
-// An ID3v2.4 tag with UTF-8 text frames.
-std::string id3Tag(const std::string& title, const std::string& artist)
-{
-    std::string frames;
-    for (const auto& [id, text] : {std::pair{"TIT2", title}, std::pair{"TPE1", artist}}) {
-        const std::string data = "\x03" + text;
-        frames += id + syncsafe(data.size()) + std::string(2, '\0') + data;
-    }
-    return std::string("ID3\x04\x00\x00", 6) + syncsafe(frames.size()) + frames;
-}
-
 class StreamTagsTest : public EngineTest {
 protected:
     void SetUp() override
@@ -130,8 +111,8 @@ TEST_F(StreamTagsTest, ARadioTitleIsReadAndEachChangeAnnounced)
 
 TEST_F(StreamTagsTest, Id3TextIsReadAtTheStartAndAgainWhereTheNextFileBegins)
 {
-    const std::string first = id3Tag("First Song", "Band \xC3\x84");
-    const std::string second = id3Tag("Second Song", "Band B");
+    const std::string first = id3v2Tag("First Song", "Band \xC3\x84");
+    const std::string second = id3v2Tag("Second Song", "Band B");
     server_.addRoute("/two.mp3", Route{first + makeToneMp3({.frequency = 440, .seconds = 2}) + second +
                                            makeToneMp3({.frequency = 660, .seconds = 2}),
                                        "audio/mpeg"});
@@ -150,7 +131,7 @@ TEST_F(StreamTagsTest, Id3TextIsReadAtTheStartAndAgainWhereTheNextFileBegins)
 TEST_F(StreamTagsTest, AStreamWithoutTagsSaysNothingAndAClearedProcHearsNothing)
 {
     BASS_SetStreamTagsProc(nullptr, nullptr);
-    server_.addRoute("/tagged.mp3", Route{id3Tag("Song", "Band") + makeToneMp3({.seconds = 1}), "audio/mpeg"});
+    server_.addRoute("/tagged.mp3", Route{id3v2Tag("Song", "Band") + makeToneMp3({.seconds = 1}), "audio/mpeg"});
     const HSTREAM plain = open(serve("/plain.mp3", {.seconds = 1}));
     const HSTREAM tagged = open(server_.url("/tagged.mp3"));
     ASSERT_NE(plain, 0u);
