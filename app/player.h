@@ -144,6 +144,7 @@ private:
     void createGroupActions();
     void createPlaylistArea();
     void createComponents();
+    void describeControlsForAccessibility();
     void bindEvents();
     void installNotifyTarget();
     void createTrayIcon();
