@@ -181,7 +181,8 @@ private:
     // The entry that reported it plays, for media-player clients.
     struct PlayingEntry {
         int row = -1;
-        uint64_t id = 0; // counts the tracks started in this session
+        uint64_t id = 0; // counts the streams started in this session
+        HSTREAM stream = 0;
         QString text;
         std::string url;
         bool blocks = false;

@@ -157,12 +157,16 @@ PlaybackStatus TfrmVornelPlayer::playbackStatus() const
     }
 }
 
-// Each track that starts playing gets an id of its own, also the same entry played again.
+// Each stream that starts playing gets an id of its own, also the same entry played again;
+// a stream that reports twice (its name, then its start) keeps its id.
 void TfrmVornelPlayer::rememberPlayingEntry()
 {
     const QListWidgetItem* entry = lb_PlayList->currentItem();
+    const HSTREAM stream = currentStream();
+    if (stream == 0 || stream != playing_.stream)
+        playing_.id = ++tracksStarted_;
+    playing_.stream = stream;
     playing_.row = lb_PlayList->currentRow();
-    playing_.id = ++tracksStarted_;
     playing_.text = entry ? entry->text() : QString();
     playing_.url = trackUrl;
     playing_.blocks = vornel::playback::useBlocks;

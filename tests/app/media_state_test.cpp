@@ -72,7 +72,8 @@ class MediaStateTest : public WindowTest {
 protected:
     void serveEntry(const std::string& path, const std::string& audio)
     {
-        server.addRoute(path + ".mp3", Route{audio, "audio/mpeg"});
+        // A stream-server name: the worker reports it as playing twice (its name, its start).
+        server.addRoute(path + ".mp3", Route{audio, "audio/mpeg", 200, {"icy-name:Loopback FM"}});
         server.addRoute(path, Route{"{mp3:\"" + server.url(path + ".mp3") + "\"}", "text/html"});
     }
     QString toolTip() const { return window->JvTrayIcon1->toolTip(); }
@@ -80,7 +81,9 @@ protected:
     {
         window->lb_PlayList->setCurrentRow(row);
         window->lb_PlayListDblClick();
-        return runEventsUntil([&] { return window->playbackStatus() == PlaybackStatus::Playing; });
+        const bool playing = runEventsUntil([&] { return window->playbackStatus() == PlaybackStatus::Playing; });
+        vornel::test::runEventsFor(300); // the worker's last report comes right behind the start
+        return playing;
     }
 
     ScriptedServer server;
@@ -104,9 +107,10 @@ TEST_F(MediaStateTest, TheTooltipAndTheTrackFollowWhatPlaysAndEachStartGetsItsOw
     EXPECT_EQ(first.title, "Track 01");
     EXPECT_EQ(first.artists, QStringList{"Demo Band"});
 
-    // The same entry again is another track for the desktop.
+    // The same entry again is another track for the desktop; each stream has one id.
     ASSERT_TRUE(play(0));
     ASSERT_TRUE(runEventsUntil([&] { return w.nowPlaying().present && w.nowPlaying().id != first.id; }));
+    EXPECT_EQ(w.nowPlaying().id, first.id + 1);
     EXPECT_EQ(w.nowPlaying().title, "Track 01");
 
     ASSERT_TRUE(play(1));
