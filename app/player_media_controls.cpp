@@ -18,6 +18,8 @@
 #include <QSlider>
 #include <QTimer>
 
+#include <cmath>
+
 using vornel::playback::currentStream;
 
 namespace {
@@ -119,9 +121,10 @@ MediaPlayerControls TfrmVornelPlayer::mediaPlayerControls()
         return lb_PlayList->count() > 0 && lb_PlayList->currentRow() + 1 <= lb_PlayList->count() - 1;
     };
     controls.canGoPrevious = [this] { return lb_PlayList->count() > 0 && lb_PlayList->currentRow() - 1 >= 0; };
+    // The engine keeps a float: 0.3 reads back as 0.3, not 0.30000001192092896.
     controls.volume = [] {
         const float volume = BASS_GetOutputVolume();
-        return volume < 0 ? 1.0 : static_cast<double>(volume);
+        return volume < 0 ? 1.0 : std::round(static_cast<double>(volume) * 1e6) / 1e6;
     };
     controls.raise = [this] { ShowApplication(this, otherWindows()); };
     controls.quit = [this] { close(); };

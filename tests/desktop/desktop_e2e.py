@@ -373,7 +373,8 @@ class DesktopChecks:
         require(full, "no tone heard to measure; %s" % self.audio.summary(since))
         require(self.bus.playerctl("volume", "0.3") is not None, "playerctl volume 0.3 failed")
         read_back = float(self.bus.playerctl("volume") or "-1")
-        require(abs(read_back - 0.3) < 0.001, "Volume reads %s after setting 0.3" % read_back)
+        exact = self.bus.player_property("Volume") or "(<-1>,)"
+        require(float(exact.strip("(<>,)")) == 0.3, "Volume reads %s after setting 0.3" % exact)
         require(wait_until(lambda: re.search(r'"Volume"\s+variant\s+double 0\.3', self.bus.monitored()), 5),
                 "no PropertiesChanged with Volume 0.3 seen by dbus-monitor")
         since = self.audio.mark()
