@@ -37,6 +37,7 @@ PLAY_TIMEOUT = 25
 QUICK = 5                   # seconds for an action to reach the demo; tracks last 15
 SHORTCUTS = {"download": "CTRL+SHIFT+d", "next": "CTRL+SHIFT+w", "previous": "CTRL+SHIFT+q",
              "pause": "CTRL+SHIFT+p"}
+SEEK_BAR = (456 + 3, 211 + 31, 275, 29)   # x, y, width, height in the client area
 TRACK_ID = re.compile(r"^/org/vornelplayer/track/\d+$")
 # The tray icon's window as xwininfo -tree lists it: its size and its place on the screen.
 TRAY_ICON = re.compile(r'"VornelPlayer": \("vornelplayer" "VornelPlayer"\)\s+(\d+)x(\d+)[+-]\d+[+-]\d+\s+\+(-?\d+)\+(-?\d+)')
@@ -334,7 +335,17 @@ class DesktopChecks:
         require(moved, "position %s after SetPosition to %.1f" % (self.bus.playerctl("position"), target))
         require(wait_until(lambda: self.bus.monitored().count("member=Seeked") > seeked_before, 5),
                 "no Seeked signal after SetPosition")
-        return "%.2f s -> %.2f s, then set to %.1f s" % (first, second, target)
+        # A click on the seek bar three quarters along: the window's own seek is announced too.
+        seeked_before = self.bus.monitored().count("member=Seeked")
+        left, top, width, height = SEEK_BAR
+        self.x.click(self.player.window, left + width * 3 // 4, top + height // 2)
+        clicked = 0.75 * self.demo.track_seconds
+        moved = wait_until(lambda: abs(float(self.bus.playerctl("position") or "-100") - clicked) < 1.5, 5, 0.1)
+        require(moved, "position %s after a click at %.1f s on the seek bar" % (self.bus.playerctl("position"), clicked))
+        require(wait_until(lambda: self.bus.monitored().count("member=Seeked") > seeked_before, 5),
+                "no Seeked signal after the seek bar moved playback")
+        self.bus.playerctl("position", "%.1f" % target)
+        return "%.2f s -> %.2f s, then set to %.1f s, clicked to %.1f s" % (first, second, target, clicked)
 
     def check_portal_next(self):
         since = self.audio.mark()
