@@ -4,6 +4,7 @@
 #include "app/quit_signals.h"
 #include "app/skin.h"
 #include "desktop/desktop_session.h"
+#include "desktop/single_instance.h"
 
 #include <QApplication>
 
@@ -11,6 +12,9 @@ int main(int argc, char* argv[])
 {
     prepareDesktopSession();
     QApplication application(argc, argv);
+    // A second start brings the running copy to the front and ends here.
+    if (claimSingleInstance(QDBusConnection::sessionBus()) == InstanceRole::Another)
+        return 0;
     QApplication::setApplicationName(QStringLiteral("VornelPlayer"));
     vornel::app::applySkin(application);
 

@@ -49,6 +49,7 @@ TfrmVornelPlayer::TfrmVornelPlayer(QWidget* parent)
     setFont(vornel::app::windowFont());
     setWindowIcon(vornel::app::programIcon());
     createControls();
+    describeControlsForAccessibility();
     createComponents();
     createTrayIcon();
     bindEvents();
@@ -168,11 +169,12 @@ void TfrmVornelPlayer::createPlaylistArea()
     lbl_httpStatus->setAlignment(Qt::AlignRight | Qt::AlignTop);
     setRightAligned(lbl_httpStatus, 734, 450, QString());
 
-    // Tab order: the groups' controls, then the playlist and the paging buttons.
+    // Tab order: the groups' controls as they stand, left to right, then the playlist and
+    // the paging buttons.
     setTabOrder(sTrackBar1, btn_TrackPrev);
-    setTabOrder(btn_TrackPrev, btn_TrackNext);
-    setTabOrder(btn_TrackNext, btn_TrackPause);
-    setTabOrder(btn_TrackPause, btn_Download);
+    setTabOrder(btn_TrackPrev, btn_TrackPause);
+    setTabOrder(btn_TrackPause, btn_TrackNext);
+    setTabOrder(btn_TrackNext, btn_Download);
     setTabOrder(btn_Download, edit_dldir);
     setTabOrder(edit_dldir, cb_UseBlocks);
     setTabOrder(cb_UseBlocks, lb_PlayList);

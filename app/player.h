@@ -1,5 +1,6 @@
 #pragma once
 // The main window: every control of the player and every event handler.
+#include "app/engine_events.h"
 #include "app/seek_bar.h"
 #include "desktop/global_shortcuts.h"
 #include "desktop/media_player_controls.h"
@@ -99,6 +100,8 @@ public:
     std::unique_ptr<TrayIcon> JvTrayIcon1;
     // Desktop media controls (MPRIS2); none without a session bus.
     std::unique_ptr<MprisService> mediaPlayerService;
+    // The engine's reports for them, carried to this thread.
+    std::unique_ptr<vornel::app::EngineEvents> engineEvents;
     LoadingOverlay* frmLoading = nullptr;
 
     int32_t hotkey1 = 0;
@@ -124,6 +127,11 @@ public:
     void stopPlayback();
     // Moves playback to a byte position of the stream, as a release of the seek bar does.
     void seekToByte(uint64_t position);
+    // What the desktop shows of the player (media controls, tray tooltip) may have changed;
+    // it is brought up to date once the event loop runs.
+    void mediaStateChanged();
+    // The playing position jumped (a seek).
+    void mediaPositionJumped();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -136,6 +144,7 @@ private:
     void createGroupActions();
     void createPlaylistArea();
     void createComponents();
+    void describeControlsForAccessibility();
     void bindEvents();
     void installNotifyTarget();
     void createTrayIcon();
@@ -143,6 +152,8 @@ private:
     void registerHotkeys();
     void unregisterHotkeys();
     void publishMediaPlayer();
+    void watchMediaState();
+    void showMediaState();
     MediaPlayerControls mediaPlayerControls();
     void rememberPlayingEntry();
     void showLoadingOverlay();
@@ -173,11 +184,15 @@ private:
     // The entry that reported it plays, for media-player clients.
     struct PlayingEntry {
         int row = -1;
+        uint64_t id = 0; // counts the streams started in this session
+        HSTREAM stream = 0;
         QString text;
         std::string url;
         bool blocks = false;
     };
     PlayingEntry playing_;
+    uint64_t tracksStarted_ = 0;
+    QTimer* mediaStateTimer_ = nullptr;
     bool created_ = false;
     bool destroyed_ = false;
 };

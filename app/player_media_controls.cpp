@@ -1,21 +1,30 @@
-// The window as a desktop media player (MPRIS2): what clients read and what they run.
+// The window as the desktop sees it from outside: a media player (MPRIS2) that clients read
+// and drive, and the tray icon's tooltip. Both are brought up to date when the window's own
+// state changes, never by looking at it on a timer.
 #include "app/player.h"
 
+#include "app/engine_events.h"
 #include "app/error_report.h"
+#include "app/track_titles.h"
 #include "desktop/application_visibility.h"
 #include "desktop/mpris_service.h"
 #include "playback/stream_worker.h"
 
+#include <QAbstractItemModel>
 #include <QCheckBox>
 #include <QDBusConnection>
 #include <QLabel>
 #include <QListWidget>
+#include <QSlider>
 #include <QTimer>
+
+#include <cmath>
 
 using vornel::playback::currentStream;
 
 namespace {
 const QString playingMarker = QString(QChar(0x25BA)) + QLatin1Char(' ');
+const QString programName = QStringLiteral("VornelPlayer");
 
 // A byte count of the stream in microseconds; -1 when either is not known.
 int64_t bytesToUs(HSTREAM stream, QWORD bytes)
@@ -27,15 +36,73 @@ int64_t bytesToUs(HSTREAM stream, QWORD bytes)
 }
 } // namespace
 
-// Without a session bus the player runs as it would without this service.
+// Without a session bus the player runs as it would without the media-player service; the
+// tooltip follows the track either way.
 void TfrmVornelPlayer::publishMediaPlayer()
 {
+    watchMediaState();
     QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected())
+    if (bus.isConnected()) {
+        auto service = std::make_unique<MprisService>(mediaPlayerControls());
+        if (service->publish(bus))
+            mediaPlayerService = std::move(service);
+    }
+    showMediaState();
+}
+
+// The sources of change that need no call of their own: the playlist (entries, selection,
+// markers), the seek bar's range (a track's length becoming known) and the engine's reports.
+// Handlers that change the playback state call mediaStateChanged() themselves.
+void TfrmVornelPlayer::watchMediaState()
+{
+    if (mediaStateTimer_)
         return;
-    auto service = std::make_unique<MprisService>(mediaPlayerControls());
-    if (service->publish(bus))
-        mediaPlayerService = std::move(service);
+    mediaStateTimer_ = new QTimer(this);
+    mediaStateTimer_->setSingleShot(true);
+    mediaStateTimer_->setInterval(0);
+    connect(mediaStateTimer_, &QTimer::timeout, this, [this] { showMediaState(); });
+
+    const auto changed = [this] { mediaStateChanged(); };
+    QAbstractItemModel* entries = lb_PlayList->model();
+    connect(entries, &QAbstractItemModel::rowsInserted, this, changed);
+    connect(entries, &QAbstractItemModel::rowsRemoved, this, changed);
+    connect(entries, &QAbstractItemModel::modelReset, this, changed);
+    connect(entries, &QAbstractItemModel::dataChanged, this, changed);
+    connect(lb_PlayList, &QListWidget::currentRowChanged, this, changed);
+    connect(sTrackBar1, &QSlider::rangeChanged, this, changed);
+
+    engineEvents = std::make_unique<vornel::app::EngineEvents>();
+    connect(engineEvents.get(), &vornel::app::EngineEvents::streamTagsChanged, this, [this](HSTREAM stream) {
+        if (stream == currentStream())
+            mediaStateChanged();
+    });
+    connect(engineEvents.get(), &vornel::app::EngineEvents::volumeChanged, this, changed);
+}
+
+void TfrmVornelPlayer::mediaStateChanged()
+{
+    if (mediaStateTimer_ && !mediaStateTimer_->isActive())
+        mediaStateTimer_->start();
+}
+
+void TfrmVornelPlayer::mediaPositionJumped()
+{
+    if (mediaPlayerService)
+        mediaPlayerService->seeked();
+}
+
+void TfrmVornelPlayer::showMediaState()
+{
+    if (mediaStateTimer_)
+        mediaStateTimer_->stop();
+    const NowPlaying track = nowPlaying();
+    QString toolTip = programName;
+    if (track.present)
+        toolTip += QLatin1Char('\n') + vornel::app::oneLine({track.artists.value(0), track.title});
+    if (JvTrayIcon1)
+        JvTrayIcon1->setToolTip(toolTip);
+    if (mediaPlayerService)
+        mediaPlayerService->refresh();
 }
 
 MediaPlayerControls TfrmVornelPlayer::mediaPlayerControls()
@@ -48,11 +115,17 @@ MediaPlayerControls TfrmVornelPlayer::mediaPlayerControls()
     controls.status = [this] { return playbackStatus(); };
     controls.nowPlaying = [this] { return nowPlaying(); };
     controls.positionUs = [this] { return playbackPositionUs(); };
+    controls.canPlay = [this] { return lb_PlayList->count() > 0; };
     controls.canSeek = [this] { return playbackStatus() != PlaybackStatus::Stopped && !playing_.blocks; };
     controls.canGoNext = [this] {
         return lb_PlayList->count() > 0 && lb_PlayList->currentRow() + 1 <= lb_PlayList->count() - 1;
     };
     controls.canGoPrevious = [this] { return lb_PlayList->count() > 0 && lb_PlayList->currentRow() - 1 >= 0; };
+    // The engine keeps a float: 0.3 reads back as 0.3, not 0.30000001192092896.
+    controls.volume = [] {
+        const float volume = BASS_GetOutputVolume();
+        return volume < 0 ? 1.0 : std::round(static_cast<double>(volume) * 1e6) / 1e6;
+    };
     controls.raise = [this] { ShowApplication(this, otherWindows()); };
     controls.quit = [this] { close(); };
     controls.playPause = guarded(&TfrmVornelPlayer::btn_TrackPauseClick);
@@ -73,6 +146,7 @@ MediaPlayerControls TfrmVornelPlayer::mediaPlayerControls()
         if (target != static_cast<QWORD>(-1))
             seekToByte(target);
     };
+    controls.setVolume = [](double volume) { BASS_SetOutputVolume(static_cast<float>(volume)); };
     return controls;
 }
 
@@ -86,9 +160,15 @@ PlaybackStatus TfrmVornelPlayer::playbackStatus() const
     }
 }
 
+// Each stream that starts playing gets an id of its own, also the same entry played again;
+// a stream that reports twice (its name, then its start) keeps its id.
 void TfrmVornelPlayer::rememberPlayingEntry()
 {
     const QListWidgetItem* entry = lb_PlayList->currentItem();
+    const HSTREAM stream = currentStream();
+    if (stream == 0 || stream != playing_.stream)
+        playing_.id = ++tracksStarted_;
+    playing_.stream = stream;
     playing_.row = lb_PlayList->currentRow();
     playing_.text = entry ? entry->text() : QString();
     playing_.url = trackUrl;
@@ -100,11 +180,17 @@ NowPlaying TfrmVornelPlayer::nowPlaying() const
     NowPlaying track;
     if (playing_.row < 0 || playbackStatus() == PlaybackStatus::Stopped)
         return track;
-    track.present = true;
-    track.entry = playing_.row;
-    track.title = playing_.text.startsWith(playingMarker) ? playing_.text.mid(playingMarker.size()) : playing_.text;
-    track.url = QString::fromStdString(playing_.url);
     const HSTREAM stream = currentStream();
+    const QString entryText =
+        playing_.text.startsWith(playingMarker) ? playing_.text.mid(playingMarker.size()) : playing_.text;
+    const vornel::app::TrackTitle title = vornel::app::trackTitle(
+        entryText, BASS_ChannelGetTags(stream, BASS_TAG_ICY_TITLE), BASS_ChannelGetTags(stream, BASS_TAG_ID3V2_TEXT));
+    track.present = true;
+    track.id = playing_.id;
+    track.title = title.title;
+    if (!title.artist.isEmpty())
+        track.artists = QStringList{title.artist};
+    track.url = QString::fromStdString(playing_.url);
     track.lengthUs = bytesToUs(stream, BASS_ChannelGetLength(stream, BASS_POS_BYTE));
     return track;
 }
@@ -123,4 +209,5 @@ void TfrmVornelPlayer::stopPlayback()
     vornel::playback::retireStreamWorkers();
     playing_ = PlayingEntry();
     label_currentTrack->setText(QStringLiteral("not playing"));
+    mediaStateChanged();
 }

@@ -63,6 +63,7 @@ void TfrmVornelPlayer::WMPlayerNotify(uint32_t code, intptr_t value)
         break;
     default: break;
     }
+    mediaStateChanged();
 }
 
 int TfrmVornelPlayer::openRetryDelayMs() const

@@ -49,6 +49,7 @@ void TfrmVornelPlayer::btn_TrackPauseClick()
     } else {
         lb_PlayListDblClick();
     }
+    mediaStateChanged();
 }
 
 // The tick runs while a track plays; it stops by itself when it finds none playing.
@@ -124,6 +125,7 @@ void TfrmVornelPlayer::sTrackBar1MouseUp(int x)
 // A block-mode stream refuses; it plays on and the next tick puts the bar back.
 void TfrmVornelPlayer::seekToByte(uint64_t position)
 {
-    BASS_ChannelSetPosition(currentStream(), position, BASS_POS_BYTE);
+    if (BASS_ChannelSetPosition(currentStream(), position, BASS_POS_BYTE))
+        mediaPositionJumped();
     Timer2->start(kShortestTickMs);
 }

@@ -1,9 +1,12 @@
 #pragma once
-// The two MPRIS2 interfaces of MprisService, as Qt D-Bus adaptors: what the bus sees.
+// The interfaces of MprisService as Qt D-Bus adaptors: what the bus sees.
 #include "desktop/mpris_service.h"
 
 #include <QDBusAbstractAdaptor>
+#include <QDBusError>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
+#include <QDBusVariant>
 #include <QStringList>
 
 class MprisRootAdaptor : public QDBusAbstractAdaptor {
@@ -41,14 +44,14 @@ class MprisPlayerAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(QString PlaybackStatus READ playbackStatus)
     Q_PROPERTY(QVariantMap Metadata READ metadata)
     Q_PROPERTY(qlonglong Position READ position)
-    Q_PROPERTY(double Rate READ one WRITE ignoreDouble)
+    Q_PROPERTY(double Rate READ one WRITE setRate)
     Q_PROPERTY(double MinimumRate READ one)
     Q_PROPERTY(double MaximumRate READ one)
-    Q_PROPERTY(double Volume READ one WRITE ignoreDouble)
+    Q_PROPERTY(double Volume READ volume WRITE setVolume)
     Q_PROPERTY(bool CanGoNext READ canGoNext)
     Q_PROPERTY(bool CanGoPrevious READ canGoPrevious)
-    Q_PROPERTY(bool CanPlay READ yes)
-    Q_PROPERTY(bool CanPause READ yes)
+    Q_PROPERTY(bool CanPlay READ canPlay)
+    Q_PROPERTY(bool CanPause READ canPlay)
     Q_PROPERTY(bool CanSeek READ canSeek)
     Q_PROPERTY(bool CanControl READ yes)
 
@@ -62,9 +65,12 @@ public:
     QVariantMap metadata() const { return service_->metadata(); }
     qlonglong position() const { return service_->position(); }
     double one() const { return 1.0; }
-    void ignoreDouble(double) {}
+    void setRate(double rate) { service_->setRate(rate); }
+    double volume() const { return service_->volume(); }
+    void setVolume(double volume) { service_->setVolume(volume); }
     bool canGoNext() const { return service_->can(service_->controls().canGoNext); }
     bool canGoPrevious() const { return service_->can(service_->controls().canGoPrevious); }
+    bool canPlay() const { return service_->canPlay(); }
     bool canSeek() const { return service_->can(service_->controls().canSeek); }
     bool yes() const { return true; }
 
@@ -86,5 +92,33 @@ signals:
     void Seeked(qlonglong Position);
 
 private:
+    MprisService* service_;
+};
+
+// org.freedesktop.DBus.Properties over the two interfaces above, in place of Qt's own: a
+// value of the wrong type is refused with InvalidArgs, where Qt would answer InternalError.
+// Qt adds this interface to the introspection data itself, so this adaptor adds none.
+class MprisPropertiesAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.DBus.Properties")
+    Q_CLASSINFO("D-Bus Introspection", "")
+
+public:
+    explicit MprisPropertiesAdaptor(MprisService* service) : QDBusAbstractAdaptor(service), service_(service) {}
+
+public slots:
+    // Each call comes with its message, so that it can be answered with an error instead.
+    QDBusVariant Get(const QString& interface, const QString& name, const QDBusMessage& call);
+    QVariantMap GetAll(const QString& interface, const QDBusMessage& call);
+    void Set(const QString& interface, const QString& name, const QDBusVariant& value, const QDBusMessage& call);
+
+private:
+    void refuse(const QDBusMessage& call, QDBusError::ErrorType error, const QString& text);
+    // The adaptor of the named interface, or null after an error reply.
+    QDBusAbstractAdaptor* adaptorFor(const QString& interface, const QDBusMessage& call);
+    // The adaptor's property of that name, or an invalid one after an error reply.
+    QMetaProperty propertyOf(QDBusAbstractAdaptor* adaptor, const QString& interface, const QString& name,
+                             const QDBusMessage& call);
+
     MprisService* service_;
 };

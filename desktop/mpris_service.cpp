@@ -7,22 +7,19 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 
-#include <cstdlib>
+#include <algorithm>
+#include <cmath>
 
 namespace {
 
-const QString kRootInterface = QStringLiteral("org.mpris.MediaPlayer2");
 const QString kPlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
 const QString kNoTrack = QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack");
-constexpr int kLookIntervalMs = 200;
-// A position further than this from where playing on would have taken it has jumped.
-constexpr qlonglong kJumpToleranceUs = 1500000;
 
 QString trackIdOf(const NowPlaying& track)
 {
-    if (!track.present || track.entry < 0)
+    if (!track.present)
         return kNoTrack;
-    return QStringLiteral("/org/vornelplayer/track/%1").arg(track.entry);
+    return QStringLiteral("/org/vornelplayer/track/%1").arg(track.id);
 }
 
 } // namespace
@@ -32,8 +29,10 @@ MprisService::MprisService(MediaPlayerControls controls, QObject* parent)
 {
     new MprisRootAdaptor(this);
     new MprisPlayerAdaptor(this);
-    pollTimer_.setInterval(kLookIntervalMs);
-    connect(&pollTimer_, &QTimer::timeout, this, &MprisService::refresh);
+    new MprisPropertiesAdaptor(this);
+    refreshSoon_.setSingleShot(true);
+    refreshSoon_.setInterval(0);
+    connect(&refreshSoon_, &QTimer::timeout, this, &MprisService::refresh);
 }
 
 MprisService::~MprisService()
@@ -51,7 +50,8 @@ bool MprisService::publish(const QDBusConnection& bus)
     bus_ = bus;
     if (!bus_.registerObject(QString::fromLatin1(kObjectPath), this, QDBusConnection::ExportAdaptors))
         return false;
-    // A second running copy takes a name of its own, as MPRIS2 provides.
+    // A second running copy takes a name of its own, as MPRIS2 provides (the program itself
+    // lets only one copy run per session bus).
     QString name = QString::fromLatin1(kServiceName);
     if (!bus_.registerService(name)) {
         name += QStringLiteral(".instance%1").arg(QCoreApplication::applicationPid());
@@ -62,9 +62,19 @@ bool MprisService::publish(const QDBusConnection& bus)
     }
     serviceName_ = name;
     announced_ = current();
-    sinceLastLook_.start();
-    pollTimer_.start();
     return true;
+}
+
+void MprisService::changed()
+{
+    if (!serviceName_.isEmpty() && !refreshSoon_.isActive())
+        refreshSoon_.start();
+}
+
+void MprisService::seeked()
+{
+    seekedPending_ = true;
+    changed();
 }
 
 QString MprisService::statusText() const
@@ -84,6 +94,8 @@ QVariantMap MprisService::metadata() const
     if (!track.present)
         return map;
     map.insert(QStringLiteral("xesam:title"), track.title);
+    if (!track.artists.isEmpty())
+        map.insert(QStringLiteral("xesam:artist"), track.artists);
     if (!track.url.isEmpty())
         map.insert(QStringLiteral("xesam:url"), track.url);
     if (track.lengthUs >= 0)
@@ -94,6 +106,12 @@ QVariantMap MprisService::metadata() const
 qlonglong MprisService::position() const
 {
     return controls_.positionUs ? static_cast<qlonglong>(std::max<int64_t>(0, controls_.positionUs())) : 0;
+}
+
+double MprisService::volume() const
+{
+    const double volume = controls_.volume ? controls_.volume() : 1.0;
+    return std::isnan(volume) ? 1.0 : std::clamp(volume, 0.0, 1.0);
 }
 
 void MprisService::later(std::function<void()> action)
@@ -135,30 +153,39 @@ void MprisService::setPosition(const QString& trackId, qlonglong positionUs)
     });
 }
 
+// The rate is fixed at 1.0; MPRIS2 has a rate of 0.0 act as Pause.
+void MprisService::setRate(double rate)
+{
+    if (rate == 0.0)
+        later(controls_.pause);
+}
+
+// Below silence is silence; the program does not amplify beyond the sound as decoded.
+void MprisService::setVolume(double volume)
+{
+    const double clamped = std::clamp(volume, 0.0, 1.0);
+    later([this, clamped] {
+        if (controls_.setVolume)
+            controls_.setVolume(clamped);
+    });
+}
+
 MprisService::Announced MprisService::current() const
 {
     Announced now;
     now.status = statusText();
     now.metadata = metadata();
+    now.canPlay = canPlay();
     now.canSeek = can(controls_.canSeek);
     now.canGoNext = can(controls_.canGoNext);
     now.canGoPrevious = can(controls_.canGoPrevious);
-    now.position = position();
+    now.volume = volume();
     return now;
-}
-
-bool MprisService::positionJumped(const Announced& now) const
-{
-    if (now.metadata != announced_.metadata)
-        return false; // another track: its position starts afresh, announced with it
-    qlonglong expected = announced_.position;
-    if (announced_.status == QLatin1String("Playing"))
-        expected += sinceLastLook_.elapsed() * 1000;
-    return std::llabs(now.position - expected) > kJumpToleranceUs;
 }
 
 void MprisService::refresh()
 {
+    refreshSoon_.stop();
     if (serviceName_.isEmpty())
         return;
     const Announced now = current();
@@ -167,20 +194,25 @@ void MprisService::refresh()
         changed.insert(QStringLiteral("PlaybackStatus"), now.status);
     if (now.metadata != announced_.metadata)
         changed.insert(QStringLiteral("Metadata"), now.metadata);
+    if (now.canPlay != announced_.canPlay) {
+        changed.insert(QStringLiteral("CanPlay"), now.canPlay);
+        changed.insert(QStringLiteral("CanPause"), now.canPlay);
+    }
     if (now.canSeek != announced_.canSeek)
         changed.insert(QStringLiteral("CanSeek"), now.canSeek);
     if (now.canGoNext != announced_.canGoNext)
         changed.insert(QStringLiteral("CanGoNext"), now.canGoNext);
     if (now.canGoPrevious != announced_.canGoPrevious)
         changed.insert(QStringLiteral("CanGoPrevious"), now.canGoPrevious);
-    const bool seeked = seekedPending_ || positionJumped(now);
+    if (now.volume != announced_.volume)
+        changed.insert(QStringLiteral("Volume"), now.volume);
+    const bool seeked = seekedPending_;
     seekedPending_ = false;
     announced_ = now;
-    sinceLastLook_.restart();
     if (!changed.isEmpty())
         announce(kPlayerInterface, changed);
     if (seeked)
-        emit Seeked(now.position);
+        emit Seeked(position());
 }
 
 void MprisService::announce(const QString& interface, const QVariantMap& changed)

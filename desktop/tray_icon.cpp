@@ -7,6 +7,18 @@ TrayIcon::TrayIcon(const QIcon& icon, QObject* parent) : QObject(parent), icon_(
     icon_->show();
 }
 
+// The desktop is told only of a real change.
+void TrayIcon::setToolTip(const QString& text)
+{
+    if (text != icon_->toolTip())
+        icon_->setToolTip(text);
+}
+
+QString TrayIcon::toolTip() const
+{
+    return icon_->toolTip();
+}
+
 TrayIcon::~TrayIcon()
 {
     icon_->hide();

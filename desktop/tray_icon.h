@@ -7,8 +7,8 @@
 #include <functional>
 
 // The program's icon in the notification area, shown for the lifetime of this object,
-// without tooltip or menu. A click with any mouse button is reported once; the two
-// presses of a double click count as one click.
+// with a tooltip and without a menu. A click with any mouse button is reported once; the
+// two presses of a double click count as one click.
 class TrayIcon : public QObject {
     Q_OBJECT
 
@@ -17,6 +17,9 @@ public:
     ~TrayIcon() override;
 
     std::function<void()> onClick;
+
+    void setToolTip(const QString& text);
+    QString toolTip() const;
 
 private:
     void handleActivation(QSystemTrayIcon::ActivationReason reason);

@@ -1,6 +1,8 @@
 #include "download/track_download.h"
 
+#include "download/folder_maker.h"
 #include "download/pending_file.h"
+#include "download/save_path.h"
 #include "text/ascii.h"
 
 #include <algorithm>
@@ -37,7 +39,10 @@ DownloadOutcome downloadTrackFile(vornel::http::HttpClient& client, const std::s
         return DownloadOutcome::ErrorStatus;
     if (!bodyCameWhole(file->position(), reply.ContentLength, reply.TransferEncoding))
         return DownloadOutcome::CutShort;
-    file->saveAs(savedPath());
+    const std::string path = savedPath();
+    // A fresh account may have no Downloads folder yet.
+    makeFolderWithParents(folderOf(path));
+    file->saveAs(path);
     return DownloadOutcome::Saved;
 }
 

@@ -15,9 +15,10 @@ enum class DownloadOutcome {
 };
 
 // GETs url with client into a pending file made next to likelyPath (see openPendingFileFor),
-// then, after the transfer, asks savedPath() where the file goes and puts it there in one
-// step. Network and file failures are thrown; an existing file at the saved path is then
-// left as it was, and no part of the new bytes remains anywhere.
+// then, after the transfer, asks savedPath() where the file goes, makes its folder (and the
+// folder's parents) when missing, and puts the file there in one step. Network and file
+// failures are thrown; an existing file at the saved path is then left as it was, and no
+// part of the new bytes remains anywhere.
 DownloadOutcome downloadTrackFile(vornel::http::HttpClient& client, const std::string& url,
                                   const std::string& likelyPath, const std::function<std::string()>& savedPath);
 

@@ -35,6 +35,13 @@ constexpr DWORD BASS_FILEPOS_BLOCKFULL = 0x10000;
 // Tags
 constexpr DWORD BASS_TAG_HTTP = 3;
 constexpr DWORD BASS_TAG_ICY = 4;
+// Our own tags: what the stream itself says it plays, as zero-terminated UTF-8 lines
+// "title=<text>" and "artist=<text>" (each only when known), ended by an empty one; null
+// while the stream has said nothing. BASS_TAG_ICY_TITLE holds a radio stream's last ICY
+// StreamTitle as its title line (such a title often reads "Artist - Title");
+// BASS_TAG_ID3V2_TEXT the title (TIT2) and artist (TPE1) of the last ID3v2 tag decoded.
+constexpr DWORD BASS_TAG_ICY_TITLE = 0x10000;
+constexpr DWORD BASS_TAG_ID3V2_TEXT = 0x10001;
 
 // Positions
 constexpr DWORD BASS_POS_BYTE = 0;
@@ -93,3 +100,10 @@ float BASS_GetOutputVolume();
 // change. Null stops the calls.
 using VOLUMEPROC = void (*)(float volume, void* user);
 BOOL BASS_SetOutputVolumeProc(VOLUMEPROC proc, void* user);
+
+// Our own: proc is called, on one of the engine's threads, each time a stream's
+// BASS_TAG_ICY_TITLE or BASS_TAG_ID3V2_TEXT changes (tags names which), also while the stream
+// is being opened. It must return quickly and must not call BASS_SetStreamTagsProc. Null
+// stops the calls; once this returns, no call of the previous proc is still running.
+using STREAMTAGSPROC = void (*)(HSTREAM handle, DWORD tags, void* user);
+BOOL BASS_SetStreamTagsProc(STREAMTAGSPROC proc, void* user);

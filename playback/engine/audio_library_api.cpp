@@ -2,6 +2,7 @@
 // hand-over to the engine and its streams.
 #include "playback/audio_library.h"
 #include "playback/engine/engine.h"
+#include "playback/engine/stream_tags_listener.h"
 
 using vornel::audio::Engine;
 
@@ -200,5 +201,11 @@ float BASS_GetOutputVolume()
 BOOL BASS_SetOutputVolumeProc(VOLUMEPROC proc, void* user)
 {
     Engine::instance().setVolumeListener(proc, user);
+    return succeed();
+}
+
+BOOL BASS_SetStreamTagsProc(STREAMTAGSPROC proc, void* user)
+{
+    vornel::audio::setStreamTagsListener(proc, user);
     return succeed();
 }

@@ -141,6 +141,7 @@ void Connection::onHeaders(int code, std::string statusLine, std::vector<std::st
     head.contentLength = contentLength;
     head.contentType = std::move(contentType);
     icy_ = IcyStripper(metaInterval(head.lines));
+    icyBlocksSeen_ = 0;
     if (!block_ && contentLength > 0)
         store_.reserve(static_cast<size_t>(std::min<int64_t>(contentLength, kReserveLimit)));
     rejected_ = code >= 400 || code < 100;
@@ -162,9 +163,41 @@ void Connection::onBody(const char* data, size_t size)
     }
     audio_.clear();
     icy_.strip(data, size, [&](const char* audio, size_t length) { audio_.append(audio, length); });
+    noticeIcyTitle();
     std::unique_lock lock(mutex_);
     storeAudio(audio_.data(), audio_.size(), lock);
     changed_.notify_all();
+}
+
+// Download thread only; the listener runs without the lock.
+void Connection::noticeIcyTitle()
+{
+    if (icy_.metadataBlocks() == icyBlocksSeen_)
+        return;
+    icyBlocksSeen_ = icy_.metadataBlocks();
+    std::optional<std::string> title = icyStreamTitle(icy_.lastMetadata());
+    std::function<void()> listener;
+    {
+        std::lock_guard lock(mutex_);
+        if (!title || *title == icyTitle_)
+            return;
+        icyTitle_ = std::move(*title);
+        listener = icyTitleListener_;
+    }
+    if (listener)
+        listener();
+}
+
+std::string Connection::icyTitle() const
+{
+    std::lock_guard lock(mutex_);
+    return icyTitle_;
+}
+
+void Connection::setIcyTitleListener(std::function<void()> listener)
+{
+    std::lock_guard lock(mutex_);
+    icyTitleListener_ = std::move(listener);
 }
 
 void Connection::publishScanLocked()
@@ -214,6 +247,7 @@ void Connection::onTruncate(int64_t size)
         scanner_ = Mp3Scanner();
         publishScanLocked();
         icy_ = IcyStripper(head_ ? metaInterval(head_->lines) : 0);
+        icyBlocksSeen_ = 0;
         rawReceived_ = 0;
     }
 }

@@ -103,6 +103,12 @@ public:
     bool blockFull();
     size_t blockLimit() const;
 
+    // The last ICY StreamTitle of a radio stream (UTF-8), empty until one came.
+    std::string icyTitle() const;
+    // Called on the download thread each time the ICY StreamTitle changes; set it before the
+    // stream is used, then read icyTitle() once for a title that came before.
+    void setIcyTitleListener(std::function<void()> listener);
+
 private:
     class Sink;
     void run();
@@ -112,6 +118,7 @@ private:
     void onTruncate(int64_t size);
     void storeAudio(const char* data, size_t size, std::unique_lock<std::mutex>& lock);
     void publishScanLocked();
+    void noticeIcyTitle();
     void finish(bool complete);
 
     const std::string url_;
@@ -125,11 +132,14 @@ private:
     std::optional<ReplyHead> head_;
     ByteStore store_;
     ScanFacts scan_;
+    std::string icyTitle_;
+    std::function<void()> icyTitleListener_;
 
     // Download thread only: the scanner's work grows with the input, so it runs without the
     // lock that readers and abort() take, and its findings are published as scan_.
     Mp3Scanner scanner_;
     IcyStripper icy_;
+    uint64_t icyBlocksSeen_ = 0;
     std::string audio_;
     int64_t rawReceived_ = 0;
     bool over_ = false;

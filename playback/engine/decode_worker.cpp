@@ -20,7 +20,9 @@ constexpr size_t kPrimedFrames = 8192;
 
 } // namespace
 
-DecodeWorker::DecodeWorker(Connection& connection, PcmRing& ring) : connection_(connection), ring_(ring) {}
+DecodeWorker::DecodeWorker(Connection& connection, PcmRing& ring, Id3Listener id3Listener)
+    : connection_(connection), ring_(ring), id3Listener_(std::move(id3Listener))
+{}
 
 DecodeWorker::~DecodeWorker()
 {
@@ -37,7 +39,7 @@ int DecodeWorker::prime(Clock::time_point deadline)
     for (;;) {
         const int16_t* samples = nullptr;
         size_t frames = 0;
-        if (decoder_->decode(samples, frames) == Mp3Decoder::Result::Audio) {
+        if (decodeLocked(samples, frames) == Mp3Decoder::Result::Audio) {
             rate_ = decoder_->rate();
             channels_ = std::clamp(decoder_->channels(), 1, 2);
             emitLocked(samples, frames, decoder_->channels(), decoder_->rate());
@@ -63,7 +65,7 @@ void DecodeWorker::fillFromWhatArrivedLocked()
     while (ring_.readable() < kPrimedFrames && ring_.writable() >= kRoomForAFrame) {
         const int16_t* samples = nullptr;
         size_t frames = 0;
-        if (decoder_->decode(samples, frames) == Mp3Decoder::Result::Audio) {
+        if (decodeLocked(samples, frames) == Mp3Decoder::Result::Audio) {
             emitLocked(samples, frames, decoder_->channels(), decoder_->rate());
             continue;
         }
@@ -157,7 +159,7 @@ DecodeWorker::Step DecodeWorker::stepLocked()
 {
     const int16_t* samples = nullptr;
     size_t frames = 0;
-    if (decoder_->decode(samples, frames) == Mp3Decoder::Result::Audio) {
+    if (decodeLocked(samples, frames) == Mp3Decoder::Result::Audio) {
         emitLocked(samples, frames, decoder_->channels(), decoder_->rate());
         return Step::Decoded;
     }
@@ -172,6 +174,17 @@ DecodeWorker::Step DecodeWorker::stepLocked()
     if (!over)
         return Step::NeedInput;
     return connection_.storeFailed() ? Step::Stalled : Step::End;
+}
+
+// A tag is read where the decoder meets it: before the first frame, or between two files.
+Mp3Decoder::Result DecodeWorker::decodeLocked(const int16_t*& samples, size_t& frames)
+{
+    const Mp3Decoder::Result result = decoder_->decode(samples, frames);
+    if (id3Listener_) {
+        if (const std::optional<Id3Text> tag = decoder_->takeNewId3())
+            id3Listener_(*tag);
+    }
+    return result;
 }
 
 void DecodeWorker::emitLocked(const int16_t* samples, size_t frames, int channels, int rate)

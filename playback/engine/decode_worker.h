@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -22,7 +23,10 @@ class DecodeWorker {
 public:
     using Clock = std::chrono::steady_clock;
 
-    DecodeWorker(Connection& connection, PcmRing& ring);
+    // Told of each new ID3v2 tag, on the thread that decodes it (prime()'s or the worker's).
+    using Id3Listener = std::function<void(const Id3Text&)>;
+
+    DecodeWorker(Connection& connection, PcmRing& ring, Id3Listener id3Listener = {});
     ~DecodeWorker();
     DecodeWorker(const DecodeWorker&) = delete;
     DecodeWorker& operator=(const DecodeWorker&) = delete;
@@ -61,6 +65,7 @@ private:
     void run();
     void fillFromWhatArrivedLocked();
     Step stepLocked();
+    Mp3Decoder::Result decodeLocked(const int16_t*& samples, size_t& frames);
     void emitLocked(const int16_t* samples, size_t frames, int channels, int rate);
     bool flushLocked();
     void endLocked();
@@ -72,6 +77,7 @@ private:
 
     Connection& connection_;
     PcmRing& ring_;
+    const Id3Listener id3Listener_;
     int rate_ = 0;
     int channels_ = 0;
 

@@ -3,7 +3,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace vornel::audio {
 
@@ -16,6 +18,8 @@ public:
     void strip(const char* data, size_t size, const std::function<void(const char*, size_t)>& audio);
     // The text of the last complete metadata block ("StreamTitle='...';").
     const std::string& lastMetadata() const { return lastMetadata_; }
+    // How many non-empty metadata blocks have been complete so far.
+    uint64_t metadataBlocks() const { return metadataBlocks_; }
 
 private:
     int64_t interval_;
@@ -24,6 +28,12 @@ private:
     size_t metaLeft_ = 0;
     std::string metadata_;
     std::string lastMetadata_;
+    uint64_t metadataBlocks_ = 0;
 };
+
+// The StreamTitle of a metadata block ("StreamTitle='Artist - Title';StreamUrl='';"), as
+// UTF-8 (a title that is not valid UTF-8 is taken as Latin-1); none when the block has no
+// StreamTitle.
+std::optional<std::string> icyStreamTitle(std::string_view metadata);
 
 } // namespace vornel::audio

@@ -3,10 +3,19 @@
 #include <mpg123.h>
 
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 namespace vornel::audio {
 namespace {
+
+std::string textOf(const mpg123_string* text)
+{
+    if (text == nullptr || text->p == nullptr || text->fill == 0)
+        return {};
+    // fill counts the closing zero byte.
+    return std::string(text->p, ::strnlen(text->p, text->fill));
+}
 
 void initialiseLibraryOnce()
 {
@@ -88,6 +97,18 @@ int64_t Mp3Decoder::seek(int64_t frame, int64_t& inputOffset)
     const off_t reached = mpg123_feedseek(handle_, static_cast<off_t>(frame), SEEK_SET, &input);
     inputOffset = input;
     return reached;
+}
+
+std::optional<Id3Text> Mp3Decoder::takeNewId3()
+{
+    if (!handle_ || !(mpg123_meta_check(handle_) & MPG123_NEW_ID3))
+        return std::nullopt;
+    mpg123_id3v1* v1 = nullptr;
+    mpg123_id3v2* v2 = nullptr;
+    // Reading the tag clears its "new" mark.
+    if (mpg123_id3(handle_, &v1, &v2) != MPG123_OK || v2 == nullptr)
+        return std::nullopt;
+    return Id3Text{textOf(v2->title), textOf(v2->artist)};
 }
 
 } // namespace vornel::audio

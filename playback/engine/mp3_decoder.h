@@ -2,10 +2,19 @@
 // libmpg123 in feed mode: compressed bytes in, 16-bit interleaved PCM frames out.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
+#include <string>
 
 struct mpg123_handle_struct;
 
 namespace vornel::audio {
+
+// The title and artist of an ID3v2 tag, as UTF-8; empty when the tag has none.
+struct Id3Text {
+    std::string title;
+    std::string artist;
+    bool operator==(const Id3Text&) const = default;
+};
 
 class Mp3Decoder {
 public:
@@ -29,6 +38,10 @@ public:
     // Moves to the sample frame; returns the frame reached (or -1) and the input offset
     // from which feeding has to continue.
     int64_t seek(int64_t frame, int64_t& inputOffset);
+
+    // The text of an ID3v2 tag met since the last call (at the start, or between two files
+    // of a stream), once; none when no new tag came.
+    std::optional<Id3Text> takeNewId3();
 
 private:
     mpg123_handle_struct* handle_ = nullptr;

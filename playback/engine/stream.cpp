@@ -2,6 +2,7 @@
 
 #include "playback/engine/audio_output.h"
 #include "playback/engine/stream_opener.h"
+#include "playback/engine/stream_tags_listener.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,6 +13,30 @@ namespace {
 constexpr auto kAutoFreeGrace = std::chrono::seconds(1);
 // About 0.75 s of sound decoded ahead of the device.
 constexpr size_t kRingFrames = 32768;
+
+// Tag lines as the contract gives them: "key=value" lines ended by an empty one.
+std::shared_ptr<const std::string> tagLines(std::initializer_list<std::pair<const char*, std::string>> entries)
+{
+    std::string lines;
+    for (const auto& [key, value] : entries) {
+        if (value.empty())
+            continue;
+        lines += key;
+        lines += '=';
+        // A zero byte would end the line early; the text is cut there.
+        lines += value.substr(0, value.find('\0'));
+        lines += '\0';
+    }
+    if (lines.empty())
+        return nullptr;
+    lines += '\0';
+    return std::make_shared<const std::string>(std::move(lines));
+}
+
+bool sameLines(const std::shared_ptr<const std::string>& a, const std::shared_ptr<const std::string>& b)
+{
+    return a == b || (a && b && *a == *b);
+}
 
 } // namespace
 
@@ -25,6 +50,10 @@ Stream::Stream(DWORD handle, DWORD flags, std::unique_ptr<Connection> connection
         (head->icy ? icyTags_ : httpTags_) = std::move(lines);
         contentLength_ = head->contentLength;
     }
+    // The download may already have met a title; the listener hears of later ones.
+    // The connection calls it on its own thread, so it is alive meanwhile.
+    connection_->setIcyTitleListener([this, connection = connection_.get()] { takeIcyTitle(connection->icyTitle()); });
+    takeIcyTitle(connection_->icyTitle());
 }
 
 Stream::~Stream()
@@ -35,7 +64,7 @@ Stream::~Stream()
 int Stream::prime(Clock::time_point deadline)
 {
     std::lock_guard lock(mutex_);
-    worker_ = std::make_unique<DecodeWorker>(*connection_, ring_);
+    worker_ = std::make_unique<DecodeWorker>(*connection_, ring_, [this](const Id3Text& text) { takeId3Text(text); });
     if (const int error = worker_->prime(deadline); error != BASS_OK)
         return error;
     rate_ = worker_->rate();
@@ -270,7 +299,36 @@ std::shared_ptr<const std::string> Stream::tags(DWORD type) const
         return httpTags_;
     if (type == BASS_TAG_ICY)
         return icyTags_;
+    std::lock_guard lock(ownTagsMutex_);
+    if (type == BASS_TAG_ICY_TITLE)
+        return icyTitleTags_;
+    if (type == BASS_TAG_ID3V2_TEXT)
+        return id3Tags_;
     return nullptr;
+}
+
+void Stream::takeIcyTitle(const std::string& title)
+{
+    auto lines = tagLines({{"title", title}});
+    {
+        std::lock_guard lock(ownTagsMutex_);
+        if (sameLines(lines, icyTitleTags_))
+            return;
+        icyTitleTags_ = std::move(lines);
+    }
+    streamTagsChanged(handle_, BASS_TAG_ICY_TITLE);
+}
+
+void Stream::takeId3Text(const Id3Text& text)
+{
+    auto lines = tagLines({{"title", text.title}, {"artist", text.artist}});
+    {
+        std::lock_guard lock(ownTagsMutex_);
+        if (sameLines(lines, id3Tags_))
+            return;
+        id3Tags_ = std::move(lines);
+    }
+    streamTagsChanged(handle_, BASS_TAG_ID3V2_TEXT);
 }
 
 } // namespace vornel::audio

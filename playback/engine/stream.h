@@ -66,6 +66,8 @@ private:
     int seekLocked(int64_t frame);
     int64_t heardFramesLocked() const;
     int64_t frameBytes() const { return int64_t(channels_) * 2; }
+    void takeIcyTitle(const std::string& title);
+    void takeId3Text(const Id3Text& text);
 
     const DWORD handle_;
     const DWORD flags_;
@@ -73,6 +75,10 @@ private:
     const RenderGate& gate_;
     std::shared_ptr<const std::string> httpTags_;
     std::shared_ptr<const std::string> icyTags_;
+    // What the stream says it plays; set on its download and decode threads.
+    mutable std::mutex ownTagsMutex_;
+    std::shared_ptr<const std::string> icyTitleTags_; // guarded by ownTagsMutex_
+    std::shared_ptr<const std::string> id3Tags_;      // guarded by ownTagsMutex_
     int64_t contentLength_ = -1;
     int rate_ = 0;
     int channels_ = 0;

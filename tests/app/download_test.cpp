@@ -144,10 +144,26 @@ TEST_F(DownloadTest, AFailedRequestOrFolderIsDroppedSilently)
     w.btn_DownloadClick();
     expectIdleControls();
     w.trackUrl = server.url("/t.mp3");
-    w.edit_dldir->setText(folder.path() + "/no/such/folder");
+    // A folder that cannot be made: a file stands in its way.
+    std::ofstream(folder.path().toStdString() + "/file") << "in the way";
+    w.edit_dldir->setText(folder.path() + "/file/folder");
     w.btn_DownloadClick();
     expectIdleControls();
-    EXPECT_TRUE(savedFiles().empty());
+    EXPECT_EQ(savedFiles(), std::vector<std::string>{"file"});
+    EXPECT_TRUE(boxes.empty());
+}
+
+TEST_F(DownloadTest, AMissingDownloadFolderIsMadeBeforeTheSave)
+{
+    const std::string bytes(1000, 'y');
+    server.addRoute("/t.mp3", Route{bytes, "audio/mpeg"});
+    TfrmVornelPlayer& w = createDownloadWindow();
+    w.label_currentTrack->setText("song");
+    w.trackUrl = server.url("/t.mp3");
+    w.edit_dldir->setText(folder.path() + "/fresh account/Downloads/");
+    w.btn_DownloadClick();
+    expectIdleControls();
+    EXPECT_EQ(readFile(folder.path().toStdString() + "/fresh account/Downloads/song.mp3"), bytes);
     EXPECT_TRUE(boxes.empty());
 }
 

@@ -10,6 +10,7 @@ passed, 1 when one failed, 2 when the run could not be set up.
 """
 import argparse
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -23,11 +24,11 @@ sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
 
 from audio_monitor import AudioMonitor               # noqa: E402
 from demo_catalogue import ALL_PITCHES, CATALOGUE, FILE_HOST, DemoCatalogue, pitch_of  # noqa: E402
-from player_session import WINDOW_TITLE, PlayerSession  # noqa: E402
+from player_session import PREVIOUS_PAGE_BUTTON, WINDOW_TITLE, PlayerSession  # noqa: E402
 from processes import Processes, wait_until          # noqa: E402
 from x_session import XSession, start_xvfb           # noqa: E402
 
-TOOLS = ["Xvfb", "trayer", "xdotool", "lame", "dbus-daemon", "dbus-monitor", "gdbus", "playerctl"]
+TOOLS = ["Xvfb", "trayer", "xdotool", "xwininfo", "lame", "dbus-daemon", "dbus-monitor", "gdbus", "playerctl"]
 PORTAL_FRONTEND = "/usr/libexec/xdg-desktop-portal"
 BACKEND_NAME = "org.freedesktop.impl.portal.desktop.vorneltest"
 MPRIS_NAME = "org.mpris.MediaPlayer2.vornelplayer"
@@ -36,6 +37,10 @@ PLAY_TIMEOUT = 25
 QUICK = 5                   # seconds for an action to reach the demo; tracks last 15
 SHORTCUTS = {"download": "CTRL+SHIFT+d", "next": "CTRL+SHIFT+w", "previous": "CTRL+SHIFT+q",
              "pause": "CTRL+SHIFT+p"}
+SEEK_BAR = (456 + 3, 211 + 31, 275, 29)   # x, y, width, height in the client area
+TRACK_ID = re.compile(r"^/org/vornelplayer/track/\d+$")
+# The tray icon's window as xwininfo -tree lists it: its size and its place on the screen.
+TRAY_ICON = re.compile(r'"VornelPlayer": \("vornelplayer" "VornelPlayer"\)\s+(\d+)x(\d+)[+-]\d+[+-]\d+\s+\+(-?\d+)\+(-?\d+)')
 
 BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
  "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
@@ -155,9 +160,20 @@ class DesktopBus:
                            name])
         return result.stdout.strip() if result.returncode == 0 else None
 
-    def call(self, interface, method):
+    def call(self, interface, method, *args):
         return self.run(["gdbus", "call", "--session", "--dest", MPRIS_NAME, "--object-path", MPRIS_PATH,
-                         "--method", "%s.%s" % (interface, method)])
+                         "--method", "%s.%s" % (interface, method)] + list(args))
+
+    def set_player_property(self, name, value):
+        """Properties.Set with a GVariant text such as "<0.3>"; the completed process."""
+        return self.call("org.freedesktop.DBus.Properties", "Set", "org.mpris.MediaPlayer2.Player", name, value)
+
+    def bind_count(self):
+        return sum(1 for line in read(self.backend_out).splitlines() if line.startswith("bound "))
+
+    def names(self):
+        return self.run(["gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
+                         "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.ListNames"]).stdout
 
     def monitored(self):
         return read(self.monitor_out)
@@ -176,8 +192,13 @@ class DesktopChecks:
             ("play-pause pauses (silence) and resumes (330 Hz again), announced", self.check_pause_resume),
             ("the portal's Activated for \"next\" plays the next entry (Track 02, 440 Hz)", self.check_portal_next),
             ("position follows playback and SetPosition moves it", self.check_position),
+            ("Volume 0.3 reads back, is announced and heard at 0.3; a string is refused", self.check_volume),
+            ("Rate 0.0 pauses", self.check_rate_zero),
             ("next plays Track 03 (550 Hz), previous Track 02 (440 Hz)", self.check_next_previous),
+            ("track ids differ across a page change, for the same row", self.check_ids_across_pages),
             ("stop frees the stream: silence, Stopped, no track", self.check_stop),
+            ("on an empty page CanPlay is false and Play does nothing", self.check_empty_page),
+            ("a second start raises the hidden player and exits 0 without a window", self.check_second_start),
             ("Quit closes the player with exit status 0", self.check_quit),
         ]:
             started = time.monotonic()
@@ -208,13 +229,43 @@ class DesktopChecks:
         require(seen, "status is %r, expected %r" % (self.bus.playerctl("status"), status))
 
     def expect_title(self, track_id, timeout=10):
-        ending = "Track %02d (%d Hz)" % (track_id, pitch_of(track_id))
-        title = wait_until(lambda: (self.bus.playerctl("metadata", "xesam:title") or "").endswith(ending) and
-                           self.bus.playerctl("metadata", "xesam:title"), timeout, interval=0.1)
-        require(title, "metadata title is %r, expected one ending in %r"
-                % (self.bus.playerctl("metadata", "xesam:title"), ending))
-        require(not title.startswith("\u25ba"), "the title carries the playing marker: %r" % title)
-        return title
+        """The entry "<artist> - Track NN (F Hz)" shows as its artist and its title."""
+        expected = "Track %02d (%d Hz)" % (track_id, pitch_of(track_id))
+        title = wait_until(lambda: self.bus.playerctl("metadata", "xesam:title") == expected and expected,
+                           timeout, interval=0.1)
+        require(title, "metadata title is %r, expected %r" % (self.bus.playerctl("metadata", "xesam:title"), expected))
+        artist = self.bus.playerctl("metadata", "xesam:artist")
+        require(artist in ("Demo Band", "Demo Band & Friends"), "metadata artist is %r" % artist)
+        return "%s / %s" % (artist, title)
+
+    def track_id(self):
+        return (self.bus.playerctl("metadata", "mpris:trackid") or "").strip("'\"")
+
+    def tone_level(self, since, windows=3, timeout=10, accept=lambda rms: True):
+        """The median loudness of the first `windows` toned stretches since the mark whose level
+        accept() takes, or None."""
+        def levels():
+            found = [w.rms for w in self.audio.windows_since(since) if w.pitch and accept(w.rms)]
+            return found if len(found) >= windows else None
+        found = wait_until(levels, timeout, interval=0.1)
+        return sorted(found[:windows])[windows // 2] if found else None
+
+    def click_previous_page(self, page):
+        left, top, width, height = PREVIOUS_PAGE_BUTTON
+        before = self.demo.count(CATALOGUE, "/page/%d/" % page)
+        # Not x.click: its --sync would wait for a motion that never comes when the pointer is
+        # already there from the click before.
+        self.x.run(["xdotool", "mousemove", "--window", str(self.player.window), str(left + width // 2),
+                    str(top + height // 2), "click", "1"], check=True)
+        require(self.demo.wait_for_count(CATALOGUE, "/page/%d/" % page, before + 2, 20),
+                "page %d was not loaded" % page)
+
+    def tray_icon_centre(self):
+        listing = self.x.run(["xwininfo", "-root", "-tree"]).stdout
+        for width, height, x, y in TRAY_ICON.findall(listing):
+            if int(width) < 64:      # not the main window or the overlay
+                return int(x) + int(width) // 2, int(y) + int(height) // 2
+        return None
 
     # --- checks --------------------------------------------------------------------------
 
@@ -284,7 +335,17 @@ class DesktopChecks:
         require(moved, "position %s after SetPosition to %.1f" % (self.bus.playerctl("position"), target))
         require(wait_until(lambda: self.bus.monitored().count("member=Seeked") > seeked_before, 5),
                 "no Seeked signal after SetPosition")
-        return "%.2f s -> %.2f s, then set to %.1f s" % (first, second, target)
+        # A click on the seek bar three quarters along: the window's own seek is announced too.
+        seeked_before = self.bus.monitored().count("member=Seeked")
+        left, top, width, height = SEEK_BAR
+        self.x.click(self.player.window, left + width * 3 // 4, top + height // 2)
+        clicked = 0.75 * self.demo.track_seconds
+        moved = wait_until(lambda: abs(float(self.bus.playerctl("position") or "-100") - clicked) < 1.5, 5, 0.1)
+        require(moved, "position %s after a click at %.1f s on the seek bar" % (self.bus.playerctl("position"), clicked))
+        require(wait_until(lambda: self.bus.monitored().count("member=Seeked") > seeked_before, 5),
+                "no Seeked signal after the seek bar moved playback")
+        self.bus.playerctl("position", "%.1f" % target)
+        return "%.2f s -> %.2f s, then set to %.1f s, clicked to %.1f s" % (first, second, target, clicked)
 
     def check_portal_next(self):
         since = self.audio.mark()
@@ -316,6 +377,92 @@ class DesktopChecks:
         require(self.bus.player_property("CanGoPrevious") == "(<true>,)", "CanGoPrevious at the second entry: %s"
                 % self.bus.player_property("CanGoPrevious"))
         return "next resolved %.1f s after the call" % resolved
+
+    def check_volume(self):
+        since = self.audio.mark()
+        full = self.tone_level(since)
+        require(full, "no tone heard to measure; %s" % self.audio.summary(since))
+        require(self.bus.playerctl("volume", "0.3") is not None, "playerctl volume 0.3 failed")
+        read_back = float(self.bus.playerctl("volume") or "-1")
+        exact = self.bus.player_property("Volume") or "(<-1>,)"
+        require(float(exact.strip("(<>,)")) == 0.3, "Volume reads %s after setting 0.3" % exact)
+        require(wait_until(lambda: re.search(r'"Volume"\s+variant\s+double 0\.3', self.bus.monitored()), 5),
+                "no PropertiesChanged with Volume 0.3 seen by dbus-monitor")
+        since = self.audio.mark()
+        lowered = self.tone_level(since, accept=lambda rms: rms < 0.6 * full)
+        require(lowered and 0.2 * full <= lowered <= 0.4 * full,
+                "at volume 0.3 the tone is heard at %s of its full level %.0f; %s"
+                % ("%.2f" % (lowered / full) if lowered else "no lower level", full, self.audio.summary(since)))
+        refused = self.bus.set_player_property("Volume", "<'loud'>")
+        require(refused.returncode != 0 and "org.freedesktop.DBus.Error.InvalidArgs" in refused.stderr,
+                "a string for Volume gave: %s %s" % (refused.stdout, refused.stderr.strip()))
+        require(float(self.bus.playerctl("volume") or "-1") == read_back, "the refused write changed the volume")
+        self.bus.playerctl("volume", "1.0")
+        since = self.audio.mark()
+        restored = self.tone_level(since, accept=lambda rms: rms > 0.6 * full)
+        require(restored, "the tone did not come back to its full level; %s" % self.audio.summary(since))
+        return "tone level %.0f, at 0.3: %.0f (%.2f), back at 1.0: %.0f" % (full, lowered, lowered / full, restored)
+
+    def check_rate_zero(self):
+        since = self.audio.mark()
+        result = self.bus.set_player_property("Rate", "<0.0>")
+        require(result.returncode == 0, "setting Rate 0.0 failed: %s" % result.stderr.strip())
+        self.expect_status("Paused")
+        silent, how = self.audio.wait_for_silence(10, since=since)
+        require(silent, "no silence after Rate 0.0; %s" % self.audio.summary(since))
+        require(float(self.bus.player_property("Rate").strip("(<>,)")) == 1.0, "Rate reads %s"
+                % self.bus.player_property("Rate"))
+        self.bus.playerctl("play")
+        self.expect_status("Playing")
+        return how
+
+    def check_ids_across_pages(self):
+        first = self.track_id()
+        require(TRACK_ID.match(first), "the track id is %r" % first)
+        self.click_previous_page(2)
+        since = self.audio.mark()
+        self.bus.playerctl("next")      # row 1 of page 2, the row that Track 02 has on page 1
+        require(self.demo.wait_for_count(FILE_HOST, "/file/12", 1, PLAY_TIMEOUT), "Track 12 was not resolved")
+        self.expect_pitch(12, since)
+        self.expect_title(12)
+        second = self.track_id()
+        require(TRACK_ID.match(second) and second != first, "Track 12 has the id %r, Track 02 had %r"
+                % (second, first))
+        return "Track 02 %s, Track 12 %s" % (first, second)
+
+    def check_empty_page(self):
+        self.click_previous_page(3)
+        self.click_previous_page(4)
+        empty = wait_until(lambda: self.bus.player_property("CanPlay") == "(<false>,)", 10, interval=0.1)
+        require(empty, "CanPlay on the empty page 4: %s" % self.bus.player_property("CanPlay"))
+        require(self.bus.player_property("CanGoNext") == "(<false>,)", "CanGoNext on an empty page: %s"
+                % self.bus.player_property("CanGoNext"))
+        requests = len(self.demo.requests())
+        self.bus.playerctl("play")
+        time.sleep(1.0)
+        require(self.bus.playerctl("status") == "Stopped", "Play on an empty page: %s" % self.bus.playerctl("status"))
+        require(len(self.demo.requests()) == requests, "Play on an empty page asked the servers for something")
+        return ""
+
+    def check_second_start(self):
+        centre = self.tray_icon_centre()
+        require(centre, "the tray icon is not in the panel")
+        self.x.run(["xdotool", "mousemove", "--sync", str(centre[0]), str(centre[1]), "click", "1"])
+        hidden = wait_until(lambda: not self.x.run(["xdotool", "search", "--onlyvisible", "--name",
+                                                    "^%s$" % WINDOW_TITLE]).stdout.strip(), 10, interval=0.2)
+        require(hidden, "a click on the tray icon did not hide the window")
+        binds = self.bus.bind_count()
+        second = subprocess.run([self.player.executable], env=self.player.env, capture_output=True, text=True,
+                                timeout=30)
+        require(second.returncode == 0, "the second start ended with status %d: %s"
+                % (second.returncode, second.stderr[-500:]))
+        require(self.x.find_window(WINDOW_TITLE, 10), "the first player's window did not come back")
+        windows = self.x.run(["xdotool", "search", "--name", "^%s$" % WINDOW_TITLE]).stdout.split()
+        require(len(windows) == 1, "%d windows titled %r" % (len(windows), WINDOW_TITLE))
+        require(".instance" not in self.bus.names(), "a second media player name is on the bus")
+        require(self.bus.bind_count() == binds, "the second start bound shortcuts")
+        require(self.player.running(), "the first player ended")
+        return ""
 
     def check_stop(self):
         since = self.audio.mark()

@@ -38,6 +38,9 @@ for size in 16 32 48 64 128 256; do
   [ "$width" = "$size" ] && [ "$height" = "$size" ] || fail "the ${size}px icon is ${width}x${height}"
 done
 grep -q '<svg' "$prefix/share/icons/hicolor/scalable/apps/vornelplayer.svg" || fail "the scalable icon is no SVG"
+# Each installed icon shows on a light and on a dark panel.
+python3 "$(dirname "$0")/icon_contrast.py" "$prefix"/share/icons/hicolor/*x*/apps/vornelplayer.png ||
+  fail "an icon does not reach 3:1 on a white or a black panel"
 
 desktop-file-validate "$prefix/share/applications/vornelplayer.desktop" || fail "desktop-file-validate"
 grep -qx 'Exec=vornelplayer' "$prefix/share/applications/vornelplayer.desktop" || fail "the entry does not run vornelplayer"

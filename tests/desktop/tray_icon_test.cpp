@@ -132,12 +132,15 @@ protected:
     int clicks = 0;
 };
 
-TEST_F(TrayIconTest, IconIsInThePanelWithoutTooltip)
+TEST_F(TrayIconTest, IconIsInThePanelWithTheTooltipItIsGivenAndNoMenu)
 {
     EXPECT_TRUE(systemIcon->isVisible());
     EXPECT_TRUE(iconIsInAPanel());
     EXPECT_TRUE(systemIcon->geometry().isValid());
     EXPECT_TRUE(systemIcon->toolTip().isEmpty());
+    tray->setToolTip(QStringLiteral("VornelPlayer\nDemo Band - Track 01"));
+    EXPECT_EQ(systemIcon->toolTip(), QStringLiteral("VornelPlayer\nDemo Band - Track 01"));
+    EXPECT_EQ(tray->toolTip(), systemIcon->toolTip());
     EXPECT_EQ(systemIcon->contextMenu(), nullptr);
 }
 

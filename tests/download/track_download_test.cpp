@@ -208,6 +208,15 @@ TEST_F(TrackDownloadTest, ARedirectKeepsOnlyTheFinalBody)
     EXPECT_EQ(readText(song()), "track");
 }
 
+TEST_F(TrackDownloadTest, AMissingFolderIsMadeWithItsParentsBeforeTheSave)
+{
+    server.addConnection(ConnectionScript().expectHead().send(lengthHead(5) + "track"));
+    const std::string fresh = folder.file("home/Downloads/Song.mp3");
+    EXPECT_EQ(downloadTrackFile(client, server.url("/t.mp3"), fresh, [&] { return fresh; }), DownloadOutcome::Saved);
+    EXPECT_EQ(readText(fresh), "track");
+    EXPECT_EQ(entriesIn(folder.file("home/Downloads")), std::vector<std::string>{"Song.mp3"});
+}
+
 TEST_F(TrackDownloadTest, TheFolderIsTakenAfterTheTransfer)
 {
     server.addConnection(ConnectionScript().expectHead().send(lengthHead(5) + "track"));

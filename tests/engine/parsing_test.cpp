@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace vornel::test {
 namespace {
 
@@ -75,6 +77,27 @@ TEST(Mp3ScannerTest, GivesUpOnBytesThatAreNotMp3)
         EXPECT_FALSE(scanner.locked());
         EXPECT_TRUE(scanner.gaveUp());
     }
+}
+
+struct StreamTitleCase {
+    const char* block;
+    std::optional<std::string> title;
+};
+
+TEST(IcyStreamTitleTest, TakesTheTitleOutOfAMetadataBlock)
+{
+    const StreamTitleCase cases[] = {
+        {"StreamTitle='Band - Song';StreamUrl='';", "Band - Song"},
+        {"StreamTitle='It's Band - Rock 'n' Roll';", "It's Band - Rock 'n' Roll"},
+        {"StreamTitle='';", ""},
+        {"StreamUrl='http://example.org/';", std::nullopt},
+        {"StreamTitle='Cut short'", "Cut short"},
+        {"StreamTitle='Caf\xE9';", "Caf\xC3\xA9"},                   // Latin-1 becomes UTF-8
+        {"StreamTitle='Caf\xC3\xA9';", "Caf\xC3\xA9"},               // UTF-8 stays
+        {"StreamTitle='\xED\xA0\x80';", "\xC3\xAD\xC2\xA0\xC2\x80"}, // a surrogate is no UTF-8
+    };
+    for (const StreamTitleCase& c : cases)
+        EXPECT_EQ(audio::icyStreamTitle(c.block), c.title) << c.block;
 }
 
 TEST(IcyStripperTest, RemovesMetadataBlocksSplitAnywhere)

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <tuple>
+#include <utility>
 
 namespace vornel::test {
 namespace {
@@ -115,6 +116,22 @@ void removeToneMp3File(const std::string& path)
     const fs::path file(path);
     fs::remove(file, ignored);
     fs::remove(file.parent_path(), ignored);
+}
+
+std::string id3v2Tag(const std::string& title, const std::string& artist)
+{
+    const auto syncsafe = [](size_t value) {
+        std::string bytes;
+        for (int shift : {21, 14, 7, 0})
+            bytes.push_back(static_cast<char>((value >> shift) & 0x7F));
+        return bytes;
+    };
+    std::string frames;
+    for (const auto& [id, text] : {std::pair<std::string, std::string>{"TIT2", title}, {"TPE1", artist}}) {
+        const std::string data = "\x03" + text; // 3: UTF-8
+        frames += id + syncsafe(data.size()) + std::string(2, '\0') + data;
+    }
+    return std::string("ID3\x04\x00\x00", 6) + syncsafe(frames.size()) + frames;
 }
 
 } // namespace vornel::test

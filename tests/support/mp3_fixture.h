@@ -29,4 +29,7 @@ void removeToneMp3File(const std::string& path);
 // The 16-bit PCM (interleaved, little-endian) that the MP3 was made from.
 std::string tonePcm(const ToneMp3& tone);
 
+// An ID3v2.4 tag with a UTF-8 title (TIT2) and artist (TPE1), to put before an MP3's frames.
+std::string id3v2Tag(const std::string& title, const std::string& artist);
+
 } // namespace vornel::test

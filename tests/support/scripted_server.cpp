@@ -46,6 +46,12 @@ ConnectionScript& ConnectionScript::wait(Millis duration)
     return *this;
 }
 
+ConnectionScript& ConnectionScript::waitFor(std::function<bool()> ready, Millis limit)
+{
+    steps_.push_back({Step::Kind::WaitFor, {}, 0, limit, std::move(ready)});
+    return *this;
+}
+
 ConnectionScript& ConnectionScript::expectPeerClose(Millis limit)
 {
     steps_.push_back({Step::Kind::ExpectPeerClose, {}, 0, limit});
@@ -294,6 +300,12 @@ void ScriptedServer::Impl::runScript(int fd, size_t index, const ConnectionScrip
         case Kind::Wait:
             if (!sleepFor(step.pause))
                 return;
+            break;
+        case Kind::WaitFor:
+            for (const auto limit = Clock::now() + step.pause; !step.ready() && Clock::now() < limit;) {
+                if (!sleepFor(Millis(5)))
+                    return;
+            }
             break;
         case Kind::ExpectPeerClose: {
             const bool closed = waitPeerClose(fd, step.pause);

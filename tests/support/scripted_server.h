@@ -14,6 +14,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -33,6 +34,9 @@ public:
     // Sends bytes in pieces of pieceSize with a pause before each piece after the first.
     ConnectionScript& drip(std::string bytes, size_t pieceSize, Millis pause);
     ConnectionScript& wait(Millis duration);
+    // Waits until ready() holds (asked every few milliseconds), at most `limit`: lets a test
+    // say when the rest of a reply may come.
+    ConnectionScript& waitFor(std::function<bool()> ready, Millis limit = Millis(10000));
     // Reads and discards until the peer closes (at most `limit`); records whether it did.
     ConnectionScript& expectPeerClose(Millis limit = Millis(5000));
     ConnectionScript& close();
@@ -42,10 +46,11 @@ public:
     ConnectionScript& reply200(std::string body);
 
     struct Step {
-        enum class Kind { ExpectHead, Send, Wait, ExpectPeerClose, Close, Reset } kind;
+        enum class Kind { ExpectHead, Send, Wait, WaitFor, ExpectPeerClose, Close, Reset } kind;
         std::string bytes;
         size_t pieceSize = 0;
         Millis pause{0};
+        std::function<bool()> ready = {};
     };
     const std::vector<Step>& steps() const { return steps_; }
 
