@@ -67,8 +67,11 @@ InputBuffer::Wait InputBuffer::waitForBytes(int limitMs)
         if (aborted_)
             throwAborted();
         deadline_.check();
-        if (const auto got = transport_.readIfReady(storage_.data() + end_, kReceiveChunk))
-            return took(*got) ? Wait::Received : Wait::Closed;
+        if (const auto got = transport_.readIfReady(storage_.data() + end_, kReceiveChunk)) {
+            const bool received = took(*got);
+            IdlePump::runIfOverdue();
+            return received ? Wait::Received : Wait::Closed;
+        }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(quietUntil - Clock::now()).count();
         if (left <= 0)
             return Wait::TimedOut;
