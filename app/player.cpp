@@ -150,6 +150,9 @@ void TfrmVornelPlayer::createPlaylistArea()
     lb_PlayList->setGeometry(8, 211, 439, 230);
     lb_PlayList->setSelectionMode(QAbstractItemView::SingleSelection);
     lb_PlayList->setSortingEnabled(false);
+    // One line per entry, as a list box shows it; it also spares measuring every entry,
+    // which would stall the window on a page of many thousand links.
+    lb_PlayList->setUniformItemSizes(true);
     lb_PlayList->setStyleSheet(QStringLiteral("QListWidget { %1 }").arg(QString::fromLatin1(listAndFieldStyle)));
 
     Button1 = makeButton(Panel1, QStringLiteral("previous page"), QRect(8, 444, 97, 25));

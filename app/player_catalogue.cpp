@@ -2,20 +2,28 @@
 #include "app/player.h"
 
 #include "catalogue/link_extraction.h"
+#include "catalogue/link_extraction_job.h"
 #include "catalogue/page_urls.h"
 #include "http/byte_stream.h"
 #include "http/http_client.h"
+#include "http/idle_pump.h"
 
 #include <QListWidget>
 #include <QPushButton>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QTimer>
 
+#include <chrono>
 #include <cstdint>
+#include <stdexcept>
 
 using namespace vornel::catalogue;
 
 namespace {
+// How often the window handles its events while it waits for a page's links.
+constexpr int linkWaitStepMs = 10;
+
 // The playlist does not redraw while its entries change; closed on every path.
 class UpdateBracket {
 public:
@@ -29,12 +37,14 @@ private:
 };
 } // namespace
 
-// A paging click while a page loads does not nest a second load: the newest page is
-// loaded once the running load is over.
+// A page load waits while the page client is busy: a paging click during a load or a
+// resolution is kept, and the newest page is loaded once the running request is over.
 void TfrmVornelPlayer::Timer1Timer()
 {
     Timer1->stop();
-    if (loading_) {
+    if (closing_)
+        return;
+    if (loading_ || resolving_) {
         loadPending_ = true;
         return;
     }
@@ -43,10 +53,15 @@ void TfrmVornelPlayer::Timer1Timer()
     loadCataloguePage();
     closeLoadingOverlay();
     loading_ = false;
-    if (loadPending_) {
-        loadPending_ = false;
-        Timer1->start();
-    }
+    startDeferredPageLoad();
+}
+
+void TfrmVornelPlayer::startDeferredPageLoad()
+{
+    if (!loadPending_ || closing_)
+        return;
+    loadPending_ = false;
+    Timer1->start();
 }
 
 void TfrmVornelPlayer::loadCataloguePage()
@@ -54,34 +69,49 @@ void TfrmVornelPlayer::loadCataloguePage()
     const std::string url = pageUrl(catalogueBase, pageNumber);
     lb_PlayList->clear();
     linkUrls->clear();
+    wishedRow_.reset(); // it named an entry of the list just emptied
     vornel::http::MemoryStream buffer;
     try {
         // Kept as the system asks although its body is unused: GetLinks fetches the page again.
         IdHTTP1->GetToStream(url, buffer);
         UpdateBracket bracket(lb_PlayList);
-        GetLinks(url, [this](const std::string& linkUrl, const std::string& text) {
-            linkUrls->push_back(linkUrl);
-            lb_PlayList->addItem(QString::fromUtf8(text));
-        });
-        filterFileHostLinks();
+        appendFileHostLinks(extractLinksAside(url));
     } catch (...) {
-        // A failed load shows as an empty (or unfiltered) playlist, without a message.
+        // A failed load shows as an empty playlist, without a message.
         return;
     }
     lb_PlayList->setFocus();
     lb_PlayList->setCurrentRow(0);
 }
 
-// Walks down from the last index, so no index is shifted before it is visited.
-void TfrmVornelPlayer::filterFileHostLinks()
+// GetLinks on a thread of its own, while the window thread waits with the idle pump
+// running, so that a big page does not freeze the window. Closing stops the wait at once.
+std::vector<PageLink> TfrmVornelPlayer::extractLinksAside(const std::string& url)
 {
-    const std::string& marker = fileHost;
-    for (int index = static_cast<int>(linkUrls->size()) - 1; index >= 0; --index) {
-        if (containsFileHostMarker((*linkUrls)[static_cast<size_t>(index)], marker))
-            continue;
-        linkUrls->erase(linkUrls->begin() + index);
-        delete lb_PlayList->takeItem(index);
+    LinkExtractionJob job(url);
+    linkJob_ = &job;
+    const auto forget = qScopeGuard([this] { linkJob_ = nullptr; });
+    while (!job.waitFor(std::chrono::milliseconds(linkWaitStepMs))) {
+        vornel::http::IdlePump::runIfDue();
+        if (closing_)
+            throw std::runtime_error("The window is closing");
     }
+    return job.take();
+}
+
+// The links that lead to the file host, in page order, go into both lists in one step:
+// the playlist grows once instead of losing the other links one by one, which a page of
+// many thousand links would make slow.
+void TfrmVornelPlayer::appendFileHostLinks(const std::vector<PageLink>& links)
+{
+    QStringList texts;
+    for (const PageLink& link : links) {
+        if (!containsFileHostMarker(link.url, fileHost))
+            continue;
+        linkUrls->push_back(link.url);
+        texts.append(QString::fromUtf8(link.text));
+    }
+    lb_PlayList->addItems(texts);
 }
 
 void TfrmVornelPlayer::Button1Click()
