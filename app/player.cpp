@@ -196,7 +196,10 @@ void TfrmVornelPlayer::createComponents()
     openRetryTimer_->setSingleShot(true);
 
     using vornel::http::ClientSettings;
-    IdHTTP1 = std::make_unique<vornel::http::HttpClient>(ClientSettings::configured());
+    // Catalogue and track pages end by the page deadline, whatever a server trickles.
+    ClientSettings pages = ClientSettings::configured();
+    pages.requestDeadlineMs = vornel::http::kPageRequestDeadlineMs;
+    IdHTTP1 = std::make_unique<vornel::http::HttpClient>(pages);
     // A saved track goes to disk as it arrives, even when a server labels it as a page.
     ClientSettings downloads = ClientSettings::configured();
     downloads.bodyAsReceived = true;
