@@ -164,7 +164,7 @@ private:
     void startDeferredPageLoad();
     void loadCataloguePage();
     std::vector<vornel::catalogue::PageLink> extractLinksAside(const std::string& url);
-    void appendFileHostLinks(const std::vector<vornel::catalogue::PageLink>& links);
+    void appendFileHostLinks(std::vector<vornel::catalogue::PageLink> links);
     void endRequests();
     void downloadTrack(const std::string& url, const std::string& fileName);
     void restoreDownloadControls();

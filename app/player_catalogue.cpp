@@ -14,6 +14,7 @@
 #include <QScopeGuard>
 #include <QTimer>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <stdexcept>
@@ -21,8 +22,10 @@
 using namespace vornel::catalogue;
 
 namespace {
-// How often the window handles its events while it waits for a page's links.
+// How often the window handles its events while it waits for a page's links, and how many
+// links it takes into the playlist between two turns of its events.
 constexpr int linkWaitStepMs = 10;
+constexpr size_t fillStep = 4000;
 
 // The playlist does not redraw while its entries change; closed on every path.
 class UpdateBracket {
@@ -99,19 +102,26 @@ std::vector<PageLink> TfrmVornelPlayer::extractLinksAside(const std::string& url
     return job.take();
 }
 
-// The links that lead to the file host, in page order, go into both lists in one step:
-// the playlist grows once instead of losing the other links one by one, which a page of
-// many thousand links would make slow.
-void TfrmVornelPlayer::appendFileHostLinks(const std::vector<PageLink>& links)
+// The links that lead to the file host go into both lists together, in page order, a few
+// thousand at a time with the window's events handled in between: a page of many thousand
+// links neither freezes the window nor shrinks the playlist entry by entry.
+void TfrmVornelPlayer::appendFileHostLinks(std::vector<PageLink> links)
 {
-    QStringList texts;
-    for (const PageLink& link : links) {
-        if (!containsFileHostMarker(link.url, fileHost))
-            continue;
-        linkUrls->push_back(link.url);
-        texts.append(QString::fromUtf8(link.text));
+    for (size_t start = 0; start < links.size(); start += fillStep) {
+        if (start > 0) {
+            vornel::http::IdlePump::runIfDue();
+            if (closing_)
+                throw std::runtime_error("The window is closing");
+        }
+        QStringList texts;
+        for (size_t i = start; i < std::min(links.size(), start + fillStep); ++i) {
+            if (!containsFileHostMarker(links[i].url, fileHost))
+                continue;
+            linkUrls->push_back(std::move(links[i].url));
+            texts.append(QString::fromUtf8(links[i].text));
+        }
+        lb_PlayList->addItems(texts);
     }
-    lb_PlayList->addItems(texts);
 }
 
 void TfrmVornelPlayer::Button1Click()
