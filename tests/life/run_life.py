@@ -103,6 +103,8 @@ class LifeChecks:
              lambda: self.check_ending("trickling page", "close")),
             ("SIGTERM while a page trickles in ends the player at once",
              lambda: self.check_ending("trickling page", "sigterm")),
+            ("SIGTERM while a track's stream trickles in ends the player at once",
+             lambda: self.check_ending("trickling stream", "sigterm")),
             ("the close box while a track is being saved ends the player; the old file stays, nothing else",
              lambda: self.check_ending("download", "close")),
             ("SIGTERM while a track is being saved ends the player; the old file stays, nothing else",
@@ -258,6 +260,12 @@ class LifeChecks:
             time.sleep(1.5)
         elif state == "idle":
             self.wait_loaded(fronts)
+        elif state == "trickling stream":
+            self.wait_loaded(fronts)
+            self.site.trickle_audio_from = 1
+            self.x.key("ctrl+shift+p")
+            require(wait_until(lambda: self.site.count("/audio/1.mp3") >= 1, 15), "the track was never asked for")
+            time.sleep(1.5)
         else:
             self.wait_loaded(fronts)
             saved = self.start_interrupted_download()
