@@ -18,6 +18,7 @@
 #include <chrono>
 #include <cstdint>
 #include <stdexcept>
+#include <utility>
 
 using namespace vornel::catalogue;
 
@@ -41,7 +42,8 @@ private:
 } // namespace
 
 // A page load waits while the page client is busy: a paging click during a load or a
-// resolution is kept, and the newest page is loaded once the running request is over.
+// resolution is kept, and the newest page is loaded once the running request is over. An
+// entry asked for during the load is resolved after it.
 void TfrmVornelPlayer::Timer1Timer()
 {
     Timer1->stop();
@@ -56,6 +58,11 @@ void TfrmVornelPlayer::Timer1Timer()
     loadCataloguePage();
     closeLoadingOverlay();
     loading_ = false;
+    // An entry of the new list asked for while it filled.
+    if (wishedRow_) {
+        lb_PlayList->setCurrentRow(*std::exchange(wishedRow_, std::nullopt));
+        lb_PlayListDblClick();
+    }
     startDeferredPageLoad();
 }
 

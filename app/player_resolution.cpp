@@ -10,6 +10,7 @@
 #include <QListWidget>
 #include <QTimer>
 
+#include <functional>
 #include <utility>
 
 using namespace vornel::playback;
