@@ -42,6 +42,14 @@ void pressEnter(QWidget* playlist)
     QCoreApplication::sendEvent(playlist, &press);
 }
 
+// A reply after which the server closes the connection, saying so: the next request must
+// not race the close on a connection it thought kept open.
+std::string closingReply(const std::string& body)
+{
+    return "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
+           "\r\nConnection: close\r\n\r\n" + body;
+}
+
 struct SlowFirstEntry {
     const char* name;
     ConnectionScript script; // the first entry's page, which takes 400 ms
@@ -85,18 +93,16 @@ TEST_P(NewestWishTest, PressesDuringAResolutionEndOnTheNewestEntryWithoutABox)
 INSTANTIATE_TEST_SUITE_P(
     FirstEntry, NewestWishTest,
     ::testing::Values(SlowFirstEntry{"Fails", ConnectionScript().expectHead().wait(Millis(400)).reset(), false},
-                      SlowFirstEntry{
-                          "IsDead",
-                          ConnectionScript().expectHead().wait(Millis(400)).send(ScriptedServer::ok200("no snippet")),
-                          true}),
+                      SlowFirstEntry{"IsDead",
+                                     ConnectionScript().expectHead().wait(Millis(400)).send(closingReply("no snippet")),
+                                     true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A paging click while an entry's page loads: the page client is busy, so the load waits for it.
 TEST_F(WindowTest, APageLoadAskedForDuringAResolutionRunsAfterIt)
 {
     ScriptedServer server;
-    server.addConnection(
-        ConnectionScript().expectHead().wait(Millis(400)).send(ScriptedServer::ok200(entryPage(server, 0))));
+    server.addConnection(ConnectionScript().expectHead().wait(Millis(400)).send(closingReply(entryPage(server, 0))));
     server.addRoute("/cat/", Route{"<a href=\"http://files.example/x\">x</a><a href=\"/other\">y</a>", "text/html"});
     TfrmVornelPlayer& w = createWindow();
     w.catalogueBase = server.url("/cat/");
