@@ -1,5 +1,7 @@
 #include "app/message_boxes.h"
 
+#include <QScopeGuard>
+
 namespace vornel::app {
 namespace {
 MessageBoxPresenter& presenter()
@@ -20,8 +22,15 @@ void setMessageBoxPresenter(MessageBoxPresenter replacement)
     presenter() = std::move(replacement);
 }
 
+// The handlers that an open box's event loop runs (hot keys, media controls, reports of
+// streams) must not pile boxes on top of it: while one is open, others are not shown.
 void showMessageBox(const MessageBoxRequest& request)
 {
+    static bool boxOpen = false;
+    if (boxOpen)
+        return;
+    boxOpen = true;
+    const auto closed = qScopeGuard([] { boxOpen = false; });
     if (presenter())
         presenter()(request);
     else

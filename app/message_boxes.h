@@ -21,7 +21,8 @@ using MessageBoxPresenter = std::function<void(const MessageBoxRequest&)>;
 
 // Replaces the presenter (an empty function restores the modal box).
 void setMessageBoxPresenter(MessageBoxPresenter presenter);
-// Shows a modal box with one OK button and returns when it is dismissed.
+// Shows a modal box with one OK button and returns when it is dismissed. While a box is
+// open, another one asked for (by a handler that its event loop runs) is not shown.
 void showMessageBox(const MessageBoxRequest& request);
 
 } // namespace vornel::app

@@ -151,6 +151,9 @@ void TfrmVornelPlayer::createPlaylistArea()
     lb_PlayList->setGeometry(8, 211, 439, 230);
     lb_PlayList->setSelectionMode(QAbstractItemView::SingleSelection);
     lb_PlayList->setSortingEnabled(false);
+    // One line per entry, as a list box shows it; it also spares measuring every entry,
+    // which would stall the window on a page of many thousand links.
+    lb_PlayList->setUniformItemSizes(true);
     lb_PlayList->setStyleSheet(QStringLiteral("QListWidget { %1 }").arg(QString::fromLatin1(listAndFieldStyle)));
 
     Button1 = makeButton(Panel1, QStringLiteral("previous page"), QRect(8, 444, 97, 25));
@@ -195,7 +198,10 @@ void TfrmVornelPlayer::createComponents()
     openRetryTimer_->setSingleShot(true);
 
     using vornel::http::ClientSettings;
-    IdHTTP1 = std::make_unique<vornel::http::HttpClient>(ClientSettings::configured());
+    // Catalogue and track pages end by the page deadline, whatever a server trickles.
+    ClientSettings pages = ClientSettings::configured();
+    pages.requestDeadlineMs = vornel::http::kPageRequestDeadlineMs;
+    IdHTTP1 = std::make_unique<vornel::http::HttpClient>(pages);
     // A saved track goes to disk as it arrives, even when a server labels it as a page.
     ClientSettings downloads = ClientSettings::configured();
     downloads.bodyAsReceived = true;

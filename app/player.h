@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,11 @@ class QPushButton;
 class QStatusBar;
 class QTimer;
 class LoadingOverlay;
+
+namespace vornel::catalogue {
+class LinkExtractionJob;
+struct PageLink;
+} // namespace vornel::catalogue
 
 // The audio library calls that start-up makes, replaceable so that tests can make them fail.
 struct AudioStartup {
@@ -161,14 +167,18 @@ private:
     bool clicksDefaultButton(QObject* watched, QEvent* event);
 
     enum class Resolution { Started, Dead, Nothing };
-    Resolution resolveSelectedOnce();
+    std::optional<int> resolveRow(int row);
+    Resolution resolveEntry(int row);
     bool selectNextEntry();
-    void markSelectedDead();
+    void markDead(int row);
     void scheduleOpenRetry();
     void followPosition();
     int nextTickMs(HSTREAM stream, int32_t position) const;
+    void startDeferredPageLoad();
     void loadCataloguePage();
-    void filterFileHostLinks();
+    std::vector<vornel::catalogue::PageLink> extractLinksAside(const std::string& url);
+    void appendFileHostLinks(std::vector<vornel::catalogue::PageLink> links);
+    void endRequests();
     void downloadTrack(const std::string& url, const std::string& fileName);
     void restoreDownloadControls();
     void setRightAligned(QLabel* label, int rightEdge, int top, const QString& text);
@@ -177,6 +187,13 @@ private:
     int openFailuresInRow_ = 0;
     bool loading_ = false;
     bool loadPending_ = false;
+    // A resolution runs on the page client; the newest entry asked for meanwhile waits here.
+    bool resolving_ = false;
+    std::optional<int> wishedRow_;
+    // The window is closing: every request has been broken off and nothing new starts.
+    bool closing_ = false;
+    // The link extraction of the running page load, while the window waits for it.
+    vornel::catalogue::LinkExtractionJob* linkJob_ = nullptr;
     bool downloading_ = false;
     std::string downloadFileName_;
     bool hiding_ = false;

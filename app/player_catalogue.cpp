@@ -2,20 +2,32 @@
 #include "app/player.h"
 
 #include "catalogue/link_extraction.h"
+#include "catalogue/link_extraction_job.h"
 #include "catalogue/page_urls.h"
 #include "http/byte_stream.h"
 #include "http/http_client.h"
+#include "http/idle_pump.h"
 
 #include <QListWidget>
 #include <QPushButton>
 #include <QLabel>
+#include <QScopeGuard>
 #include <QTimer>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <stdexcept>
+#include <utility>
 
 using namespace vornel::catalogue;
 
 namespace {
+// How often the window handles its events while it waits for a page's links, and how many
+// links it takes into the playlist between two turns of its events.
+constexpr int linkWaitStepMs = 10;
+constexpr size_t fillStep = 4000;
+
 // The playlist does not redraw while its entries change; closed on every path.
 class UpdateBracket {
 public:
@@ -29,12 +41,15 @@ private:
 };
 } // namespace
 
-// A paging click while a page loads does not nest a second load: the newest page is
-// loaded once the running load is over.
+// A page load waits while the page client is busy: a paging click during a load or a
+// resolution is kept, and the newest page is loaded once the running request is over. An
+// entry asked for during the load is resolved after it.
 void TfrmVornelPlayer::Timer1Timer()
 {
     Timer1->stop();
-    if (loading_) {
+    if (closing_)
+        return;
+    if (loading_ || resolving_) {
         loadPending_ = true;
         return;
     }
@@ -43,10 +58,20 @@ void TfrmVornelPlayer::Timer1Timer()
     loadCataloguePage();
     closeLoadingOverlay();
     loading_ = false;
-    if (loadPending_) {
-        loadPending_ = false;
-        Timer1->start();
+    // An entry of the new list asked for while it filled.
+    if (wishedRow_) {
+        lb_PlayList->setCurrentRow(*std::exchange(wishedRow_, std::nullopt));
+        lb_PlayListDblClick();
     }
+    startDeferredPageLoad();
+}
+
+void TfrmVornelPlayer::startDeferredPageLoad()
+{
+    if (!loadPending_ || closing_)
+        return;
+    loadPending_ = false;
+    Timer1->start();
 }
 
 void TfrmVornelPlayer::loadCataloguePage()
@@ -54,33 +79,55 @@ void TfrmVornelPlayer::loadCataloguePage()
     const std::string url = pageUrl(catalogueBase, pageNumber);
     lb_PlayList->clear();
     linkUrls->clear();
+    wishedRow_.reset(); // it named an entry of the list just emptied
     vornel::http::MemoryStream buffer;
     try {
         // Kept as the system asks although its body is unused: GetLinks fetches the page again.
         IdHTTP1->GetToStream(url, buffer);
         UpdateBracket bracket(lb_PlayList);
-        GetLinks(url, [this](const std::string& linkUrl, const std::string& text) {
-            linkUrls->push_back(linkUrl);
-            lb_PlayList->addItem(QString::fromUtf8(text));
-        });
-        filterFileHostLinks();
+        appendFileHostLinks(extractLinksAside(url));
     } catch (...) {
-        // A failed load shows as an empty (or unfiltered) playlist, without a message.
+        // A failed load shows as an empty playlist, without a message.
         return;
     }
     lb_PlayList->setFocus();
     lb_PlayList->setCurrentRow(0);
 }
 
-// Walks down from the last index, so no index is shifted before it is visited.
-void TfrmVornelPlayer::filterFileHostLinks()
+// GetLinks on a thread of its own, while the window thread waits with the idle pump
+// running, so that a big page does not freeze the window. Closing stops the wait at once.
+std::vector<PageLink> TfrmVornelPlayer::extractLinksAside(const std::string& url)
 {
-    const std::string& marker = fileHost;
-    for (int index = static_cast<int>(linkUrls->size()) - 1; index >= 0; --index) {
-        if (containsFileHostMarker((*linkUrls)[static_cast<size_t>(index)], marker))
-            continue;
-        linkUrls->erase(linkUrls->begin() + index);
-        delete lb_PlayList->takeItem(index);
+    LinkExtractionJob job(url);
+    linkJob_ = &job;
+    const auto forget = qScopeGuard([this] { linkJob_ = nullptr; });
+    while (!job.waitFor(std::chrono::milliseconds(linkWaitStepMs))) {
+        vornel::http::IdlePump::runIfDue();
+        if (closing_)
+            throw std::runtime_error("The window is closing");
+    }
+    return job.take();
+}
+
+// The links that lead to the file host go into both lists together, in page order, a few
+// thousand at a time with the window's events handled in between: a page of many thousand
+// links neither freezes the window nor shrinks the playlist entry by entry.
+void TfrmVornelPlayer::appendFileHostLinks(std::vector<PageLink> links)
+{
+    for (size_t start = 0; start < links.size(); start += fillStep) {
+        if (start > 0) {
+            vornel::http::IdlePump::runIfDue();
+            if (closing_)
+                throw std::runtime_error("The window is closing");
+        }
+        QStringList texts;
+        for (size_t i = start; i < std::min(links.size(), start + fillStep); ++i) {
+            if (!containsFileHostMarker(links[i].url, fileHost))
+                continue;
+            linkUrls->push_back(std::move(links[i].url));
+            texts.append(QString::fromUtf8(links[i].text));
+        }
+        lb_PlayList->addItems(texts);
     }
 }
 

@@ -40,7 +40,7 @@ private:
 // A download started while one runs (by the hot key) is refused: the client is busy.
 void TfrmVornelPlayer::btn_DownloadClick()
 {
-    if (trackUrl.empty() || downloading_)
+    if (trackUrl.empty() || downloading_ || closing_)
         return;
     const BusyFlag busy(downloading_);
     const std::string url = trackUrl;

@@ -4,6 +4,7 @@
 #include "app/error_report.h"
 #include "app/window_thread.h"
 #include "app/message_boxes.h"
+#include "catalogue/link_extraction_job.h"
 #include "desktop/mpris_service.h"
 #include "download/known_folder.h"
 #include "http/idle_pump.h"
@@ -20,6 +21,7 @@
 #include <QPointer>
 #include <QScreen>
 #include <QThread>
+#include <QTimer>
 
 namespace {
 // The folder of the running executable, with its trailing separator.
@@ -117,5 +119,23 @@ void TfrmVornelPlayer::showCentred()
 void TfrmVornelPlayer::closeEvent(QCloseEvent* event)
 {
     event->accept();
+    endRequests();
     QCoreApplication::quit();
+}
+
+// The message loop can only end once the handlers that wait in requests have returned:
+// every request of the window thread is broken off, so they return at once and start
+// nothing new. An interrupted download leaves no file behind (downloadTrackFile).
+void TfrmVornelPlayer::endRequests()
+{
+    closing_ = true;
+    Timer1->stop();
+    Timer2->stop();
+    openRetryTimer_->stop();
+    loadPending_ = false;
+    wishedRow_.reset();
+    IdHTTP1->abort();
+    IdHTTP2->abort();
+    if (linkJob_)
+        linkJob_->abort();
 }

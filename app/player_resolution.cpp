@@ -10,31 +10,94 @@
 #include <QListWidget>
 #include <QTimer>
 
+#include <functional>
+#include <utility>
+
 using namespace vornel::playback;
 
 namespace {
 const QString deadMark = QString(QChar(0x2020)) + QStringLiteral("  ");
-}
 
-// Dead entries are marked and skipped in a loop, in the order mark, move on, resolve
-// the next, so that a long run of them does not nest one resolution per entry.
+// Holds the page client for resolutions while it lives; when it ends, however it ends, a
+// page load that had to wait for the client runs.
+class ResolutionTurn {
+public:
+    ResolutionTurn(bool& resolving, std::function<void()> afterwards)
+        : resolving_(resolving), afterwards_(std::move(afterwards))
+    {
+        resolving_ = true;
+    }
+    ~ResolutionTurn()
+    {
+        resolving_ = false;
+        afterwards_();
+    }
+    ResolutionTurn(const ResolutionTurn&) = delete;
+    ResolutionTurn& operator=(const ResolutionTurn&) = delete;
+
+private:
+    bool& resolving_;
+    std::function<void()> afterwards_;
+};
+} // namespace
+
+// One resolution at a time uses the page client. An entry asked for meanwhile (Enter, a
+// double click, the transport buttons, hot keys, media controls, the end of a track) is
+// remembered, the newest replacing any older one, and resolved when the running one ends.
+// Dead entries are marked and skipped in a loop, in the order mark, move on, resolve the
+// next, so that a long run of them does not nest one resolution per entry.
 void TfrmVornelPlayer::lb_PlayListDblClick()
 {
+    if (closing_)
+        return;
     openRetryTimer_->stop();
-    while (resolveSelectedOnce() == Resolution::Dead) {
-        markSelectedDead();
-        if (!selectNextEntry())
-            return;
+    const int selected = lb_PlayList->currentRow();
+    if (selected < 0 || lb_PlayList->count() == 0)
+        return;
+    if (resolving_ || loading_) {
+        wishedRow_ = selected;
+        return;
     }
+    const ResolutionTurn turn(resolving_, [this] { startDeferredPageLoad(); });
+    std::optional<int> row = selected;
+    while (row)
+        row = resolveRow(*row);
 }
 
-TfrmVornelPlayer::Resolution TfrmVornelPlayer::resolveSelectedOnce()
+// Resolves the entry at row and tells which entry to resolve next, if any: the newest one
+// asked for meanwhile, else after a dead entry the following one.
+std::optional<int> TfrmVornelPlayer::resolveRow(int row)
 {
-    const int selected = lb_PlayList->currentRow();
-    if (selected < 0 || lb_PlayList->count() == 0 || !linkUrls || selected >= static_cast<int>(linkUrls->size()))
+    wishedRow_.reset();
+    Resolution outcome = Resolution::Nothing;
+    try {
+        outcome = resolveEntry(row);
+    } catch (const vornel::http::HttpError&) {
+        // A newer wish makes this entry's failure moot; closing broke the request off.
+        if (!wishedRow_ && !closing_)
+            throw;
+    }
+    if (closing_)
+        return std::nullopt;
+    if (outcome == Resolution::Dead)
+        markDead(row);
+    if (wishedRow_) {
+        const int wished = *std::exchange(wishedRow_, std::nullopt);
+        lb_PlayList->setCurrentRow(wished);
+        return wished;
+    }
+    if (outcome != Resolution::Dead || row + 1 > lb_PlayList->count() - 1)
+        return std::nullopt;
+    lb_PlayList->setCurrentRow(row + 1);
+    return row + 1;
+}
+
+TfrmVornelPlayer::Resolution TfrmVornelPlayer::resolveEntry(int row)
+{
+    if (row < 0 || row >= lb_PlayList->count() || !linkUrls || row >= static_cast<int>(linkUrls->size()))
         return Resolution::Nothing;
     useBlocks = cb_UseBlocks->isChecked();
-    const std::string pageUrl = (*linkUrls)[static_cast<size_t>(selected)];
+    const std::string pageUrl = (*linkUrls)[static_cast<size_t>(row)];
 
     vornel::http::MemoryStream body;
     IdHTTP1->GetToStream(pageUrl, body);
@@ -49,9 +112,10 @@ TfrmVornelPlayer::Resolution TfrmVornelPlayer::resolveSelectedOnce()
     return Resolution::Started;
 }
 
-void TfrmVornelPlayer::markSelectedDead()
+// The entry whose page was read, even when the selection moved on during the request.
+void TfrmVornelPlayer::markDead(int row)
 {
-    if (QListWidgetItem* entry = lb_PlayList->currentItem())
+    if (QListWidgetItem* entry = lb_PlayList->item(row))
         entry->setText(deadMark + entry->text());
 }
 

@@ -2,20 +2,16 @@
 
 #include "catalogue/html_anchors.h"
 #include "catalogue/link_target.h"
-#include "http/http_client.h"
 #include "http/uri.h"
 
 namespace vornel::catalogue {
 
-namespace {
-
-std::string fetchPage(const std::string& url)
+http::ClientSettings linkPageClientSettings()
 {
-    http::HttpClient client(http::ClientSettings::runtime());
-    return client.GetAsText(url);
+    http::ClientSettings settings = http::ClientSettings::runtime();
+    settings.requestDeadlineMs = http::kPageRequestDeadlineMs;
+    return settings;
 }
-
-} // namespace
 
 std::string pageBase(const std::string& url)
 {
@@ -25,10 +21,21 @@ std::string pageBase(const std::string& url)
     return parts.protocol + "://" + host;
 }
 
+std::vector<PageLink> linksOfPage(const std::string& url, const std::string& html)
+{
+    const std::string base = pageBase(url);
+    std::vector<PageLink> links;
+    forEachAnchor(html, [&](const std::string& href, const std::string& text) {
+        links.push_back({linkUrlFromTarget(documentTarget(href), base), text});
+    });
+    return links;
+}
+
 void GetLinks(const std::string& url, const LinkSink& append)
 {
     const std::string base = pageBase(url);
-    const std::string page = fetchPage(url);
+    http::HttpClient client(linkPageClientSettings());
+    const std::string page = client.GetAsText(url);
     forEachAnchor(page, [&](const std::string& href, const std::string& text) {
         append(linkUrlFromTarget(documentTarget(href), base), text);
     });

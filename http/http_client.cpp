@@ -9,6 +9,7 @@
 #include "http/input_buffer.h"
 #include "http/received_text.h"
 #include "http/reply_head.h"
+#include "http/request_deadline.h"
 #include "http/request_head.h"
 #include "http/socket_connect.h"
 #include "http/transport.h"
@@ -105,6 +106,7 @@ struct HttpClient::Impl {
     std::unique_ptr<CookieStore> cookies;
     bool previousAllowsKeepAlive = false;
     bool bodyLeftUnread = false;
+    RequestDeadline deadline; // of the running request
     WorkEvents events;
 
     Impl(HttpClient& client, ClientSettings clientSettings, std::shared_ptr<Transport> given)
@@ -180,6 +182,7 @@ void HttpClient::Impl::useTransport(std::shared_ptr<Transport> made)
     std::lock_guard lock(transportMutex);
     transport = std::move(made);
     input = std::make_unique<InputBuffer>(*transport, aborted, settings.readTimeoutMs);
+    input->setDeadline(deadline);
 }
 
 void HttpClient::Impl::closeConnection()
@@ -209,7 +212,7 @@ void HttpClient::Impl::ensureConnection(const RequestTarget& request)
     if (tls && !transport->canDoTls())
         throw HttpError("EIdIOHandlerPropInvalid", "IOHandler value is not valid");
     input->clear();
-    transport->connect(request.host, request.port, request.ipv6, tls, aborted);
+    transport->connect(request.host, request.port, request.ipv6, tls, aborted, deadline);
     if (aborted) {
         closeConnection();
         throwAborted();
@@ -359,6 +362,9 @@ void HttpClient::Impl::get(const std::string& url, ByteStream& destination)
     BusyGuard guard(busy);
     if (aborted)
         throwAborted();
+    deadline = RequestDeadline::after(settings.requestDeadlineMs);
+    if (input)
+        input->setDeadline(deadline);
     const int64_t start = destination.position();
     int redirects = 0;
     std::string next = url;

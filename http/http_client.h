@@ -15,6 +15,9 @@ namespace vornel::http {
 class Transport;
 class CookieStore;
 
+// The whole-request bound of catalogue and track pages.
+constexpr int kPageRequestDeadlineMs = 120000;
+
 struct ClientSettings {
     bool handleRedirects = false;
     int redirectMaximum = 15;
@@ -30,6 +33,10 @@ struct ClientSettings {
     // A request that receives no byte for this long fails: kind "EIdReadTimeout",
     // "Read timed out.".
     int readTimeoutMs = 60000;
+    // Above 0: a request (redirects included) that has not ended this long after it began
+    // fails with kind "EIdReadTimeout", "Read timed out.", however its bytes trickle in.
+    // Pages get kPageRequestDeadlineMs; audio and saved tracks may take as long as they last.
+    int requestDeadlineMs = 0;
     // A body held in memory (a MemoryStream destination, or one collected for its
     // character set) that passes this many bytes fails: kind "EIdBodyTooLarge", "Reply
     // body too large.". Fixed bounds besides: a reply's head (and a chunked body's

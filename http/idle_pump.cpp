@@ -40,8 +40,18 @@ bool IdlePump::willRun()
 
 void IdlePump::runIfDue()
 {
-    if (willRun())
-        threadPump->pump_();
+    if (!willRun())
+        return;
+    IdlePump* pump = threadPump;
+    pump->lastRun_ = std::chrono::steady_clock::now();
+    pump->pump_();
+}
+
+void IdlePump::runIfOverdue()
+{
+    const IdlePump* pump = threadPump;
+    if (pump && std::chrono::steady_clock::now() - pump->lastRun_ >= std::chrono::milliseconds(idleTimeout()))
+        runIfDue();
 }
 
 int IdlePump::idleTimeout()

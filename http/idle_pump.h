@@ -1,6 +1,7 @@
 #pragma once
 // The idle pump keeps the window's messages flowing while a request blocks the window
 // thread. The application installs one; the HTTP layer only calls it.
+#include <chrono>
 #include <functional>
 
 namespace vornel::http {
@@ -22,12 +23,16 @@ public:
     // Runs the pump when this thread made the instance, it is active, and this is the
     // window thread. Other threads see no pump (and the default idle time-out).
     static void runIfDue();
+    // As runIfDue, but only when the pump has not run for the idle time-out: a request whose
+    // bytes trickle in, never idle for that long, still keeps the window answering.
+    static void runIfOverdue();
     static bool willRun();
     static int idleTimeout();
 
 private:
     std::function<void()> pump_;
     std::function<bool()> onWindowThread_;
+    std::chrono::steady_clock::time_point lastRun_;
 };
 
 } // namespace vornel::http

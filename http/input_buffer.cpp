@@ -55,24 +55,29 @@ bool InputBuffer::took(size_t got)
 
 // Tries a read first (while data streams in there is no readiness wait), then waits in
 // steps of the pump's idle time-out. Bytes reaching the socket restart the limit even when
-// they are not yet data (a TLS record arriving in parts).
+// they are not yet data (a TLS record arriving in parts); the request's deadline does not
+// move.
 InputBuffer::Wait InputBuffer::waitForBytes(int limitMs)
 {
     using Clock = std::chrono::steady_clock;
     const auto limit = std::chrono::milliseconds(limitMs);
     makeRoom();
-    auto deadline = Clock::now() + limit;
+    auto quietUntil = Clock::now() + limit;
     for (;;) {
         if (aborted_)
             throwAborted();
-        if (const auto got = transport_.readIfReady(storage_.data() + end_, kReceiveChunk))
-            return took(*got) ? Wait::Received : Wait::Closed;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        deadline_.check();
+        if (const auto got = transport_.readIfReady(storage_.data() + end_, kReceiveChunk)) {
+            const bool received = took(*got);
+            IdlePump::runIfOverdue();
+            return received ? Wait::Received : Wait::Closed;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(quietUntil - Clock::now()).count();
         if (left <= 0)
             return Wait::TimedOut;
         const int step = static_cast<int>(std::min<long long>(left, IdlePump::idleTimeout()));
-        if (transport_.waitReadable(step))
-            deadline = Clock::now() + limit;
+        if (transport_.waitReadable(std::max(1, deadline_.msLeft(step))))
+            quietUntil = Clock::now() + limit;
         else
             IdlePump::runIfDue();
     }

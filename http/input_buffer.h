@@ -1,6 +1,8 @@
 #pragma once
 // The bytes received on a connection and not yet taken: line reading with its length
 // limit, and the waits for more data that run the idle pump while nothing arrives.
+#include "http/request_deadline.h"
+
 #include <atomic>
 #include <cstddef>
 #include <optional>
@@ -27,6 +29,9 @@ public:
     // The peer closed the connection: no more bytes will arrive.
     bool closed() const { return closed_; }
     void markClosed() { closed_ = true; }
+    // Every wait fails with "Read timed out." once the deadline has passed, whatever
+    // arrives meanwhile. Set for each request (none: only the read time-out applies).
+    void setDeadline(const RequestDeadline& deadline) { deadline_ = deadline; }
 
     // Waits for at least one more byte, in readiness checks of the pump's idle time-out,
     // running the pump after each empty one. False when the peer closed; a failure
@@ -50,6 +55,7 @@ private:
     Transport& transport_;
     const std::atomic<bool>& aborted_;
     int readTimeoutMs_;
+    RequestDeadline deadline_;
     std::vector<char> storage_;
     size_t begin_ = 0;
     size_t end_ = 0;

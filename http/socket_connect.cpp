@@ -108,14 +108,14 @@ void setBlocking(int fd, bool blocking)
 }
 
 // Waits for a non-blocking connect in steps, running the pump between them on the window thread.
-void awaitConnect(int fd, const std::atomic<bool>& aborted)
+void awaitConnect(int fd, const std::atomic<bool>& aborted, const RequestDeadline& deadline)
 {
     const bool pumping = IdlePump::willRun();
     const int step = pumping ? std::min(IdlePump::idleTimeout(), 125) : 125;
     const auto started = std::chrono::steady_clock::now();
     for (;;) {
         pollfd writable{fd, POLLOUT, 0};
-        const int ready = ::poll(&writable, 1, step);
+        const int ready = ::poll(&writable, 1, std::max(1, deadline.msLeft(step)));
         if (ready < 0 && errno != EINTR)
             throwConnectFailure(errno);
         if (ready > 0) {
@@ -129,6 +129,7 @@ void awaitConnect(int fd, const std::atomic<bool>& aborted)
         }
         if (aborted)
             throwAborted();
+        deadline.check();
         if (!pumping)
             continue;
         IdlePump::runIfDue();
@@ -146,7 +147,8 @@ void throwAborted()
     throw HttpError("EIdRequestAborted", "Request aborted.");
 }
 
-int connectSocket(const std::string& host, const std::string& port, bool ipv6, const std::atomic<bool>& aborted)
+int connectSocket(const std::string& host, const std::string& port, bool ipv6, const std::atomic<bool>& aborted,
+                  const RequestDeadline& deadline)
 {
     const Address address = resolve(host, parsePort(port), ipv6);
     if (aborted)
@@ -158,7 +160,7 @@ int connectSocket(const std::string& host, const std::string& port, bool ipv6, c
     if (::connect(socket.get(), reinterpret_cast<const sockaddr*>(&address.storage), address.length) != 0) {
         if (errno != EINPROGRESS)
             throwConnectFailure(errno);
-        awaitConnect(socket.get(), aborted);
+        awaitConnect(socket.get(), aborted, deadline);
     }
     setBlocking(socket.get(), true);
     return socket.release();

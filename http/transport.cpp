@@ -20,10 +20,10 @@ Transport::~Transport()
 }
 
 void Transport::connect(const std::string& host, const std::string& port, bool ipv6, bool tls,
-                        const std::atomic<bool>& aborted)
+                        const std::atomic<bool>& aborted, const RequestDeadline& deadline)
 {
     close();
-    fd_ = connectSocket(host, port, ipv6, aborted);
+    fd_ = connectSocket(host, port, ipv6, aborted, deadline);
     host_ = host;
     port_ = port;
     if (!tls)

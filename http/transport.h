@@ -2,6 +2,8 @@
 // The connection under an HTTP client: a TCP socket that carries plain data or, for
 // https, a TLS session. A TLS-capable transport carries both, so one object can serve
 // every request of a client whatever the URL's protocol.
+#include "http/request_deadline.h"
+
 #include <atomic>
 #include <cstddef>
 #include <memory>
@@ -22,9 +24,10 @@ public:
 
     bool canDoTls() const { return tlsCapable_; }
 
-    // Connects, then for tls performs the handshake with host as server name.
+    // Connects, then for tls performs the handshake with host as server name. The connect
+    // wait ends with "Read timed out." when the deadline passes first.
     void connect(const std::string& host, const std::string& port, bool ipv6, bool tls,
-                 const std::atomic<bool>& aborted);
+                 const std::atomic<bool>& aborted, const RequestDeadline& deadline = RequestDeadline());
     void close();
     bool isOpen() const { return fd_ >= 0; }
     bool isTls() const { return tls_ != nullptr; }

@@ -83,6 +83,26 @@ TEST_F(CatalogueTest, ALoadRequestsThePageTwiceAndKeepsOnlyFileHostLinks)
     EXPECT_FALSE(w.Timer1->isActive());
 }
 
+// The playlist fills in steps of a few thousand links; across the steps every file-host
+// link is kept, in page order, with its own URL.
+TEST_F(CatalogueTest, APageOfManyLinksKeepsEveryFileHostLinkInOrder)
+{
+    std::vector<std::pair<std::string, std::string>> links;
+    for (int i = 0; i < 20001; ++i)
+        links.emplace_back(i % 2 == 0 ? "http://files.example/" + std::to_string(i) : "/about/" + std::to_string(i),
+                           "Entry " + std::to_string(i));
+    server.addRoute("/", Route{anchors(links), "text/html"});
+    TfrmVornelPlayer& w = createCatalogueWindow();
+    loadAndWait();
+    ASSERT_EQ(w.lb_PlayList->count(), 10001);
+    ASSERT_EQ(w.linkUrls->size(), 10001u);
+    for (int entry : {0, 1, 1999, 2000, 2001, 5000, 9999, 10000}) {
+        EXPECT_EQ(w.lb_PlayList->item(entry)->text().toStdString(), "Entry " + std::to_string(2 * entry));
+        EXPECT_EQ((*w.linkUrls)[static_cast<size_t>(entry)], "http://files.example/" + std::to_string(2 * entry));
+    }
+    EXPECT_EQ(w.lb_PlayList->currentRow(), 0);
+}
+
 TEST_F(CatalogueTest, APageWithoutFileHostLinksEndsEmpty)
 {
     server.addRoute("/", Route{anchors({{"/a", "A"}, {"/b", "B"}}), "text/html"});

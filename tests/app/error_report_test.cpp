@@ -37,3 +37,18 @@ TEST(ErrorReport, AFailureEscapingAHandlerShowsTheReportBox)
     EXPECT_EQ(boxes[0].text, "Connection refused.");
     EXPECT_EQ(boxes[0].icon, QMessageBox::Critical);
 }
+
+// While a report box is open its event loop runs handlers; their failures do not pile up
+// boxes on top of it. Once it is closed, the next failure is shown again.
+TEST(ErrorReport, NoBoxOpensOnTopOfAnOpenOne)
+{
+    std::vector<QString> shown;
+    setMessageBoxPresenter([&](const MessageBoxRequest& request) {
+        shown.push_back(request.text);
+        runGuarded([] { throw std::runtime_error("while the box is open"); });
+    });
+    runGuarded([] { throw std::runtime_error("first"); });
+    runGuarded([] { throw std::runtime_error("after it closed"); });
+    setMessageBoxPresenter({});
+    EXPECT_EQ(shown, (std::vector<QString>{"first.", "after it closed."}));
+}

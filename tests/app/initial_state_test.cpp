@@ -45,6 +45,15 @@ TEST_F(WindowTest, FirstShowingHasTheDesignedStates)
     EXPECT_TRUE(boxes.empty());
 }
 
+// Pages have a deadline for the whole request; a saved track may take as long as it lasts.
+TEST_F(WindowTest, OnlyThePageClientHasARequestDeadline)
+{
+    TfrmVornelPlayer& w = createWindow();
+    EXPECT_EQ(w.IdHTTP1->settings().requestDeadlineMs, vornel::http::kPageRequestDeadlineMs);
+    EXPECT_EQ(w.IdHTTP2->settings().requestDeadlineMs, 0);
+    EXPECT_TRUE(w.IdHTTP1->settings().handleRedirects);
+}
+
 TEST_F(WindowTest, ControlsSitWhereDesigned)
 {
     TfrmVornelPlayer& w = createWindow();

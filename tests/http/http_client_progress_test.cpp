@@ -194,6 +194,29 @@ TEST(IdlePumpTest, RunsWhileASlowServerDrips)
     EXPECT_GE(pumpedDuringRequest, 2);
 }
 
+// A byte every 50 ms is never 250 ms of silence, and 40 bytes make no full piece: the pump
+// still runs every idle time-out or so (about eight times in the two seconds).
+TEST(IdlePumpTest, RunsWhileBytesTrickleInFasterThanItsIdleTime)
+{
+    ScriptedServer server;
+    const std::string data(40, 't');
+    server.addConnection(ConnectionScript()
+                             .expectHead()
+                             .send("HTTP/1.1 200 OK\r\nContent-Length: 40\r\n\r\n")
+                             .drip(data, 1, Millis(50)));
+    HttpClient client(ClientSettings::configured());
+    bool requestOver = false;
+    int pumpedDuringRequest = 0;
+    const auto windowThread = std::this_thread::get_id();
+    IdlePump pump([&] { pumpedDuringRequest += requestOver ? 0 : 1; },
+                  [&] { return std::this_thread::get_id() == windowThread; });
+    MemoryStream body;
+    client.GetToStream(server.url("/trickle"), body);
+    requestOver = true;
+    EXPECT_EQ(body.bytes(), data);
+    EXPECT_GE(pumpedDuringRequest, 4);
+}
+
 TEST(IdlePumpTest, DoesNotRunOffTheWindowThreadOrWhenInactive)
 {
     ScriptedServer server;
