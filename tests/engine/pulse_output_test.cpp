@@ -284,7 +284,7 @@ INSTANTIATE_TEST_SUITE_P(Environments, OutputChoiceTest,
                                            ChoiceCase{"DriverDummy", "dummy", true, false},
                                            ChoiceCase{"DriverDisk", "disk", true, false},
                                            ChoiceCase{"NoServer", std::nullopt, false, false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(PulseOutputTest, AnInjectedOutputComesFirst)
 {
