@@ -16,14 +16,14 @@ namespace {
 
 const QColor kBackground(0x2C, 0x2A, 0x26);
 
-vornel::app::GifPicture loadAnimation()
+vornel::gif::GifPicture loadAnimation()
 {
     QFile file(QStringLiteral(":/loading.gif"));
     if (!file.open(QIODevice::ReadOnly))
         return {};
     const QByteArray bytes = file.readAll();
     try {
-        return vornel::app::decodeGif(bytes.toStdString());
+        return vornel::gif::decodeGif(bytes.toStdString());
     } catch (const std::runtime_error&) {
         return {}; // the overlay then shows its background only
     }
@@ -78,7 +78,7 @@ void LoadingOverlay::startDrawing()
             animator_.reset(); // paint on the window thread instead
         }
     }
-    canvas_ = std::make_unique<vornel::app::GifCanvas>(picture_, empty);
+    canvas_ = std::make_unique<vornel::gif::GifCanvas>(picture_, empty);
     frameIndex_ = picture_.frames.size() - 1; // the first step shows frame 0
 }
 
@@ -140,7 +140,7 @@ void LoadingOverlay::showNextPaintedFrame()
     }
     ++paintedFrames_;
     update(QRect(kPicturePosition, paintedFrame_.size()));
-    frameTimer_.start(vornel::app::frameDurationMs(picture_.frames[frameIndex_]));
+    frameTimer_.start(vornel::gif::frameDurationMs(picture_.frames[frameIndex_]));
 }
 
 void LoadingOverlay::paintEvent(QPaintEvent* event)

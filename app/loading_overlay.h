@@ -1,7 +1,7 @@
 #pragma once
 // frmLoading: the borderless window with the loading animation that covers the playlist
 // while a catalogue page loads.
-#include "app/loading_gif.h"
+#include "gif/gif_picture.h"
 
 #include <QImage>
 #include <QTimer>
@@ -45,10 +45,10 @@ private:
     void startDrawing();
     void showNextPaintedFrame();
 
-    vornel::app::GifPicture picture_;
+    vornel::gif::GifPicture picture_;
     std::unique_ptr<vornel::app::X11Animator> animator_;
     // Painting on the window thread, where no X display is at hand (offscreen platform).
-    std::unique_ptr<vornel::app::GifCanvas> canvas_;
+    std::unique_ptr<vornel::gif::GifCanvas> canvas_;
     QImage paintedFrame_;
     QTimer frameTimer_;
     size_t frameIndex_ = 0;

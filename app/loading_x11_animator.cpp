@@ -13,6 +13,10 @@
 
 namespace vornel::app {
 
+using gif::frameDurationMs;
+using gif::GifCanvas;
+using gif::GifPicture;
+
 namespace {
 
 using Clock = std::chrono::steady_clock;

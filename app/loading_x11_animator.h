@@ -1,7 +1,7 @@
 #pragma once
 // Plays the loading animation into a child X window of its own, from a thread with its
 // own X connection, so the frames keep coming while the window thread is blocked.
-#include "app/loading_gif.h"
+#include "gif/gif_picture.h"
 
 #include <atomic>
 #include <cstdint>
@@ -15,8 +15,8 @@ class X11Animator {
 public:
     // Creates the child window at (x, y) inside parentWindow on the named display (empty:
     // $DISPLAY) and starts the thread. Throws std::runtime_error when X cannot be used.
-    X11Animator(const GifPicture& picture, unsigned long parentWindow, const std::string& displayName, int x, int y,
-                uint32_t emptyColour);
+    X11Animator(const gif::GifPicture& picture, unsigned long parentWindow, const std::string& displayName, int x,
+                int y, uint32_t emptyColour);
     ~X11Animator(); // stops and joins the thread, then removes the window
     X11Animator(const X11Animator&) = delete;
     X11Animator& operator=(const X11Animator&) = delete;
@@ -30,7 +30,7 @@ private:
     void run();
     void wake();
 
-    const GifPicture& picture_;
+    const gif::GifPicture& picture_;
     uint32_t emptyColour_;
     std::unique_ptr<X> x_;
     std::atomic<bool> stop_{false};

@@ -112,7 +112,7 @@ bool hasFollowingCell(const GumboNode* cell)
     if (!parent || parent->type != GUMBO_NODE_ELEMENT)
         return false;
     const GumboVector& siblings = parent->v.element.children;
-    for (unsigned i = cell->index_within_parent + 1; i < siblings.length; ++i)
+    for (size_t i = cell->index_within_parent + 1; i < siblings.length; ++i)
         if (isTableCell(static_cast<const GumboNode*>(siblings.data[i])))
             return true;
     return false;

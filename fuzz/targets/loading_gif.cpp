@@ -1,10 +1,10 @@
 // The loading animation's GIF decoder, and the composition of every frame it yields.
-#include "app/loading_gif.h"
+#include "gif/gif_picture.h"
 #include "fuzz/fuzz_target.h"
 
 #include <stdexcept>
 
-using namespace vornel::app;
+using namespace vornel::gif;
 
 VORNEL_FUZZ_TARGET(loading_gif)
 {

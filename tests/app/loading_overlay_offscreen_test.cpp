@@ -5,10 +5,14 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QImage>
 
 #include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <string>
 
 namespace {
 
@@ -20,6 +24,16 @@ bool pumpUntil(const std::function<bool()>& done, int limitMs = 5000)
     while (!done() && clock.elapsed() < limitMs)
         QApplication::processEvents(QEventLoop::AllEvents, 10);
     return done();
+}
+
+TEST(LoadingOverlayOffscreen, TheAnimationCompiledIntoTheProgramIsTheCommittedAsset)
+{
+    QFile resource(QStringLiteral(":/loading.gif"));
+    ASSERT_TRUE(resource.open(QIODevice::ReadOnly));
+    std::ifstream asset(VORNEL_ASSETS_DIR "/loading.gif", std::ios::binary);
+    ASSERT_TRUE(asset.good());
+    const std::string committed{std::istreambuf_iterator<char>(asset), std::istreambuf_iterator<char>()};
+    EXPECT_TRUE(resource.readAll().toStdString() == committed);
 }
 
 TEST(LoadingOverlayOffscreen, CreatedHiddenFramelessWithItsDesignedLook)

@@ -232,8 +232,9 @@ TEST(DemoHttp, ByteRanges)
     for (const Case& c : cases) {
         std::size_t first = 0, last = 0;
         EXPECT_EQ(parseByteRange(c.header, 100, first, last), c.ok) << c.header;
-        if (c.ok)
+        if (c.ok) {
             EXPECT_EQ(std::make_pair(first, last), std::make_pair(c.first, c.last)) << c.header;
+        }
     }
 }
 

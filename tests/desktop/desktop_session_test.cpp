@@ -28,6 +28,6 @@ INSTANTIATE_TEST_SUITE_P(Platforms, DesktopSessionTest,
                          testing::Values(PlatformCase{"Unset", nullptr, "xcb"}, PlatformCase{"Empty", "", "xcb"},
                                          PlatformCase{"Wayland", "wayland", "wayland"},
                                          PlatformCase{"Offscreen", "offscreen", "offscreen"}),
-                         [](const testing::TestParamInfo<PlatformCase>& info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<PlatformCase>& test) { return std::string(test.param.name); });
 
 } // namespace

@@ -149,7 +149,7 @@ INSTANTIATE_TEST_SUITE_P(Sessions, WaylandSessionTest,
                                          SessionCase{"WaylandDisplay", "wayland-0", nullptr, true},
                                          SessionCase{"WaylandSessionType", nullptr, "wayland", true},
                                          SessionCase{"DisplayOutranksType", "wayland-1", "x11", true}),
-                         [](const testing::TestParamInfo<SessionCase>& info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<SessionCase>& test) { return std::string(test.param.name); });
 
 TEST(GlobalShortcutsChoice, WithoutASessionBusAWaylandSessionKeepsTheX11Grabs)
 {

@@ -55,7 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "song\x02\x1f",
                  "song"},
         NameCase{"DeleteIsNotTrimmed", "\x7fsong", "\x7fsong"}),
-    [](const testing::TestParamInfo<NameCase>& info) { return std::string(info.param.title); });
+    [](const testing::TestParamInfo<NameCase>& test) { return std::string(test.param.title); });
 
 std::string failureMessage(const std::string& input)
 {

@@ -72,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(Download, PendingFileStream,
                                          StreamCase{"CutBackThenWrite", {{"abcdef", 2}, {"XY"}}, 4, "abXY"},
                                          StreamCase{"CutToNothing", {{"redirect body", 0}, {"song"}}, 4, "song"},
                                          StreamCase{"GrowByTruncate", {{"ab", 4}}, 4, std::string("ab\0\0", 4)}),
-                         [](const testing::TestParamInfo<StreamCase>& info) { return info.param.label; });
+                         [](const testing::TestParamInfo<StreamCase>& test) { return test.param.label; });
 
 TEST_F(PendingFileTest, SavesIntoAnotherFolderAndKeepsTheReplacedMode)
 {

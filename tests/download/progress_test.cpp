@@ -50,8 +50,8 @@ INSTANTIATE_TEST_SUITE_P(Replies, DownloadProgressTest,
                                          ProgressCase{"MoreThanAnnouncedClamps", kMax, 1000, "", 100},
                                          ProgressCase{"NegativeCountClamps", -5000, 1000, "", 0},
                                          ProgressCase{"TinyShareOfHugeLength", 1000, kMax, "", 0}),
-                         [](const testing::TestParamInfo<ProgressCase>& info) {
-                             return std::string(info.param.title);
+                         [](const testing::TestParamInfo<ProgressCase>& test) {
+                             return std::string(test.param.title);
                          });
 
 } // namespace

@@ -167,7 +167,7 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenTransferCase{"ErrorStatus",
                            ConnectionScript().expectHead().send(lengthHead(9, "404 Not Found") + "not found"),
                            DownloadOutcome::ErrorStatus}),
-    [](const testing::TestParamInfo<BrokenTransferCase>& info) { return info.param.label; });
+    [](const testing::TestParamInfo<BrokenTransferCase>& test) { return test.param.label; });
 
 // A full disk, simulated with a file-size limit: writes past it fail with EFBIG once SIGXFSZ
 // no longer kills the process. The limit would also hit the test runner, so the download runs

@@ -76,7 +76,7 @@ TEST_P(CorpusReplay, EveryKeptInputRunsCleanly)
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, CorpusReplay, ::testing::ValuesIn(targetNames()),
-                         [](const auto& info) { return info.param; });
+                         [](const auto& test) { return test.param; });
 
 TEST(Corpus, EveryTargetHasSeedsAndEverySeedFolderATarget)
 {

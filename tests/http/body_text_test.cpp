@@ -62,7 +62,7 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"Ucs4BeyondUnicodeIsReplaced", std::string("\0\x11\0\0\0\0\0A", 8), "ISO-10646-UCS-4",
                    "\xEF\xBF\xBD"
                    "A"}),
-    [](const testing::TestParamInfo<DecodeCase>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<DecodeCase>& test) { return std::string(test.param.name); });
 
 bool isValidUtf8(const std::string& text)
 {
@@ -119,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(
                     HostileCase{"Utf32BeyondUnicode", std::string("\0\0\x11\0\0\0\0A\0", 9), "UTF-32LE", ""},
                     HostileCase{"Utf32OddTail", std::string("A\0\0\0\xFF\xFF", 6), "UTF-32LE", "A"},
                     HostileCase{"Gb18030CutFourByteForm", "z\x81\x30\x81", "GB18030", "z"}),
-    [](const testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<HostileCase>& test) { return std::string(test.param.name); });
 
 TEST(ReplyText, CutShiftSequenceAtTheEndOfAPageDoesNotCrash)
 {
@@ -227,7 +227,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "<a>\xC3\xA9</a>",
                   "UTF-8",
                   "<a>\xC3\xA9</a>"}),
-    [](const testing::TestParamInfo<ReplyCase>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<ReplyCase>& test) { return std::string(test.param.name); });
 
 TEST(ReplyText, MetaHeaderLinesMergeIntoTheReply)
 {

@@ -149,7 +149,7 @@ INSTANTIATE_TEST_SUITE_P(
         CookieCase{"FirstPairWithoutEqualsRejects", {{"abc; Path=/", kSite}}, kSite, std::nullopt},
         CookieCase{"EmptyNameRejects", {{" =1", kSite}}, kSite, std::nullopt},
         CookieCase{"UnknownAttributesIgnored", {{"a=1; SameSite=Lax; Priority", kSite}}, kSite, "a=1"}),
-    [](const testing::TestParamInfo<CookieCase>& info) { return info.param.label; });
+    [](const testing::TestParamInfo<CookieCase>& test) { return test.param.label; });
 
 TEST(CookieStore, TakesEverySetCookieLineOfTheHeaderBlockInOrder)
 {
@@ -290,7 +290,7 @@ INSTANTIATE_TEST_SUITE_P(Cookie, UnsendableCharacters,
                                          UnsendableCase{"CrLfInQuotedValue", "s=\"a\r\nb\"", "s=a??b"},
                                          UnsendableCase{"NulInValue", std::string("s=a\0b", 5), "s=a?b"},
                                          UnsendableCase{"CrInName", "a\rb=1", "a?b=1"}),
-                         [](const testing::TestParamInfo<UnsendableCase>& info) { return info.param.label; });
+                         [](const testing::TestParamInfo<UnsendableCase>& test) { return test.param.label; });
 
 struct SizeCase {
     std::string label;
@@ -325,7 +325,7 @@ INSTANTIATE_TEST_SUITE_P(
                     SizeCase{"ValueOneByteOver", 96, CookieStore::kMaxNameAndValueBytes - 95, false},
                     SizeCase{"NameAloneOver", CookieStore::kMaxNameAndValueBytes + 1, 0, false},
                     SizeCase{"SixteenKilobytes", 4, 16 * 1024, false}),
-    [](const testing::TestParamInfo<SizeCase>& info) { return info.param.label; });
+    [](const testing::TestParamInfo<SizeCase>& test) { return test.param.label; });
 
 TEST(CookieStore, AnOversizedCookieDoesNotReplaceTheStoredOne)
 {
@@ -388,7 +388,7 @@ INSTANTIATE_TEST_SUITE_P(Cookie, DomainBound,
                                          DomainBoundCase{"HostNameIgnoresCase", kSite, plain("WWW.Example.com"), ""},
                                          DomainBoundCase{"DomainAttribute", kSite, plain("img.example.com"),
                                                          "; Domain=example.com"}),
-                         [](const testing::TestParamInfo<DomainBoundCase>& info) { return info.param.label; });
+                         [](const testing::TestParamInfo<DomainBoundCase>& test) { return test.param.label; });
 
 TEST(CookieStore, ExpiredCookiesOfTheDomainGoFirst)
 {
@@ -413,8 +413,9 @@ TEST(CookieStore, TheWholeStoreIsBoundedLeastRecentlyUsedFirst)
         const CookieRequest host = plain("h" + std::to_string(d) + ".example.com");
         for (size_t i = 0; i < perDomain; ++i)
             clocked.take("c" + std::to_string(i) + "=v; Path=/p" + std::to_string(i), host);
-        if (d == domains / 2) // the first cookie of the first host is used again
+        if (d == domains / 2) { // the first cookie of the first host is used again
             ASSERT_EQ(clocked.store.cookieHeader(plain("h0.example.com", "/p0/")), "c0=v");
+        }
         EXPECT_LE(clocked.store.cookies().size(), CookieStore::kMaxCookies);
     }
     EXPECT_GE(clocked.store.cookies().size(), CookieStore::kMaxCookies - CookieStore::kStorePurgeBatch);

@@ -105,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
                     FloodCase{"CookiesAtTheSizeBound",
                               [] { return Replies{setCookieLines(200, "c", CookieStore::kMaxNameAndValueBytes - 4)}; },
                               kPerDomain, kPerDomain*(CookieStore::kMaxNameAndValueBytes + 3) + 8}),
-    [](const testing::TestParamInfo<FloodCase>& info) { return info.param.label; });
+    [](const testing::TestParamInfo<FloodCase>& test) { return test.param.label; });
 
 TEST(CookieWire, LineBreaksInASetCookieNeverReachTheNextHead)
 {

@@ -59,7 +59,7 @@ INSTANTIATE_TEST_SUITE_P(Lines, LineLimit,
                                                     "EIdReadLnMaxLineLengthExceeded"},
                                            LineCase{"Chars16384WithLf", 16384, "\n", "ok"},
                                            LineCase{"Chars16385WithLf", 16385, "\n", "EIdReadLnMaxLineLengthExceeded"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 struct ChunkCase {
     const char* name;
@@ -96,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ChunkCase{"LargestThatFits", "7fffffffffffffff", "abc", "EIdBodyTooLarge", ""},
                       ChunkCase{"OneBeyondSignedSixtyFourBits", "8000000000000000", "abc", "EIdChunkSizeTooLarge", ""},
                       ChunkCase{"SeventeenSignificantDigits", "10000000000000000", "abc", "EIdChunkSizeTooLarge", ""}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 struct PieceCase {
     const char* name;
@@ -139,7 +139,7 @@ INSTANTIATE_TEST_SUITE_P(
     Framings, BodyPieces,
     ::testing::Values(PieceCase{"UntilClose", {"Content-Type: audio/mpeg"}, ""},
                       PieceCase{"Multipart", {"Content-Type: multipart/mixed; boundary=XB"}, "\r\n--XB--\r\n"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(Multipart, AVeryLongBoundaryIsFoundAcrossPieces)
 {
@@ -216,6 +216,6 @@ INSTANTIATE_TEST_SUITE_P(
         XhtmlCase{"WithDeclaration",
                   "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><html><head><title>Caf\xE9</title></head></html>",
                   "ISO-8859-1", "Caf\xC3\xA9"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 } // namespace

@@ -143,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "EIdBodyTooLarge: Reply body too large."},
         EndlessCase{"InterimReplies", "", "HTTP/1.1 100 Continue\r\nX-Filler: " + std::string(100, 'i') + "\r\n\r\n",
                     "EIdHeaderBlockTooLarge: Reply header block too large."}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(BodyBound, ABodyOfExactlyTheBoundIsKeptAndOneByteMoreFails)
 {
@@ -237,7 +237,7 @@ INSTANTIATE_TEST_SUITE_P(
                       InjectionCase{"LocationWithNul", std::string("/x?Injected\0: 1", 15), "/start",
                                     "GET /x?Injected?: 1 HTTP/1.1"},
                       InjectionCase{"UrlWithLf", "", "/x?Injected\n: 1", "GET /x?Injected?: 1 HTTP/1.1"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 } // namespace
 

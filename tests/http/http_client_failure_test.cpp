@@ -149,7 +149,7 @@ INSTANTIATE_TEST_SUITE_P(
                               .wait(Millis(100))
                               .reset(),
                           "EIdSocketError", "Socket Error # 10054\r\nConnection reset by peer."}),
-    [](const testing::TestParamInfo<ServerFailureCase>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<ServerFailureCase>& test) { return std::string(test.param.name); });
 
 TEST(Failures, AbortFromAnotherThreadBreaksABlockedRead)
 {

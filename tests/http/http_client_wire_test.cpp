@@ -193,7 +193,7 @@ INSTANTIATE_TEST_SUITE_P(
                                200, false, "all of it"},
                     StatusCase{"LengthCutShort", reply("HTTP/1.1 200 OK", {"Content-Length: 1000"}, kSixHundred), false,
                                200, false, kSixHundred.c_str()}),
-    [](const testing::TestParamInfo<StatusCase>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<StatusCase>& test) { return std::string(test.param.name); });
 
 TEST(Redirects, RelativeLocationsResolveAgainstTheReplyUrl)
 {

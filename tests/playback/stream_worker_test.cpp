@@ -287,9 +287,11 @@ TEST_F(StreamWorkerTest, StatusOfAnOvertakenOpenIsSilent)
     ASSERT_TRUE(log.waitFor([&](const Report& r) { return r.code == PN_CONNECTING; }, std::chrono::seconds(10)));
     ASSERT_TRUE(runWorker(fast.url("/fast.mp3")));
     ASSERT_EQ(slowDone.wait_for(std::chrono::seconds(20)), std::future_status::ready);
-    for (const Report& report : log.reports())
-        if (report.thread == slowId)
+    for (const Report& report : log.reports()) {
+        if (report.thread == slowId) {
             EXPECT_EQ(report.code, PN_CONNECTING) << "the overtaken worker reported " << report.code;
+        }
+    }
     EXPECT_EQ(BASS_ChannelIsActive(currentStream()), BASS_ACTIVE_PLAYING);
 }
 

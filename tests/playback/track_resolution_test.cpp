@@ -35,5 +35,5 @@ const ResolutionCase cases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Pages, TrackResolutionTable, ::testing::ValuesIn(cases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 } // namespace

@@ -62,11 +62,11 @@ private:
 struct Route {
     std::string body;
     std::string contentType = "application/octet-stream";
-    int status = 200;                      // the status line reads "HTTP/1.1 <status> <reason>"
-    std::vector<std::string> extraHeaders; // lines without CRLF
-    bool lengthFramed = true;              // false: no Content-Length, close after the body
-    size_t dripSize = 0;                   // >0: send the body in pieces of this size ...
-    Millis dripPause{0};                   // ... with this pause between them
+    int status = 200;                        // the status line reads "HTTP/1.1 <status> <reason>"
+    std::vector<std::string> extraHeaders{}; // lines without CRLF
+    bool lengthFramed = true;                // false: no Content-Length, close after the body
+    size_t dripSize = 0;                     // >0: send the body in pieces of this size ...
+    Millis dripPause{0};                     // ... with this pause between them
 
     static Route fromFile(const std::string& filePath, std::string contentType = "audio/mpeg");
 };

@@ -32,7 +32,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, TrimmedTest,
                                                     "x\xC2\xA0",
                                                     "\xC2\xA0"
                                                     "x\xC2\xA0"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST(LowerAsciiTest, FoldsOnlyLatinCapitals)
 {

@@ -105,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(Servers, TlsVersions,
                                          VersionCase{"Tls12AndLater", TLS1_2_VERSION, 0, TLS1_3_VERSION},
                                          VersionCase{"Tls12Only", TLS1_2_VERSION, TLS1_2_VERSION, TLS1_2_VERSION},
                                          VersionCase{"Tls13Only", TLS1_3_VERSION, TLS1_3_VERSION, TLS1_3_VERSION}),
-                         [](const testing::TestParamInfo<VersionCase>& info) { return std::string(info.param.label); });
+                         [](const testing::TestParamInfo<VersionCase>& test) { return std::string(test.param.label); });
 
 class TlsServerName : public testing::TestWithParam<std::string> {};
 

@@ -1,4 +1,4 @@
-#include "app/loading_gif.h"
+#include "gif/gif_picture.h"
 
 #include <QBuffer>
 #include <QImageReader>
@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-namespace vornel::app {
+namespace vornel::gif {
 
 GifPicture decodeGif(const std::string& bytes)
 {
@@ -62,4 +62,4 @@ void GifCanvas::draw(const GifFrame& frame)
     }
 }
 
-} // namespace vornel::app
+} // namespace vornel::gif

@@ -1,13 +1,13 @@
 #pragma once
-// The loading animation (a GIF picture) decoded by Qt's GIF reader, and the composition
-// of its frames over the overlay's background. Decoding and drawing need no GUI thread.
+// A GIF animation (the loading overlay's) decoded by Qt's GIF reader, and the composition
+// of its frames over a background colour. Decoding and drawing need no GUI thread.
 #include <QImage>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-namespace vornel::app {
+namespace vornel::gif {
 
 struct GifFrame {
     QImage image;    // the whole picture as it stands at this frame, ARGB32; alpha 0 where nothing was drawn
@@ -48,4 +48,4 @@ private:
     std::vector<uint32_t> pixels_;
 };
 
-} // namespace vornel::app
+} // namespace vornel::gif
