@@ -91,7 +91,7 @@ TEST_P(ClosingDuringALoad, EndsItWithAnEmptyPlaylist)
 }
 
 INSTANTIATE_TEST_SUITE_P(Request, ClosingDuringALoad, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "OfTheLinkExtraction" : "OfThePageClient"; });
+                         [](const auto& test) { return test.param ? "OfTheLinkExtraction" : "OfThePageClient"; });
 
 TEST_F(WindowTest, ClosingDuringADownloadLeavesTheOldFileAndNothingElse)
 {

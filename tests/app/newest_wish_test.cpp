@@ -96,7 +96,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SlowFirstEntry{"IsDead",
                                      ConnectionScript().expectHead().wait(Millis(400)).send(closingReply("no snippet")),
                                      true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 // A paging click while an entry's page loads: the page client is busy, so the load waits for it.
 TEST_F(WindowTest, APageLoadAskedForDuringAResolutionRunsAfterIt)

@@ -57,9 +57,9 @@ TEST_P(FolderMakerTest, MakesTheFolderAndItsParentsWith0755UnderTheUmask)
 INSTANTIATE_TEST_SUITE_P(Download, FolderMakerTest,
                          testing::Values(UmaskCase{022, 0755}, UmaskCase{027, 0750}, UmaskCase{077, 0700},
                                          UmaskCase{0, 0755}),
-                         [](const testing::TestParamInfo<UmaskCase>& info) {
+                         [](const testing::TestParamInfo<UmaskCase>& test) {
                              char name[16];
-                             std::snprintf(name, sizeof name, "Umask%03o", static_cast<unsigned>(info.param.umask));
+                             std::snprintf(name, sizeof name, "Umask%03o", static_cast<unsigned>(test.param.umask));
                              return std::string(name);
                          });
 

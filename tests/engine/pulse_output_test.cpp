@@ -362,7 +362,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ChoiceCase{"DriverPipewire", "pipewire", true, "pulse"},
                       ChoiceCase{"DriverDummy", "dummy", true, "sdl"}, ChoiceCase{"DriverDisk", "disk", true, "sdl"},
                       ChoiceCase{"NoServerFallsBackToTheNextDriver", "pulseaudio,dummy", false, "sdl"}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(PulseOutputTest, AnInjectedOutputComesFirst)
 {

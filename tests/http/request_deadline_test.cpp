@@ -70,7 +70,7 @@ INSTANTIATE_TEST_SUITE_P(Deadline, TrickleTest,
                          ::testing::Values(TrickleCase{"BodyWithoutDeadline", false, 0, false},
                                            TrickleCase{"BodyPastTheDeadline", false, 1000, true},
                                            TrickleCase{"HeadPastTheDeadline", true, 1000, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 // The deadline covers the redirects of a request: a slow redirect (at least 0.6 s) and a
 // reply that would fit a deadline of its own (0.8 s) together pass 1 s.
