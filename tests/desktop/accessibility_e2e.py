@@ -269,7 +269,7 @@ def run(args, workdir, processes):
     os.environ.update(a11y_env)   # pyatspi finds the AT-SPI bus through these
     import pyatspi
     demo = DemoCatalogue(args.demo, workdir, args.track_seconds)
-    demo.start(processes, args.port_wait)
+    demo.start(processes)
     player = PlayerSession(args.player, workdir, display)
     # The bridge is on as a screen reader turns it on; the desktop setting behind
     # org.a11y.Status is not there in a bare session.
@@ -287,7 +287,6 @@ def main():
     parser.add_argument("--player", required=True)
     parser.add_argument("--demo", required=True)
     parser.add_argument("--track-seconds", type=int, default=15)
-    parser.add_argument("--port-wait", type=int, default=300)
     args = parser.parse_args()
     problems = ["%s is not built" % p for p in (args.player, args.demo) if not os.access(p, os.X_OK)]
     problems += ["%s is not installed" % t for t in TOOLS if not shutil.which(t)]

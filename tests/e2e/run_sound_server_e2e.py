@@ -47,7 +47,7 @@ class SoundServerRun:
         self.display = start_xvfb(processes, self.log)
         self.x = XSession(self.display, os.environ)
         self.demo = DemoCatalogue(args.demo, workdir, TRACK_SECONDS)
-        self.demo.start(processes, args.port_wait)
+        self.demo.start(processes)
         self.figures = []
         self.results = []
         self.servers = []   # of the running check, removed after it
@@ -239,7 +239,6 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--player", required=True)
     parser.add_argument("--demo", required=True)
-    parser.add_argument("--port-wait", type=int, default=300)
     args = parser.parse_args()
     missing = [t for t in TOOLS if not shutil.which(t)]
     missing += [p for p in (args.player, args.demo) if not os.access(p, os.X_OK)]
