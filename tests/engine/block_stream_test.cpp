@@ -57,14 +57,17 @@ TEST_F(BlockStreamTest, RefusesToSeek)
 
 TEST_F(BlockStreamTest, StallsWhileTheServerIsSlowAndPlaysOnWhenDataComes)
 {
-    Route slow{makeToneMp3({.seconds = 2}), "audio/mpeg"};
-    slow.dripSize = 1000; // about 20 KB/s, little more than the 16 KB/s that 128 kbps needs
-    slow.dripPause = std::chrono::milliseconds(50);
+    // 48 KB at about 10 KB/s, well below the 16 KB/s that 128 kbps needs. The stream opens
+    // once the body's first 32 KB piece is in; the rest comes slower than it plays, even when
+    // the test itself runs slowly (under a sanitizer).
+    Route slow{makeToneMp3({.seconds = 3}), "audio/mpeg"};
+    slow.dripSize = 1000;
+    slow.dripPause = std::chrono::milliseconds(100);
     server_.addRoute("/slow.mp3", slow);
     const HSTREAM stream = open(server_.url("/slow.mp3"), kBlockFlags);
     ASSERT_NE(stream, 0u);
     BASS_ChannelPlay(stream, false);
-    // Pulling a second at a time, far faster than the server sends, runs the buffer dry.
+    // Pulling a second at a time runs the buffer dry.
     bool stalled = false;
     for (int i = 0; i < 20 && !stalled; ++i) {
         pull(44100);
