@@ -135,6 +135,8 @@ class LifeChecks:
 
     def expect_no_box(self):
         boxes = self.error_boxes()
+        if boxes:
+            self.x.screenshot(os.path.join(self.args.artifacts, "error-box.png"))
         require(not boxes, "%d error box(es) open" % len(boxes))
 
     def previous_page_button(self):
