@@ -20,6 +20,11 @@
 
 #include <cmath>
 
+using vornel::desktop::MediaPlayerControls;
+using vornel::desktop::MprisService;
+using vornel::desktop::NowPlaying;
+using vornel::desktop::PlaybackStatus;
+using vornel::desktop::ShowApplication;
 using vornel::playback::currentStream;
 
 namespace {
