@@ -181,7 +181,9 @@ private:
     void endRequests();
     void downloadTrack(const std::string& url, const std::string& fileName);
     void restoreDownloadControls();
-    void setRightAligned(QLabel* label, int rightEdge, int top, const QString& text);
+    // The page number and the stream's HTTP status (or bitrate) under the playlist.
+    void showPageNumber();
+    void showHttpStatus(const QString& text);
 
     QTimer* openRetryTimer_ = nullptr;
     int openFailuresInRow_ = 0;
