@@ -10,10 +10,10 @@
 
 int main(int argc, char* argv[])
 {
-    prepareDesktopSession();
+    vornel::desktop::prepareDesktopSession();
     QApplication application(argc, argv);
     // A second start brings the running copy to the front and ends here.
-    if (claimSingleInstance(QDBusConnection::sessionBus()) == InstanceRole::Another)
+    if (vornel::desktop::claimSingleInstance(QDBusConnection::sessionBus()) == vornel::desktop::InstanceRole::Another)
         return 0;
     QApplication::setApplicationName(QStringLiteral("VornelPlayer"));
     vornel::app::applySkin(application);

@@ -25,9 +25,13 @@
 #include <algorithm>
 
 namespace {
-constexpr int clientWidth = 749;
-constexpr int clientHeight = 496;
-const char* const listAndFieldStyle = "background-color: #000000; color: #C4B9B9;";
+constexpr int kClientWidth = 749;
+constexpr int kClientHeight = 496;
+constexpr int kButtonHeight = 25;
+// The two labels under the playlist keep their top right corner and grow to the left.
+constexpr QPoint kPageLabelTopRight{447, 451};
+constexpr QPoint kHttpStatusTopRight{734, 450};
+const char* const kListAndFieldStyle = "background-color: #000000; color: #C4B9B9;";
 
 QPushButton* makeButton(QWidget* parent, const QString& caption, QRect geometry)
 {
@@ -35,6 +39,15 @@ QPushButton* makeButton(QWidget* parent, const QString& caption, QRect geometry)
     button->setGeometry(geometry);
     button->setAutoDefault(true); // a plain Enter on a focused button clicks it
     return button;
+}
+
+// A right-aligned label keeps its right edge and grows to the left with its text.
+void setRightAligned(QLabel* label, QPoint topRight, const QString& text)
+{
+    label->setText(text);
+    label->adjustSize();
+    const int width = text.isEmpty() ? 0 : label->sizeHint().width();
+    label->setGeometry(topRight.x() - width, topRight.y(), width, label->sizeHint().height());
 }
 } // namespace
 
@@ -45,7 +58,7 @@ TfrmVornelPlayer::TfrmVornelPlayer(QWidget* parent)
 {
     setObjectName(QStringLiteral("frmVornelPlayer"));
     setWindowTitle(QStringLiteral("VornelPlayer v1.1"));
-    setFixedSize(clientWidth, clientHeight);
+    setFixedSize(kClientWidth, kClientHeight);
     setFont(vornel::app::windowFont());
     setWindowIcon(vornel::app::programIcon());
     createControls();
@@ -59,7 +72,7 @@ void TfrmVornelPlayer::createControls()
 {
     Panel1 = new QWidget(this);
     Panel1->setObjectName(QStringLiteral("Panel1"));
-    Panel1->setGeometry(0, 0, clientWidth, clientHeight);
+    Panel1->setGeometry(0, 0, kClientWidth, kClientHeight);
 
     img_logo = new QLabel(Panel1);
     img_logo->setObjectName(QStringLiteral("img_logo"));
@@ -101,12 +114,12 @@ void TfrmVornelPlayer::createGroupCurrentlyPlaying()
     sTrackBar1->setTickPosition(QSlider::NoTicks);
     sTrackBar1->setEnabled(false);
 
-    btn_TrackPrev = makeButton(GroupBox1, QStringLiteral("<"), QRect(16, 57, 75, 25));
+    btn_TrackPrev = makeButton(GroupBox1, QStringLiteral("<"), QRect(16, 57, 75, kButtonHeight));
     btn_TrackPrev->setObjectName(QStringLiteral("btn_TrackPrev"));
     btn_TrackPrev->setEnabled(false);
-    btn_TrackPause = makeButton(GroupBox1, QStringLiteral("| | >"), QRect(97, 57, 90, 25));
+    btn_TrackPause = makeButton(GroupBox1, QStringLiteral("| | >"), QRect(97, 57, 90, kButtonHeight));
     btn_TrackPause->setObjectName(QStringLiteral("btn_TrackPause"));
-    btn_TrackNext = makeButton(GroupBox1, QStringLiteral(">"), QRect(193, 57, 75, 25));
+    btn_TrackNext = makeButton(GroupBox1, QStringLiteral(">"), QRect(193, 57, 75, kButtonHeight));
     btn_TrackNext->setObjectName(QStringLiteral("btn_TrackNext"));
 }
 
@@ -116,7 +129,7 @@ void TfrmVornelPlayer::createGroupActions()
     GroupBox2->setObjectName(QStringLiteral("GroupBox2"));
     GroupBox2->setGeometry(456, 319, 278, 110);
 
-    btn_Download = makeButton(GroupBox2, QStringLiteral("Download"), QRect(9, 24, 261, 25));
+    btn_Download = makeButton(GroupBox2, QStringLiteral("Download"), QRect(9, 24, 261, kButtonHeight));
     btn_Download->setObjectName(QStringLiteral("btn_Download"));
     btn_Download->setEnabled(false);
 
@@ -136,7 +149,7 @@ void TfrmVornelPlayer::createGroupActions()
     edit_dldir = new QLineEdit(GroupBox2);
     edit_dldir->setObjectName(QStringLiteral("edit_dldir"));
     edit_dldir->setGeometry(61, 58, 206, 21);
-    edit_dldir->setStyleSheet(QString::fromLatin1(listAndFieldStyle));
+    edit_dldir->setStyleSheet(QString::fromLatin1(kListAndFieldStyle));
 
     cb_UseBlocks = new QCheckBox(QStringLiteral("Play the file in smaller chunks (no seeking option!)"), GroupBox2);
     cb_UseBlocks->setObjectName(QStringLiteral("cb_UseBlocks"));
@@ -154,23 +167,23 @@ void TfrmVornelPlayer::createPlaylistArea()
     // One line per entry, as a list box shows it; it also spares measuring every entry,
     // which would stall the window on a page of many thousand links.
     lb_PlayList->setUniformItemSizes(true);
-    lb_PlayList->setStyleSheet(QStringLiteral("QListWidget { %1 }").arg(QString::fromLatin1(listAndFieldStyle)));
+    lb_PlayList->setStyleSheet(QStringLiteral("QListWidget { %1 }").arg(QString::fromLatin1(kListAndFieldStyle)));
 
-    Button1 = makeButton(Panel1, QStringLiteral("previous page"), QRect(8, 444, 97, 25));
+    Button1 = makeButton(Panel1, QStringLiteral("previous page"), QRect(8, 444, 97, kButtonHeight));
     Button1->setObjectName(QStringLiteral("Button1"));
-    Button2 = makeButton(Panel1, QStringLiteral("refresh"), QRect(111, 444, 97, 25));
+    Button2 = makeButton(Panel1, QStringLiteral("refresh"), QRect(111, 444, 97, kButtonHeight));
     Button2->setObjectName(QStringLiteral("Button2"));
 
     Label2 = new QLabel(Panel1);
     Label2->setObjectName(QStringLiteral("Label2"));
     Label2->setAlignment(Qt::AlignRight | Qt::AlignTop);
-    setRightAligned(Label2, 447, 451, QStringLiteral("page: 1"));
+    showPageNumber();
 
     lbl_httpStatus = new QLabel(Panel1);
     lbl_httpStatus->setObjectName(QStringLiteral("lbl_httpStatus"));
     lbl_httpStatus->setTextFormat(Qt::PlainText);
     lbl_httpStatus->setAlignment(Qt::AlignRight | Qt::AlignTop);
-    setRightAligned(lbl_httpStatus, 734, 450, QString());
+    showHttpStatus(QString());
 
     // Tab order: the groups' controls as they stand, left to right, then the playlist and
     // the paging buttons.
@@ -210,11 +223,12 @@ void TfrmVornelPlayer::createComponents()
                                                              vornel::app::onWindowThread);
 }
 
-// A right-aligned label keeps its right edge and grows to the left with its text.
-void TfrmVornelPlayer::setRightAligned(QLabel* label, int rightEdge, int top, const QString& text)
+void TfrmVornelPlayer::showPageNumber()
 {
-    label->setText(text);
-    label->adjustSize();
-    const int width = text.isEmpty() ? 0 : label->sizeHint().width();
-    label->setGeometry(rightEdge - width, top, width, label->sizeHint().height());
+    setRightAligned(Label2, kPageLabelTopRight, QStringLiteral("page: %1").arg(pageNumber));
+}
+
+void TfrmVornelPlayer::showHttpStatus(const QString& text)
+{
+    setRightAligned(lbl_httpStatus, kHttpStatusTopRight, text);
 }

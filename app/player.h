@@ -102,10 +102,10 @@ public:
     std::unique_ptr<vornel::http::HttpClient> IdHTTP1;
     std::unique_ptr<vornel::http::HttpClient> IdHTTP2;
     std::unique_ptr<vornel::http::IdlePump> IdAntiFreeze1;
-    std::unique_ptr<GlobalShortcuts> hotkeys;
-    std::unique_ptr<TrayIcon> JvTrayIcon1;
+    std::unique_ptr<vornel::desktop::GlobalShortcuts> hotkeys;
+    std::unique_ptr<vornel::desktop::TrayIcon> JvTrayIcon1;
     // Desktop media controls (MPRIS2); none without a session bus.
-    std::unique_ptr<MprisService> mediaPlayerService;
+    std::unique_ptr<vornel::desktop::MprisService> mediaPlayerService;
     // The engine's reports for them, carried to this thread.
     std::unique_ptr<vornel::app::EngineEvents> engineEvents;
     LoadingOverlay* frmLoading = nullptr;
@@ -127,8 +127,8 @@ public:
     int openRetryDelayMs() const;
 
     // The playing track as media-player clients see it, and their actions.
-    PlaybackStatus playbackStatus() const;
-    NowPlaying nowPlaying() const;
+    vornel::desktop::PlaybackStatus playbackStatus() const;
+    vornel::desktop::NowPlaying nowPlaying() const;
     int64_t playbackPositionUs() const;
     void stopPlayback();
     // Moves playback to a byte position of the stream, as a release of the seek bar does.
@@ -160,7 +160,7 @@ private:
     void publishMediaPlayer();
     void watchMediaState();
     void showMediaState();
-    MediaPlayerControls mediaPlayerControls();
+    vornel::desktop::MediaPlayerControls mediaPlayerControls();
     void rememberPlayingEntry();
     void showLoadingOverlay();
     void closeLoadingOverlay();
@@ -181,7 +181,9 @@ private:
     void endRequests();
     void downloadTrack(const std::string& url, const std::string& fileName);
     void restoreDownloadControls();
-    void setRightAligned(QLabel* label, int rightEdge, int top, const QString& text);
+    // The page number and the stream's HTTP status (or bitrate) under the playlist.
+    void showPageNumber();
+    void showHttpStatus(const QString& text);
 
     QTimer* openRetryTimer_ = nullptr;
     int openFailuresInRow_ = 0;

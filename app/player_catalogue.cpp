@@ -25,8 +25,8 @@ using namespace vornel::catalogue;
 namespace {
 // How often the window handles its events while it waits for a page's links, and how many
 // links it takes into the playlist between two turns of its events.
-constexpr int linkWaitStepMs = 10;
-constexpr size_t fillStep = 4000;
+constexpr int kLinkWaitStepMs = 10;
+constexpr size_t kFillStep = 4000;
 
 // The playlist does not redraw while its entries change; closed on every path.
 class UpdateBracket {
@@ -101,7 +101,7 @@ std::vector<PageLink> TfrmVornelPlayer::extractLinksAside(const std::string& url
     LinkExtractionJob job(url);
     linkJob_ = &job;
     const auto forget = qScopeGuard([this] { linkJob_ = nullptr; });
-    while (!job.waitFor(std::chrono::milliseconds(linkWaitStepMs))) {
+    while (!job.waitFor(std::chrono::milliseconds(kLinkWaitStepMs))) {
         vornel::http::IdlePump::runIfDue();
         if (closing_)
             throw std::runtime_error("The window is closing");
@@ -114,14 +114,14 @@ std::vector<PageLink> TfrmVornelPlayer::extractLinksAside(const std::string& url
 // links neither freezes the window nor shrinks the playlist entry by entry.
 void TfrmVornelPlayer::appendFileHostLinks(std::vector<PageLink> links)
 {
-    for (size_t start = 0; start < links.size(); start += fillStep) {
+    for (size_t start = 0; start < links.size(); start += kFillStep) {
         if (start > 0) {
             vornel::http::IdlePump::runIfDue();
             if (closing_)
                 throw std::runtime_error("The window is closing");
         }
         QStringList texts;
-        for (size_t i = start; i < std::min(links.size(), start + fillStep); ++i) {
+        for (size_t i = start; i < std::min(links.size(), start + kFillStep); ++i) {
             if (!containsFileHostMarker(links[i].url, fileHost))
                 continue;
             linkUrls->push_back(std::move(links[i].url));
@@ -137,7 +137,7 @@ void TfrmVornelPlayer::Button1Click()
         ++pageNumber;
     if (!Timer1->isActive())
         Timer1->start();
-    setRightAligned(Label2, 447, 451, QStringLiteral("page: %1").arg(pageNumber));
+    showPageNumber();
     Button2->setText(pageNumber > 1 ? QStringLiteral("next page") : QStringLiteral("refresh"));
 }
 
@@ -149,5 +149,5 @@ void TfrmVornelPlayer::Button2Click()
         Button2->setText(QStringLiteral("refresh"));
     if (!Timer1->isActive())
         Timer1->start();
-    setRightAligned(Label2, 447, 451, QStringLiteral("page: %1").arg(pageNumber));
+    showPageNumber();
 }

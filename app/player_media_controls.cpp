@@ -20,11 +20,16 @@
 
 #include <cmath>
 
+using vornel::desktop::MediaPlayerControls;
+using vornel::desktop::MprisService;
+using vornel::desktop::NowPlaying;
+using vornel::desktop::PlaybackStatus;
+using vornel::desktop::ShowApplication;
 using vornel::playback::currentStream;
 
 namespace {
-const QString playingMarker = QString(QChar(0x25BA)) + QLatin1Char(' ');
-const QString programName = QStringLiteral("VornelPlayer");
+const QString kPlayingMarker = QString(QChar(0x25BA)) + QLatin1Char(' ');
+const QString kProgramName = QStringLiteral("VornelPlayer");
 
 // A byte count of the stream in microseconds; -1 when either is not known.
 int64_t bytesToUs(HSTREAM stream, QWORD bytes)
@@ -96,7 +101,7 @@ void TfrmVornelPlayer::showMediaState()
     if (mediaStateTimer_)
         mediaStateTimer_->stop();
     const NowPlaying track = nowPlaying();
-    QString toolTip = programName;
+    QString toolTip = kProgramName;
     if (track.present)
         toolTip += QLatin1Char('\n') + vornel::app::oneLine({track.artists.value(0), track.title});
     if (JvTrayIcon1)
@@ -182,7 +187,7 @@ NowPlaying TfrmVornelPlayer::nowPlaying() const
         return track;
     const HSTREAM stream = currentStream();
     const QString entryText =
-        playing_.text.startsWith(playingMarker) ? playing_.text.mid(playingMarker.size()) : playing_.text;
+        playing_.text.startsWith(kPlayingMarker) ? playing_.text.mid(kPlayingMarker.size()) : playing_.text;
     const vornel::app::TrackTitle title = vornel::app::trackTitle(
         entryText, BASS_ChannelGetTags(stream, BASS_TAG_ICY_TITLE), BASS_ChannelGetTags(stream, BASS_TAG_ID3V2_TEXT));
     track.present = true;

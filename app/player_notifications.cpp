@@ -14,9 +14,9 @@
 using namespace vornel::playback;
 
 namespace {
-const QChar playingMarker(0x25BA);
-constexpr int firstRetryDelayMs = 500;
-constexpr int longestRetryDelayMs = 5000;
+const QChar kPlayingMarker(0x25BA);
+constexpr int kFirstRetryDelayMs = 500;
+constexpr int kLongestRetryDelayMs = 5000;
 
 QString textArgument(intptr_t value)
 {
@@ -30,7 +30,7 @@ void TfrmVornelPlayer::WMPlayerNotify(uint32_t code, intptr_t value)
     switch (code) {
     case PN_CONNECTING:
         label_currentTrack->setText(QStringLiteral("connecting..."));
-        setRightAligned(lbl_httpStatus, 734, 450, QString());
+        showHttpStatus(QString());
         break;
     case PN_OPEN_FAILED:
         label_currentTrack->setText(QStringLiteral("not playing"));
@@ -46,8 +46,8 @@ void TfrmVornelPlayer::WMPlayerNotify(uint32_t code, intptr_t value)
     case PN_PLAYING: {
         openFailuresInRow_ = 0;
         QListWidgetItem* entry = lb_PlayList->currentItem();
-        if (entry && !entry->text().contains(playingMarker))
-            entry->setText(QString(playingMarker) + QLatin1Char(' ') + entry->text());
+        if (entry && !entry->text().contains(kPlayingMarker))
+            entry->setText(QString(kPlayingMarker) + QLatin1Char(' ') + entry->text());
         btn_Download->setEnabled(true);
         sTrackBar1->setEnabled(true);
         label_currentTrack->setText(entry ? entry->text() : QStringLiteral("playing"));
@@ -55,9 +55,9 @@ void TfrmVornelPlayer::WMPlayerNotify(uint32_t code, intptr_t value)
         followPosition();
         break;
     }
-    case PN_BITRATE: setRightAligned(lbl_httpStatus, 734, 450, textArgument(value)); break;
+    case PN_BITRATE: showHttpStatus(textArgument(value)); break;
     case PN_HTTP_STATUS:
-        setRightAligned(lbl_httpStatus, 734, 450, textArgument(value));
+        showHttpStatus(textArgument(value));
         if (lbl_httpStatus->text().contains(QStringLiteral("404")))
             btn_TrackNextClick();
         break;
@@ -68,10 +68,10 @@ void TfrmVornelPlayer::WMPlayerNotify(uint32_t code, intptr_t value)
 
 int TfrmVornelPlayer::openRetryDelayMs() const
 {
-    int delay = firstRetryDelayMs;
-    for (int failure = 1; failure < openFailuresInRow_ && delay < longestRetryDelayMs; ++failure)
+    int delay = kFirstRetryDelayMs;
+    for (int failure = 1; failure < openFailuresInRow_ && delay < kLongestRetryDelayMs; ++failure)
         delay *= 2;
-    return std::min(delay, longestRetryDelayMs);
+    return std::min(delay, kLongestRetryDelayMs);
 }
 
 // A stream that failed to open is tried again, later each time it keeps failing, so

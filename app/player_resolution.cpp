@@ -16,7 +16,7 @@
 using namespace vornel::playback;
 
 namespace {
-const QString deadMark = QString(QChar(0x2020)) + QStringLiteral("  ");
+const QString kDeadMark = QString(QChar(0x2020)) + QStringLiteral("  ");
 
 // Holds the page client for resolutions while it lives; when it ends, however it ends, a
 // page load that had to wait for the client runs.
@@ -116,7 +116,7 @@ TfrmVornelPlayer::Resolution TfrmVornelPlayer::resolveEntry(int row)
 void TfrmVornelPlayer::markDead(int row)
 {
     if (QListWidgetItem* entry = lb_PlayList->item(row))
-        entry->setText(deadMark + entry->text());
+        entry->setText(kDeadMark + entry->text());
 }
 
 // The bounds of the Next button: false at the last entry or in an empty playlist.

@@ -10,6 +10,14 @@
 #include <QEvent>
 #include <QListWidget>
 
+using vornel::desktop::HideApplication;
+using vornel::desktop::isApplicationVisible;
+using vornel::desktop::isHiddenBehindTray;
+using vornel::desktop::makeGlobalShortcuts;
+using vornel::desktop::setReturnsWithApplication;
+using vornel::desktop::ShowApplication;
+using vornel::desktop::TrayIcon;
+
 void TfrmVornelPlayer::createTrayIcon()
 {
     JvTrayIcon1 = std::make_unique<TrayIcon>(vornel::app::programIcon());

@@ -4,6 +4,8 @@
 #include <QVariant>
 #include <QWidget>
 
+namespace vornel::desktop {
+
 namespace {
 
 // Kept on the widgets themselves, so that the state needs no owner of its own.
@@ -76,3 +78,5 @@ bool isApplicationVisible(QWidget* mainWindow)
 {
     return mainWindow != nullptr && mainWindow->isVisible() && !mainWindow->isMinimized();
 }
+
+} // namespace vornel::desktop

@@ -4,6 +4,8 @@
 
 class QWidget;
 
+namespace vornel::desktop {
+
 // Hides the program behind its tray icon: the main window and the other top-level windows
 // (the loading overlay) leave the screen and the taskbar. Does nothing when the main
 // window is already hidden.
@@ -24,3 +26,5 @@ void setReturnsWithApplication(QWidget* window, bool returns);
 
 // Whether the main window is on screen (shown and not minimised), covered or not.
 bool isApplicationVisible(QWidget* mainWindow);
+
+} // namespace vornel::desktop

@@ -10,6 +10,8 @@
 
 #include <cctype>
 
+namespace vornel::desktop {
+
 namespace {
 
 constexpr unsigned kHotkeyModifiers = ControlMask | ShiftMask;
@@ -77,14 +79,14 @@ GlobalHotkeys::~GlobalHotkeys()
         QCoreApplication::instance()->removeNativeEventFilter(this);
 }
 
-int32_t GlobalHotkeys::registerHotkey(char key)
+int32_t GlobalHotkeys::registerShortcut(const ShortcutRequest& request)
 {
     const int32_t id = nextId_++;
     Hotkey& hotkey = hotkeys_[id];
     Display* display = x11Display();
     if (display == nullptr)
         return id;
-    hotkey.keycode = keycodeFor(display, key);
+    hotkey.keycode = keycodeFor(display, request.key);
     if (hotkey.keycode == 0)
         return id;
     for (unsigned locks : kLockModifiers) {
@@ -94,7 +96,7 @@ int32_t GlobalHotkeys::registerHotkey(char key)
     return id;
 }
 
-void GlobalHotkeys::unregisterHotkey(int32_t id)
+void GlobalHotkeys::unregisterShortcut(int32_t id)
 {
     const auto found = hotkeys_.find(id);
     if (found == hotkeys_.end())
@@ -137,3 +139,5 @@ bool GlobalHotkeys::nativeEventFilter(const QByteArray& eventType, void* message
     }
     return false;
 }
+
+} // namespace vornel::desktop

@@ -8,6 +8,8 @@
 #include <map>
 #include <vector>
 
+namespace vornel::desktop {
+
 // System-wide Ctrl+Shift+<key> combinations, grabbed on the X11 root window so that they
 // reach the program whichever application has the focus and while its windows are hidden.
 // Without an X11 display (another Qt platform) registration hands out ids but grabs nothing.
@@ -18,13 +20,11 @@ public:
     explicit GlobalHotkeys(QObject* parent = nullptr);
     ~GlobalHotkeys() override;
 
-    // Grabs Ctrl+Shift+key, also with Num Lock and Caps Lock on, and returns its id. A
-    // combination that another client already holds is left to it without any report.
-    int32_t registerHotkey(char key);
-    void unregisterHotkey(int32_t id);
-
-    int32_t registerShortcut(const ShortcutRequest& request) override { return registerHotkey(request.key); }
-    void unregisterShortcut(int32_t id) override { unregisterHotkey(id); }
+    // Grabs Ctrl+Shift+key, also with Num Lock and Caps Lock on, and returns its id; the
+    // request's name and description are not used by X11. A combination that another client
+    // already holds is left to it without any report.
+    int32_t registerShortcut(const ShortcutRequest& request) override;
+    void unregisterShortcut(int32_t id) override;
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 
@@ -39,3 +39,5 @@ private:
     std::map<int32_t, Hotkey> hotkeys_;
     int32_t nextId_ = 0xC000;
 };
+
+} // namespace vornel::desktop

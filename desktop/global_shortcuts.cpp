@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QtGlobal>
 
+namespace vornel::desktop {
+
 bool isWaylandSession()
 {
     return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ||
@@ -18,3 +20,5 @@ std::unique_ptr<GlobalShortcuts> makeGlobalShortcuts(const QDBusConnection& bus)
         return std::make_unique<PortalShortcuts>(bus);
     return std::make_unique<GlobalHotkeys>();
 }
+
+} // namespace vornel::desktop

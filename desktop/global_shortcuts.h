@@ -8,6 +8,8 @@
 #include <functional>
 #include <memory>
 
+namespace vornel::desktop {
+
 // One system-wide Ctrl+Shift+<key> combination: the key, and the name and description
 // under which a desktop that asks its user about shortcuts lists it.
 struct ShortcutRequest {
@@ -40,3 +42,5 @@ bool isWaylandSession();
 // The desktop portal's shortcuts on a Wayland session whose portal offers them on `bus`,
 // the X11 grabs otherwise.
 std::unique_ptr<GlobalShortcuts> makeGlobalShortcuts(const QDBusConnection& bus);
+
+} // namespace vornel::desktop

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <functional>
 
+namespace vornel::desktop {
+
 enum class PlaybackStatus { Stopped, Playing, Paused };
 
 // The track a media-player client shows.
@@ -42,3 +44,5 @@ struct MediaPlayerControls {
     std::function<void(int64_t positionUs)> seekTo;
     std::function<void(double volume)> setVolume; // 0.0 to 1.0
 };
+
+} // namespace vornel::desktop

@@ -9,6 +9,8 @@
 #include <QDBusVariant>
 #include <QStringList>
 
+namespace vornel::desktop {
+
 class MprisRootAdaptor : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2")
@@ -122,3 +124,5 @@ private:
 
     MprisService* service_;
 };
+
+} // namespace vornel::desktop

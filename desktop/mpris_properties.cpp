@@ -6,6 +6,8 @@
 
 #include <cmath>
 
+namespace vornel::desktop {
+
 namespace {
 
 const char* interfaceOf(const QObject* adaptor)
@@ -95,3 +97,5 @@ void MprisPropertiesAdaptor::Set(const QString& interface, const QString& name, 
     }
     property.write(adaptor, given);
 }
+
+} // namespace vornel::desktop

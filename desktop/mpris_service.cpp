@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cmath>
 
+namespace vornel::desktop {
+
 namespace {
 
 const QString kPlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
@@ -223,3 +225,5 @@ void MprisService::announce(const QString& interface, const QVariantMap& changed
     signal << interface << changed << QStringList();
     bus_.send(signal);
 }
+
+} // namespace vornel::desktop

@@ -9,6 +9,8 @@
 
 #include <functional>
 
+namespace vornel::desktop {
+
 // The program as an MPRIS2 media player (org.mpris.MediaPlayer2.vornelplayer on the session
 // bus): desktop media keys, panel and lock-screen controls and playerctl drive it. Calls
 // from the bus answer at once; the action they ask for runs afterwards from the event loop,
@@ -77,3 +79,5 @@ private:
     Announced announced_;
     bool seekedPending_ = false;
 };
+
+} // namespace vornel::desktop

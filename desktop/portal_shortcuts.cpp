@@ -40,6 +40,8 @@ const QDBusArgument& operator>>(const QDBusArgument& argument, PortalShortcut& s
 
 Q_DECLARE_METATYPE(PortalShortcut)
 
+namespace vornel::desktop {
+
 namespace {
 
 void registerPortalTypes()
@@ -239,3 +241,5 @@ void PortalShortcuts::closeSession()
     bus_.send(close);
     session_.clear();
 }
+
+} // namespace vornel::desktop

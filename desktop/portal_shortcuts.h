@@ -10,6 +10,8 @@
 
 #include <map>
 
+namespace vornel::desktop {
+
 // Global shortcuts through the desktop portal (org.freedesktop.portal.GlobalShortcuts):
 // one session holding every registered combination, bound in one request shortly after
 // the last registration. The desktop may ask its user to confirm or change the triggers;
@@ -61,3 +63,5 @@ private:
     bool creatingSession_ = false;
     bool bound_ = false;
 };
+
+} // namespace vornel::desktop

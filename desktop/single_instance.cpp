@@ -9,6 +9,8 @@
 #include <QEventLoop>
 #include <QTimer>
 
+namespace vornel::desktop {
+
 namespace {
 
 // A copy that is still starting holds the name before its object answers; it is given this
@@ -68,3 +70,5 @@ InstanceRole claimSingleInstance(const QDBusConnection& bus)
     } while (!deadline.hasExpired());
     return InstanceRole::Another;
 }
+
+} // namespace vornel::desktop

@@ -4,6 +4,8 @@
 // the tray if it is hidden) and ends before it makes a window or grabs a key.
 #include <QDBusConnection>
 
+namespace vornel::desktop {
+
 enum class InstanceRole {
     Alone,   // no session bus: no way to know of other copies; run as usual
     First,   // this copy holds the name now; run
@@ -11,3 +13,5 @@ enum class InstanceRole {
 };
 
 InstanceRole claimSingleInstance(const QDBusConnection& bus);
+
+} // namespace vornel::desktop

@@ -1,5 +1,7 @@
 #include "desktop/tray_icon.h"
 
+namespace vornel::desktop {
+
 TrayIcon::TrayIcon(const QIcon& icon, QObject* parent) : QObject(parent), icon_(new QSystemTrayIcon(icon, this))
 {
     icon_->setToolTip(QString());
@@ -38,3 +40,5 @@ void TrayIcon::handleActivation(QSystemTrayIcon::ActivationReason reason)
     case QSystemTrayIcon::Unknown: break;
     }
 }
+
+} // namespace vornel::desktop

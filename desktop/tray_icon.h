@@ -6,6 +6,8 @@
 
 #include <functional>
 
+namespace vornel::desktop {
+
 // The program's icon in the notification area, shown for the lifetime of this object,
 // with a tooltip and without a menu. A click with any mouse button is reported once; the
 // two presses of a double click count as one click.
@@ -26,3 +28,5 @@ private:
 
     QSystemTrayIcon* icon_;
 };
+
+} // namespace vornel::desktop

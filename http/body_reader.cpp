@@ -19,7 +19,7 @@ namespace {
 
 [[noreturn]] void throwClosedGracefully()
 {
-    throw HttpError("EIdConnClosedGracefully", "Connection Closed Gracefully.");
+    throw HttpError(FailureKind::ConnClosedGracefully, "Connection Closed Gracefully.");
 }
 
 // "1a;ext=1" -> 26, "0000000000000003" -> 3; anything that is not hexadecimal counts as 0.
@@ -39,7 +39,7 @@ uint64_t chunkSizeOf(const std::string& line)
         else
             return 0;
         if (size > (static_cast<uint64_t>(INT64_MAX) >> 4))
-            throw HttpError("EIdChunkSizeTooLarge", "Chunk size too large.");
+            throw HttpError(FailureKind::ChunkSizeTooLarge, "Chunk size too large.");
         size = size * 16 + static_cast<uint64_t>(value);
     }
     return size;
@@ -183,7 +183,7 @@ void BodyReader::readChunked(std::vector<std::string>& rawHeaders)
             break;
         trailerBytes += line.size();
         if (trailerBytes > kMaxHeadBytes)
-            throw HttpError("EIdHeaderBlockTooLarge", "Reply header block too large.");
+            throw HttpError(FailureKind::HeaderBlockTooLarge, "Reply header block too large.");
         rawHeaders.push_back(receivedText(line));
     }
 }
@@ -262,7 +262,7 @@ void BodyReader::readMultipart(const std::string& boundary)
             return;
         }
         if (input_.size() - scanned > InputBuffer::kMaxLineLength)
-            throw HttpError("EIdReadLnMaxLineLengthExceeded", "Max line length exceeded.");
+            throw HttpError(FailureKind::ReadLnMaxLineLengthExceeded, "Max line length exceeded.");
         if (!input_.receiveMore()) {
             take(input_.size());
             return;

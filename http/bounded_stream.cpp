@@ -8,7 +8,7 @@ namespace vornel::http {
 
 void throwBodyTooLarge()
 {
-    throw HttpError("EIdBodyTooLarge", "Reply body too large.");
+    throw HttpError(FailureKind::BodyTooLarge, "Reply body too large.");
 }
 
 void BoundedStream::write(const char* data, size_t size)

@@ -82,10 +82,10 @@ std::optional<int> readNumberToken(std::string_view token, size_t minDigits, siz
 
 std::optional<unsigned> readMonth(std::string_view token)
 {
-    static constexpr std::array<std::string_view, 12> names = {"jan", "feb", "mar", "apr", "may", "jun",
-                                                               "jul", "aug", "sep", "oct", "nov", "dec"};
-    for (unsigned i = 0; i < names.size(); ++i)
-        if (startsWithIgnoringCase(token, names[i]))
+    static constexpr std::array<std::string_view, 12> kMonthNames = {"jan", "feb", "mar", "apr", "may", "jun",
+                                                                     "jul", "aug", "sep", "oct", "nov", "dec"};
+    for (unsigned i = 0; i < kMonthNames.size(); ++i)
+        if (startsWithIgnoringCase(token, kMonthNames[i]))
             return i + 1;
     return std::nullopt;
 }

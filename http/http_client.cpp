@@ -82,7 +82,7 @@ public:
     explicit BusyGuard(bool& busy) : busy_(busy)
     {
         if (busy_)
-            throw HttpError("EIdClientBusy", "The client is busy with another request.");
+            throw HttpError(FailureKind::ClientBusy, "The client is busy with another request.");
         busy_ = true;
     }
     ~BusyGuard() { busy_ = false; }
@@ -174,7 +174,7 @@ RequestTarget HttpClient::Impl::prepare(const std::string& url)
     else
         request.port = urlState.port;
     if (request.port.empty())
-        throw HttpError("EIdUnknownProtocol", "Unknown Protocol");
+        throw HttpError(FailureKind::UnknownProtocol, "Unknown Protocol");
     urlState = request;
     return request;
 }
@@ -213,7 +213,7 @@ bool HttpClient::Impl::ensureConnection(const RequestTarget& request)
     if (!transport)
         useTransport(std::make_shared<Transport>(tls));
     if (tls && !transport->canDoTls())
-        throw HttpError("EIdIOHandlerPropInvalid", "IOHandler value is not valid");
+        throw HttpError(FailureKind::IOHandlerPropInvalid, "IOHandler value is not valid");
     input->clear();
     transport->connect(request.host, request.port, request.ipv6, tls, aborted, deadline);
     if (aborted) {

@@ -14,11 +14,11 @@ std::string socketMessage(int errorNumber)
 } // namespace
 
 SocketError::SocketError(int errorNumber)
-    : HttpError("EIdSocketError", socketMessage(errorNumber)), errorNumber_(errorNumber)
+    : HttpError(FailureKind::SocketError, socketMessage(errorNumber)), errorNumber_(errorNumber)
 {}
 
 ProtocolError::ProtocolError(const std::string& responseText, int statusCode, std::string bodyText)
-    : HttpError("EIdHTTPProtocolException", visibleText(responseText)), statusCode_(statusCode),
+    : HttpError(FailureKind::HTTPProtocolException, visibleText(responseText)), statusCode_(statusCode),
       bodyText_(std::move(bodyText))
 {}
 

@@ -1,18 +1,22 @@
 #pragma once
-// Failures of the HTTP client. Every failure carries a kind (the name callers and tools
+// Failures of the HTTP client. Every failure carries a kind (whose name callers and tools
 // print, e.g. "EIdSocketError") and a message text.
+#include "http/failure_kind.h"
+
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace vornel::http {
 
 class HttpError : public std::runtime_error {
 public:
-    HttpError(std::string kind, const std::string& message) : std::runtime_error(message), kind_(std::move(kind)) {}
-    const std::string& kind() const { return kind_; }
+    HttpError(FailureKind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+    FailureKind kind() const { return kind_; }
+    std::string_view kindName() const { return http::kindName(kind_); }
 
 private:
-    std::string kind_;
+    FailureKind kind_;
 };
 
 // "Socket Error # %d\r\n%s" with the platform error number and its text.

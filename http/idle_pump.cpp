@@ -21,7 +21,7 @@ IdlePump::IdlePump(std::function<void()> pump, std::function<bool()> onWindowThr
     : pump_(std::move(pump)), onWindowThread_(std::move(onWindowThread))
 {
     if (pumpExists.exchange(true))
-        throw HttpError("EIdException", "Only one TIdAntiFreeze can exist per application.");
+        throw HttpError(FailureKind::Exception, "Only one TIdAntiFreeze can exist per application.");
     threadPump = this;
 }
 

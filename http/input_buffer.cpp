@@ -89,7 +89,7 @@ bool InputBuffer::receiveMore()
         return false;
     const Wait wait = waitForBytes(readTimeoutMs_);
     if (wait == Wait::TimedOut)
-        throw HttpError("EIdReadTimeout", "Read timed out.");
+        throw HttpError(FailureKind::ReadTimeout, "Read timed out.");
     return wait == Wait::Received;
 }
 
@@ -115,7 +115,7 @@ std::optional<std::string> InputBuffer::readLine(size_t* consumed)
             const size_t length = static_cast<const char*>(lf) - start;
             // The limit counts every byte before the LF, a CR included.
             if (length > kMaxLineLength)
-                throw HttpError("EIdReadLnMaxLineLengthExceeded", "Max line length exceeded.");
+                throw HttpError(FailureKind::ReadLnMaxLineLengthExceeded, "Max line length exceeded.");
             size_t contentLength = length;
             if (contentLength > 0 && start[contentLength - 1] == '\r')
                 --contentLength;
@@ -127,7 +127,7 @@ std::optional<std::string> InputBuffer::readLine(size_t* consumed)
         }
         searched = size();
         if (searched > kMaxLineLength)
-            throw HttpError("EIdReadLnMaxLineLengthExceeded", "Max line length exceeded.");
+            throw HttpError(FailureKind::ReadLnMaxLineLengthExceeded, "Max line length exceeded.");
         if (!receiveMore())
             return std::nullopt;
     }

@@ -33,7 +33,7 @@ std::optional<std::string> readHeadLine(InputBuffer& input, size_t& headBytes)
     std::optional<std::string> line = input.readLine(&used);
     headBytes += used;
     if (headBytes > kMaxHeadBytes)
-        throw HttpError("EIdHeaderBlockTooLarge", "Reply header block too large.");
+        throw HttpError(FailureKind::HeaderBlockTooLarge, "Reply header block too large.");
     return line;
 }
 
@@ -72,7 +72,7 @@ void readReplyHead(InputBuffer& input, int maxHeaderLines, Response& response, s
     response = Response();
     const auto statusLine = readHeadLine(input, counted);
     if (!statusLine)
-        throw HttpError("EIdConnClosedGracefully", "Connection Closed Gracefully.");
+        throw HttpError(FailureKind::ConnClosedGracefully, "Connection Closed Gracefully.");
     response.ResponseText = receivedText(*statusLine);
     response.ResponseCode = statusCodeOf(response.ResponseText);
     const size_t version = response.ResponseText.find("HTTP/");

@@ -30,7 +30,7 @@ int RequestDeadline::msLeft(int cap) const
 void RequestDeadline::check() const
 {
     if (passed())
-        throw HttpError("EIdReadTimeout", "Read timed out.");
+        throw HttpError(FailureKind::ReadTimeout, "Read timed out.");
 }
 
 } // namespace vornel::http

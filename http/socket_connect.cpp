@@ -82,7 +82,7 @@ Address resolve(const std::string& host, uint16_t port, bool ipv6)
 {
     const int number = socketErrorFromErrno(err);
     if (number == 10009 || number == 10038)
-        throw HttpError("EIdConnectException", std::strerror(err));
+        throw HttpError(FailureKind::ConnectException, std::strerror(err));
     throw SocketError(number);
 }
 
@@ -136,7 +136,7 @@ void awaitConnect(int fd, const std::atomic<bool>& aborted, const RequestDeadlin
         if (aborted)
             throwAborted();
         if (std::chrono::steady_clock::now() - started >= kConnectLimit)
-            throw HttpError("EIdConnectTimeout", "Connect timed out.");
+            throw HttpError(FailureKind::ConnectTimeout, "Connect timed out.");
     }
 }
 
@@ -144,7 +144,7 @@ void awaitConnect(int fd, const std::atomic<bool>& aborted, const RequestDeadlin
 
 void throwAborted()
 {
-    throw HttpError("EIdRequestAborted", "Request aborted.");
+    throw HttpError(FailureKind::RequestAborted, "Request aborted.");
 }
 
 int connectSocket(const std::string& host, const std::string& port, bool ipv6, const std::atomic<bool>& aborted,

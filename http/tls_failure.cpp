@@ -31,7 +31,7 @@ bool queuedErrorIsUnexpectedEof()
            ERR_GET_REASON(first) == SSL_R_UNEXPECTED_EOF_WHILE_READING;
 }
 
-void throwTlsFailure(const std::string& kind, const std::string& message, const SSL* ssl, int result, int savedErrno)
+void throwTlsFailure(FailureKind kind, const std::string& message, const SSL* ssl, int result, int savedErrno)
 {
     const int code = tlsApi().SSL_get_error(ssl, result);
     if (queuedErrorIsUnexpectedEof()) {
@@ -41,7 +41,7 @@ void throwTlsFailure(const std::string& kind, const std::string& message, const 
     if (code == SSL_ERROR_SSL || (code == SSL_ERROR_SYSCALL && tlsApi().ERR_peek_error() != 0)) {
         const unsigned long first = tlsApi().ERR_get_error();
         tlsApi().ERR_clear_error();
-        throw HttpError("EIdOSSLUnderlyingCryptoError", withDetail(message, tlsErrorString(first)));
+        throw HttpError(FailureKind::OSSLUnderlyingCryptoError, withDetail(message, tlsErrorString(first)));
     }
     if (code == SSL_ERROR_SYSCALL) {
         if (result == 0 || savedErrno == 0)

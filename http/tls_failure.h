@@ -1,5 +1,7 @@
 #pragma once
 // Turns an OpenSSL result into the HttpError that the transport raises.
+#include "http/failure_kind.h"
+
 #include <openssl/ssl.h>
 
 #include <string>
@@ -12,7 +14,7 @@ std::string tlsErrorString(unsigned long code);
 // Builds the failure for operation message `message` (the failure kind `kind` where the
 // library's own error is not a crypto error) from the result `result` of an SSL call.
 // Never returns.
-[[noreturn]] void throwTlsFailure(const std::string& kind, const std::string& message, const SSL* ssl, int result,
+[[noreturn]] void throwTlsFailure(FailureKind kind, const std::string& message, const SSL* ssl, int result,
                                   int savedErrno);
 
 // True when the first queued library error says the peer closed the socket without a

@@ -140,7 +140,7 @@ void ensureTlsLibrary()
     if (library.loaded)
         return;
     if (!load(library))
-        throw HttpError("EIdOSSLCouldNotLoadSSLLibrary", "Could not load SSL library.");
+        throw HttpError(FailureKind::OSSLCouldNotLoadSSLLibrary, "Could not load SSL library.");
     library.loaded = true;
 }
 

@@ -47,7 +47,7 @@ bool socketTimedOut(int savedErrno)
 
 [[noreturn]] void throwReadTimeout()
 {
-    throw HttpError("EIdReadTimeout", "Read timed out.");
+    throw HttpError(FailureKind::ReadTimeout, "Read timed out.");
 }
 
 std::string firstQueuedErrorOr(unsigned long fallback)
@@ -66,17 +66,17 @@ std::string firstQueuedErrorOr(unsigned long fallback)
         if (number == 10053 || number == 10054 || number == 10058)
             throw SocketError(number);
         const std::string text = socketErrorText(number);
-        throw HttpError("EIdOpenSSLAPISSLError",
+        throw HttpError(FailureKind::OpenSSLAPISSLError,
                         text.empty() ? tlsErrorString(static_cast<unsigned long>(code)) : text);
     }
-    throw HttpError("EIdOpenSSLAPISSLError", firstQueuedErrorOr(static_cast<unsigned long>(code)));
+    throw HttpError(FailureKind::OpenSSLAPISSLError, firstQueuedErrorOr(static_cast<unsigned long>(code)));
 }
 
 SSL_CTX* makeClientContext()
 {
     const SSL_METHOD* method = tlsApi().TLS_client_method();
     if (!method)
-        throw HttpError("EIdOSSLGetMethodError", "Error getting SSL method.");
+        throw HttpError(FailureKind::OSSLGetMethodError, "Error getting SSL method.");
     tlsApi().ERR_clear_error();
     SSL_CTX* context = tlsApi().SSL_CTX_new(method);
     if (!context) {
@@ -85,7 +85,7 @@ SSL_CTX* makeClientContext()
         std::string message = "Error creating SSL context.";
         if (first != 0)
             message += "\r\n" + tlsErrorString(first);
-        throw HttpError("EIdOSSLCreatingContextError", message);
+        throw HttpError(FailureKind::OSSLCreatingContextError, message);
     }
     return context;
 }
@@ -134,7 +134,7 @@ struct TlsSession::Impl {
             tlsApi().SSL_CTX_free(context);
     }
 
-    [[noreturn]] void fail(const std::string& kind, const std::string& message, CallResult call)
+    [[noreturn]] void fail(FailureKind kind, const std::string& message, CallResult call)
     {
         broken = true;
         throwTlsFailure(kind, message, ssl, call.result, call.savedErrno);
@@ -150,20 +150,20 @@ TlsSession::TlsSession(int socketFd, const std::string& serverName, std::chrono:
     impl_->context = makeClientContext();
     if (!configureContext(impl_->context)) {
         tlsApi().ERR_clear_error();
-        throw HttpError("EIdOSSLSettingCipherError", "SetCipher failed.");
+        throw HttpError(FailureKind::OSSLSettingCipherError, "SetCipher failed.");
     }
     tlsApi().ERR_clear_error();
     impl_->ssl = tlsApi().SSL_new(impl_->context);
     if (!impl_->ssl) {
         tlsApi().ERR_clear_error();
-        throw HttpError("EIdOSSLCreatingSessionError", "Error creating SSL session.");
+        throw HttpError(FailureKind::OSSLCreatingSessionError, "Error creating SSL session.");
     }
     CallResult bound = callLibrary([this] { return tlsApi().SSL_set_ex_data(impl_->ssl, 0, this); });
     if (bound.result <= 0)
-        impl_->fail("EIdOSSLDataBindingError", "Error binding data to SSL socket.", bound);
+        impl_->fail(FailureKind::OSSLDataBindingError, "Error binding data to SSL socket.", bound);
     CallResult attached = callLibrary([this] { return tlsApi().SSL_set_fd(impl_->ssl, impl_->fd); });
     if (attached.result <= 0)
-        impl_->fail("EIdOSSLFDSetError", "Error setting File Descriptor for SSL", attached);
+        impl_->fail(FailureKind::OSSLFDSetError, "Error setting File Descriptor for SSL", attached);
     if (!serverName.empty())
         tlsApi().SSL_ctrl(impl_->ssl, SSL_CTRL_SET_TLSEXT_HOSTNAME, TLSEXT_NAMETYPE_host_name,
                           const_cast<char*>(serverName.c_str()));
@@ -188,7 +188,7 @@ void TlsSession::handshake()
             impl_->broken = true;
             throwReadTimeout();
         }
-        impl_->fail("EIdOSSLConnectError", "Error connecting with SSL.", call);
+        impl_->fail(FailureKind::OSSLConnectError, "Error connecting with SSL.", call);
     }
 }
 
@@ -262,7 +262,7 @@ void TlsSession::write(const char* data, size_t size)
             if (!socketTimedOut(call.savedErrno))
                 continue;
             impl_->broken = true;
-            throw HttpError("EIdOpenSSLAPISSLError", socketErrorText(10060));
+            throw HttpError(FailureKind::OpenSSLAPISSLError, socketErrorText(10060));
         }
         impl_->broken = true;
         throwIoFailure(code, call.savedErrno);

@@ -114,8 +114,8 @@ int main(int argc, char** argv)
         } catch (const HttpError& error) {
             if (replied)
                 std::cerr << "status: " << client.response().ResponseText << "\n";
-            std::cerr << "error: " << error.kind() << ": " << escapeLineEnds(error.what()) << "\n";
-            if (error.kind() == "EIdOSSLCouldNotLoadSSLLibrary")
+            std::cerr << "error: " << error.kindName() << ": " << escapeLineEnds(error.what()) << "\n";
+            if (error.kind() == vornel::http::FailureKind::OSSLCouldNotLoadSSLLibrary)
                 std::cerr << "tls library: " << vornel::http::tlsLibraryFailure() << "\n";
             return 1;
         }

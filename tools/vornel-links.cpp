@@ -65,7 +65,7 @@ int main(int argc, char** argv)
                 std::cout << link << '\t' << escaped(text) << '\n';
         });
     } catch (const vornel::http::HttpError& error) {
-        return fail(error.kind(), error.what());
+        return fail(std::string(error.kindName()), error.what());
     } catch (const std::exception& error) {
         return fail("Exception", error.what());
     }

@@ -84,6 +84,12 @@ private:
     void reportVolumeChange();
 
     std::mutex lifecycleMutex_; // one init or free at a time
+    // Guards initialised_, output_, openingOutput_, latencyFrames_, streams_, opening_,
+    // keptTags_, volumeProc_ and volumeUser_; the atomics beside them and everything the
+    // device callback reads go without it. Held only to read or change those fields (a
+    // stream's own lock may be taken inside it), never across opening a URL, a stream's
+    // shutdown, the output's open, close or activity, or a call to a listener. Taken after
+    // lifecycleMutex_, outputUpdateMutex_ and volumeMutex_; the device callback never takes it.
     mutable std::mutex mutex_;
     bool initialised_ = false;
     std::shared_ptr<AudioOutput> output_;

@@ -5,6 +5,7 @@
 #include <set>
 #include "tests/support/scripted_server.h"
 
+using vornel::desktop::isApplicationVisible;
 using vornel::test::ScriptedServer;
 using vornel::test::WindowTest;
 

@@ -15,6 +15,8 @@
 #include <thread>
 
 using vornel::app::TrackTitle;
+using vornel::desktop::NowPlaying;
+using vornel::desktop::PlaybackStatus;
 using vornel::test::makeToneMp3;
 using vornel::test::Route;
 using vornel::test::runEventsUntil;

@@ -11,6 +11,7 @@
 
 #include <chrono>
 
+using vornel::desktop::isApplicationVisible;
 using vornel::test::ConnectionScript;
 using vornel::test::Route;
 using vornel::test::ScriptedServer;

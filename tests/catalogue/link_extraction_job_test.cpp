@@ -40,7 +40,7 @@ std::string failureKindOf(LinkExtractionJob& job)
     try {
         job.take();
     } catch (const http::HttpError& error) {
-        return error.kind();
+        return std::string(error.kindName());
     }
     return "none";
 }

@@ -10,6 +10,8 @@
 #include <memory>
 #include <vector>
 
+using namespace vornel::desktop;
+
 namespace {
 
 // The X server's view: an unmapped top-level window has no place on screen or in a taskbar.
@@ -111,7 +113,7 @@ TEST_F(ApplicationVisibilityTest, HotkeysStillArriveWhileHidden)
     GlobalHotkeys hotkeys;
     std::vector<int32_t> pressed;
     hotkeys.onHotkey = [&](int32_t id) { pressed.push_back(id); };
-    const int32_t next = hotkeys.registerHotkey('W');
+    const int32_t next = hotkeys.registerShortcut(shortcutFor('W'));
     HideApplication(mainWindow.get(), others());
     ASSERT_TRUE(runEventsUntil([&] { return !mappedOnServer(mainWindow.get()); }));
 

@@ -5,6 +5,8 @@
 
 #include <QGuiApplication>
 
+using namespace vornel::desktop;
+
 namespace {
 
 struct PlatformCase {

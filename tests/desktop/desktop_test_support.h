@@ -1,6 +1,7 @@
 #pragma once
 
 #include "x_session.h"
+#include "desktop/global_shortcuts.h"
 #include "tests/support/event_wait.h"
 
 #include <QCoreApplication>
@@ -21,6 +22,12 @@ using vornel::test::runEventsUntil;
         if (!testSessionRunning())                                                                                     \
             GTEST_SKIP() << testSessionProblem();                                                                      \
     } while (false)
+
+// Ctrl+Shift+key, named after its key.
+inline vornel::desktop::ShortcutRequest shortcutFor(char key)
+{
+    return {key, QString(QLatin1Char(key)), QString()};
+}
 
 // Lets events already on their way arrive.
 inline void processEventsFor(int ms)

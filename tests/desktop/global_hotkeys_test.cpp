@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <vector>
 
+using namespace vornel::desktop;
+
 namespace {
 
 constexpr unsigned kLockVariants[] = {0, Mod2Mask, LockMask, Mod2Mask | LockMask};
@@ -66,10 +68,10 @@ protected:
     {
         SKIP_WITHOUT_X_SESSION();
         hotkeys.onHotkey = [this](int32_t id) { pressed.push_back(id); };
-        download = hotkeys.registerHotkey('D');
-        next = hotkeys.registerHotkey('W');
-        previous = hotkeys.registerHotkey('Q');
-        pause = hotkeys.registerHotkey('P');
+        download = hotkeys.registerShortcut(shortcutFor('D'));
+        next = hotkeys.registerShortcut(shortcutFor('W'));
+        previous = hotkeys.registerShortcut(shortcutFor('Q'));
+        pause = hotkeys.registerShortcut(shortcutFor('P'));
     }
 
     // Sends the keys and waits until the sentinel id has been reported.
@@ -190,10 +192,10 @@ TEST(GlobalHotkeysHeldElsewhere, CombinationHeldByAnotherClientFailsSilently)
     GlobalHotkeys hotkeys;
     std::vector<int32_t> pressed;
     hotkeys.onHotkey = [&](int32_t id) { pressed.push_back(id); };
-    const int32_t download = hotkeys.registerHotkey('D');
-    const int32_t next = hotkeys.registerHotkey('W');
-    const int32_t previous = hotkeys.registerHotkey('Q');
-    const int32_t pause = hotkeys.registerHotkey('P');
+    const int32_t download = hotkeys.registerShortcut(shortcutFor('D'));
+    const int32_t next = hotkeys.registerShortcut(shortcutFor('W'));
+    const int32_t previous = hotkeys.registerShortcut(shortcutFor('Q'));
+    const int32_t pause = hotkeys.registerShortcut(shortcutFor('P'));
     EXPECT_NE(pause, next);
 
     for (const char* key : {"ctrl+shift+p", "ctrl+shift+d", "ctrl+shift+w", "ctrl+shift+q"})
@@ -219,13 +221,13 @@ TEST(GlobalHotkeysRelease, UnregisterLetsAnotherClientGrabAllFour)
     GlobalHotkeys hotkeys;
     std::vector<int32_t> ids;
     for (char key : {'D', 'W', 'Q', 'P'})
-        ids.push_back(hotkeys.registerHotkey(key));
+        ids.push_back(hotkeys.registerShortcut(shortcutFor(key)));
     OtherXClient other;
     ASSERT_TRUE(other.connected());
     EXPECT_FALSE(other.grab(XK_w, Mod2Mask)) << "the combination should be held while registered";
 
     for (int32_t id : ids)
-        hotkeys.unregisterHotkey(id);
+        hotkeys.unregisterShortcut(id);
     EXPECT_TRUE(otherClientGetsAllCombinations(other));
 }
 
@@ -235,7 +237,7 @@ TEST(GlobalHotkeysRelease, DestructionLetsAnotherClientGrabAllFour)
     {
         GlobalHotkeys hotkeys;
         for (char key : {'D', 'W', 'Q', 'P'})
-            hotkeys.registerHotkey(key);
+            hotkeys.registerShortcut(shortcutFor(key));
     }
     OtherXClient other;
     ASSERT_TRUE(other.connected());
@@ -246,8 +248,8 @@ TEST(GlobalHotkeysRelease, UnknownIdIsIgnored)
 {
     SKIP_WITHOUT_X_SESSION();
     GlobalHotkeys hotkeys;
-    const int32_t id = hotkeys.registerHotkey('W');
-    hotkeys.unregisterHotkey(id + 100);
+    const int32_t id = hotkeys.registerShortcut(shortcutFor('W'));
+    hotkeys.unregisterShortcut(id + 100);
     OtherXClient other;
     ASSERT_TRUE(other.connected());
     EXPECT_FALSE(other.grab(XK_w, 0));

@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+using namespace vornel::desktop;
+
 namespace {
 
 const QString kPath = QStringLiteral("/org/mpris/MediaPlayer2");

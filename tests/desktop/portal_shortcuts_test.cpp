@@ -19,6 +19,8 @@
 #include <optional>
 #include <vector>
 
+using namespace vornel::desktop;
+
 namespace {
 
 const char* const kFrontend = "/usr/libexec/xdg-desktop-portal";

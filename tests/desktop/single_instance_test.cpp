@@ -9,6 +9,8 @@
 #include <QDBusConnectionInterface>
 #include <QTimer>
 
+using namespace vornel::desktop;
+
 namespace {
 
 class SingleInstanceTest : public testing::Test {

@@ -3,6 +3,7 @@
 #include "http/http_client.h"
 #include "http/idle_pump.h"
 #include "tests/http/endless_server.h"
+#include "tests/http/request_failure.h"
 #include "tests/support/sanitizer_build.h"
 #include "tests/http/wire_helpers.h"
 
@@ -24,21 +25,10 @@ namespace {
 using namespace vornel::test;
 using vornel::http::ClientSettings;
 using vornel::http::HttpClient;
-using vornel::http::HttpError;
 using vornel::http::MemoryStream;
 using vornel::http::ProtocolError;
 
 constexpr int64_t kMiB = 1024 * 1024;
-
-std::string kindOf(HttpClient& client, const std::string& url, MemoryStream& body)
-{
-    try {
-        client.GetToStream(url, body);
-    } catch (const HttpError& error) {
-        return error.kind() + ": " + error.what();
-    }
-    return "none";
-}
 
 constexpr bool kSanitized = vornel::test::kSanitizerBuild;
 
@@ -57,7 +47,7 @@ TEST(ReadBound, ASilentServerTimesOut)
     settings.readTimeoutMs = 300;
     HttpClient client(settings);
     MemoryStream body;
-    EXPECT_EQ(kindOf(client, server.url("/silent"), body), "EIdReadTimeout: Read timed out.");
+    EXPECT_EQ(failureOf(client, server.url("/silent"), body).text(), "EIdReadTimeout: Read timed out.");
 }
 
 TEST(ReadBound, ABodyThatStopsHalfWayTimesOut)
@@ -69,7 +59,7 @@ TEST(ReadBound, ABodyThatStopsHalfWayTimesOut)
     settings.readTimeoutMs = 300;
     HttpClient client(settings);
     MemoryStream body;
-    EXPECT_EQ(kindOf(client, server.url("/stall"), body), "EIdReadTimeout: Read timed out.");
+    EXPECT_EQ(failureOf(client, server.url("/stall"), body).text(), "EIdReadTimeout: Read timed out.");
     EXPECT_EQ(body.bytes(), "abc");
 }
 
@@ -84,7 +74,7 @@ TEST(ReadBound, DataArrivingSlowerThanTheBoundInTotalIsNoTimeOut)
     settings.readTimeoutMs = 400;
     HttpClient client(settings);
     MemoryStream body;
-    EXPECT_EQ(kindOf(client, server.url("/drip"), body), "none");
+    EXPECT_EQ(failureOf(client, server.url("/drip"), body).text(), "none");
     EXPECT_EQ(body.bytes(), "hello");
 }
 
@@ -109,7 +99,7 @@ TEST_P(EndlessReply, FailsWithMemoryFarBelowTheBounds)
     EndlessServer server(param.opening, param.piece);
     HttpClient client(ClientSettings::configured());
     MemoryStream body;
-    EXPECT_EQ(kindOf(client, server.url(), body), param.failure);
+    EXPECT_EQ(failureOf(client, server.url(), body).text(), param.failure);
     const int64_t peak = peakResidentBytes();
     std::printf("peak resident %.1f MiB after %.1f MiB sent\n", double(peak) / kMiB, double(server.sent()) / kMiB);
     if (kSanitized)
@@ -157,10 +147,10 @@ TEST(BodyBound, ABodyOfExactlyTheBoundIsKeptAndOneByteMoreFails)
     settings.maxBodyInMemory = 1000;
     HttpClient client(settings);
     MemoryStream kept;
-    EXPECT_EQ(kindOf(client, server.url("/exact"), kept), "none");
+    EXPECT_EQ(failureOf(client, server.url("/exact"), kept).text(), "none");
     EXPECT_EQ(kept.bytes(), exact);
     MemoryStream refused;
-    EXPECT_EQ(kindOf(client, server.url("/over"), refused), "EIdBodyTooLarge: Reply body too large.");
+    EXPECT_EQ(failureOf(client, server.url("/over"), refused).text(), "EIdBodyTooLarge: Reply body too large.");
 }
 
 TEST(BodyBound, AChunkSizeBeyondTheBoundFailsBeforeItsData)
@@ -174,7 +164,7 @@ TEST(BodyBound, AChunkSizeBeyondTheBoundFailsBeforeItsData)
     settings.maxBodyInMemory = 100;
     HttpClient client(settings);
     MemoryStream body;
-    EXPECT_EQ(kindOf(client, server.url("/c"), body), "EIdBodyTooLarge: Reply body too large.");
+    EXPECT_EQ(failureOf(client, server.url("/c"), body).text(), "EIdBodyTooLarge: Reply body too large.");
     EXPECT_EQ(body.bytes(), "abc");
 }
 

@@ -1,5 +1,6 @@
 // Failure kinds and messages of the client.
 #include "http/http_client.h"
+#include "tests/http/request_failure.h"
 #include "tests/http/wire_helpers.h"
 
 #include <gtest/gtest.h>
@@ -17,9 +18,7 @@ namespace {
 using namespace vornel::test;
 using vornel::http::ClientSettings;
 using vornel::http::HttpClient;
-using vornel::http::HttpError;
 using vornel::http::MemoryStream;
-using vornel::http::SocketError;
 
 // A loopback port on which nothing listens.
 uint16_t closedPort()
@@ -35,31 +34,12 @@ uint16_t closedPort()
     return ntohs(address.sin_port);
 }
 
-struct Failure {
-    std::string kind;
-    std::string message;
-    int socketError = 0;
-};
-
-Failure failureOf(HttpClient& client, const std::string& url)
-{
-    MemoryStream body;
-    try {
-        client.GetToStream(url, body);
-    } catch (const SocketError& error) {
-        return {error.kind(), error.what(), error.errorNumber()};
-    } catch (const HttpError& error) {
-        return {error.kind(), error.what()};
-    }
-    return {"none", ""};
-}
-
 TEST(Failures, RefusedPortIsSocketError10061WithoutEvents)
 {
     HttpClient client(ClientSettings::configured());
     EventLog log;
     log.attach(client);
-    const Failure failure = failureOf(client, "http://127.0.0.1:" + std::to_string(closedPort()) + "/");
+    const RequestFailure failure = failureOf(client, "http://127.0.0.1:" + std::to_string(closedPort()) + "/");
     EXPECT_EQ(failure.kind, "EIdSocketError");
     EXPECT_EQ(failure.socketError, 10061);
     EXPECT_EQ(failure.message, "Socket Error # 10061\r\nConnection refused.");
@@ -70,7 +50,7 @@ TEST(Failures, UnresolvableHostIsSocketError11001)
 {
     HttpClient client;
     const auto started = std::chrono::steady_clock::now();
-    const Failure failure = failureOf(client, "http://no-such-host.invalid/page");
+    const RequestFailure failure = failureOf(client, "http://no-such-host.invalid/page");
     EXPECT_EQ(failure.kind, "EIdSocketError");
     EXPECT_EQ(failure.socketError, 11001);
     EXPECT_EQ(failure.message, "Socket Error # 11001\r\nHost not found.");
@@ -94,7 +74,7 @@ TEST(Failures, HttpsOnAPlainOnlyTransportIsRefused)
     HttpClient client; // makes a plain transport at its first (http) connection
     MemoryStream body;
     client.GetToStream(server.url("/"), body);
-    const Failure failure = failureOf(client, "https://127.0.0.1:" + std::to_string(server.port()) + "/");
+    const RequestFailure failure = failureOf(client, "https://127.0.0.1:" + std::to_string(server.port()) + "/");
     EXPECT_EQ(failure.kind, "EIdIOHandlerPropInvalid");
     EXPECT_EQ(failure.message, "IOHandler value is not valid");
 }
@@ -114,7 +94,7 @@ TEST_P(ServerFailureTest, RaisesTheKindAndMessage)
     ScriptedServer server;
     server.addConnection(c.script);
     HttpClient client(ClientSettings::configured());
-    const Failure failure = failureOf(client, server.url("/"));
+    const RequestFailure failure = failureOf(client, server.url("/"));
     EXPECT_EQ(failure.kind, c.kind);
     EXPECT_EQ(failure.message, c.message);
 }
@@ -160,7 +140,7 @@ TEST(Failures, AbortFromAnotherThreadBreaksABlockedRead)
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         client.abort();
     });
-    const Failure failure = failureOf(client, server.url("/stream"));
+    const RequestFailure failure = failureOf(client, server.url("/stream"));
     stopper.join();
     EXPECT_EQ(failure.kind, "EIdRequestAborted");
     EXPECT_EQ(failureOf(client, server.url("/again")).kind, "EIdRequestAborted");

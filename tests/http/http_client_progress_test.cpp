@@ -247,7 +247,7 @@ TEST(IdlePumpTest, ANestedRequestOnTheBusyClientIsRefused)
                 client.GetToStream(server.url("/nested"), nested);
                 nestedKind = "none";
             } catch (const HttpError& error) {
-                nestedKind = error.kind();
+                nestedKind = error.kindName();
             }
         },
         [&] { return std::this_thread::get_id() == windowThread; });
@@ -295,7 +295,7 @@ TEST(IdlePumpTest, RunsWhileAConnectIsAwaited)
     try {
         client.GetToStream("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/", body);
     } catch (const HttpError& error) {
-        kind = error.kind();
+        kind = error.kindName();
     }
     for (int fd : fillers)
         ::close(fd);

@@ -135,7 +135,7 @@ TEST(ErrorReplies, RuntimeClientFailsWithStatusLineCodeAndBody)
         client.GetAsText(server.url("/gone"));
         FAIL() << "no failure";
     } catch (const ProtocolError& error) {
-        EXPECT_EQ(error.kind(), "EIdHTTPProtocolException");
+        EXPECT_EQ(error.kindName(), "EIdHTTPProtocolException");
         EXPECT_STREQ(error.what(), "HTTP/1.1 404 Not Found");
         EXPECT_EQ(error.statusCode(), 404);
         EXPECT_EQ(error.bodyText(), "missing page");
@@ -298,7 +298,7 @@ TEST(Framing, AChunkedBodyCutByCloseFailsAfterWorkEnd)
         client.GetToStream(server.url("/c"), body);
         FAIL() << "no failure";
     } catch (const HttpError& error) {
-        EXPECT_EQ(error.kind(), "EIdConnClosedGracefully");
+        EXPECT_EQ(error.kindName(), "EIdConnClosedGracefully");
         EXPECT_STREQ(error.what(), "Connection Closed Gracefully.");
         ASSERT_FALSE(log.events.empty());
         EXPECT_EQ(log.events.front(), "begin 0");

@@ -120,7 +120,7 @@ TEST(HttpsClient, AHandshakeFailureEndsTheRequest)
         client.GetAsText("https://127.0.0.1:" + std::to_string(server.port()) + "/");
         FAIL() << "the request succeeded";
     } catch (const HttpError& error) {
-        EXPECT_EQ(error.kind(), "EIdOSSLConnectError");
+        EXPECT_EQ(error.kindName(), "EIdOSSLConnectError");
         EXPECT_STREQ(error.what(), "Error connecting with SSL.\r\nEOF was observed that violates the protocol");
     }
 }

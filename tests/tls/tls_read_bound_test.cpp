@@ -56,7 +56,7 @@ TEST(TlsReadBound, ARecordThatStallsPartWayTimesOutWhileThePumpRuns)
         client.GetAsText("https://127.0.0.1:" + std::to_string(server.port()) + "/");
         FAIL() << "the request returned";
     } catch (const HttpError& error) {
-        EXPECT_EQ(error.kind(), "EIdReadTimeout");
+        EXPECT_EQ(error.kindName(), "EIdReadTimeout");
         EXPECT_STREQ(error.what(), "Read timed out.");
     }
     EXPECT_GE(pumped, 3);
@@ -72,7 +72,7 @@ TEST(TlsReadBound, AServerSilentAfterTheHandshakeTimesOut)
         client.GetAsText("https://127.0.0.1:" + std::to_string(server.port()) + "/");
         FAIL() << "the request returned";
     } catch (const HttpError& error) {
-        EXPECT_EQ(error.kind(), "EIdReadTimeout");
+        EXPECT_EQ(error.kindName(), "EIdReadTimeout");
     }
 }
 

@@ -1,6 +1,7 @@
 // The TLS client session against an in-process OpenSSL server on 127.0.0.1.
 #include "http/http_error.h"
 #include "http/tls_session.h"
+#include "tests/http/request_failure.h"
 #include "tls_test_server.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +12,8 @@
 #include <memory>
 
 using namespace vornel::http;
+using vornel::test::failureOf;
+using vornel::test::RequestFailure;
 using vornel::test::TlsServerOptions;
 using vornel::test::TlsTestServer;
 
@@ -62,16 +65,13 @@ std::string exchange(uint16_t port, const std::string& serverName)
 }
 
 // The failure the handshake raised against that server.
-HttpError handshakeFailure(uint16_t port, std::chrono::milliseconds ioLimit = TlsSession::kSocketTimeout)
+RequestFailure handshakeFailure(uint16_t port, std::chrono::milliseconds ioLimit = TlsSession::kSocketTimeout)
 {
     Socket socket(port);
-    try {
+    return failureOf([&] {
         TlsSession session(socket.fd(), "vornel.test", ioLimit);
         session.handshake();
-    } catch (const HttpError& error) {
-        return error;
-    }
-    return HttpError("none", "the handshake succeeded");
+    });
 }
 
 } // namespace
@@ -122,9 +122,9 @@ TEST(TlsSession, PeerClosingDuringTheHandshakeIsAnEofFailure)
 {
     // With the ClientHello read, the close is a clean FIN.
     TlsTestServer server([](int fd) { vornel::test::readClientHello(fd); });
-    const HttpError error = handshakeFailure(server.port());
-    EXPECT_EQ(error.kind(), "EIdOSSLConnectError");
-    EXPECT_STREQ(error.what(), "Error connecting with SSL.\r\nEOF was observed that violates the protocol");
+    const RequestFailure failure = handshakeFailure(server.port());
+    EXPECT_EQ(failure.kind, "EIdOSSLConnectError");
+    EXPECT_EQ(failure.message, "Error connecting with SSL.\r\nEOF was observed that violates the protocol");
 }
 
 TEST(TlsSession, PeerResettingDuringTheHandshakeIsASocketError)
@@ -133,9 +133,9 @@ TEST(TlsSession, PeerResettingDuringTheHandshakeIsASocketError)
         vornel::test::readClientHello(fd);
         vornel::test::resetConnection(fd);
     });
-    const HttpError error = handshakeFailure(server.port());
-    EXPECT_EQ(error.kind(), "EIdSocketError");
-    EXPECT_STREQ(error.what(), "Socket Error # 10054\r\nConnection reset by peer.");
+    const RequestFailure failure = handshakeFailure(server.port());
+    EXPECT_EQ(failure.kind, "EIdSocketError");
+    EXPECT_EQ(failure.message, "Socket Error # 10054\r\nConnection reset by peer.");
 }
 
 TEST(TlsSession, SilentServerDuringTheHandshakeTimesOut)
@@ -145,9 +145,9 @@ TEST(TlsSession, SilentServerDuringTheHandshakeTimesOut)
         char sink[256];
         recv(fd, sink, sizeof sink, 0); // until the client gives up
     });
-    const HttpError error = handshakeFailure(server.port(), std::chrono::milliseconds{200});
-    EXPECT_EQ(error.kind(), "EIdReadTimeout");
-    EXPECT_STREQ(error.what(), "Read timed out.");
+    const RequestFailure failure = handshakeFailure(server.port(), std::chrono::milliseconds{200});
+    EXPECT_EQ(failure.kind, "EIdReadTimeout");
+    EXPECT_EQ(failure.message, "Read timed out.");
 }
 
 TEST(TlsSession, SilentServerAfterTheHandshakeTimesTheReadOut)
@@ -164,7 +164,7 @@ TEST(TlsSession, SilentServerAfterTheHandshakeTimesTheReadOut)
         session.read(buffer, sizeof buffer);
         FAIL() << "the read returned";
     } catch (const HttpError& error) {
-        EXPECT_EQ(error.kind(), "EIdReadTimeout");
+        EXPECT_EQ(error.kindName(), "EIdReadTimeout");
         EXPECT_STREQ(error.what(), "Read timed out.");
     }
 }
@@ -177,9 +177,9 @@ TEST(TlsSession, AServerSpeakingPlainHttpIsACryptoFailure)
         char sink[4096];
         recv(fd, sink, sizeof sink, 0);
     });
-    const HttpError error = handshakeFailure(server.port());
-    EXPECT_EQ(error.kind(), "EIdOSSLUnderlyingCryptoError");
-    const std::string message = error.what();
+    const RequestFailure failure = handshakeFailure(server.port());
+    EXPECT_EQ(failure.kind, "EIdOSSLUnderlyingCryptoError");
+    const std::string& message = failure.message;
     const std::string prefix = "Error connecting with SSL.\r\nerror:";
     EXPECT_EQ(message.rfind(prefix, 0), 0u) << message;
     EXPECT_NE(message.find("wrong version number"), std::string::npos) << message;
