@@ -232,7 +232,7 @@ bool closedBeforeAnyReply(const HttpError& failure, const Response& response)
     if (const auto* socket = dynamic_cast<const SocketError*>(&failure))
         return socket->errorNumber() == socketErrorFromErrno(ECONNRESET) ||
                socket->errorNumber() == socketErrorFromErrno(EPIPE);
-    return failure.kind() == "EIdConnClosedGracefully";
+    return failure.kind() == FailureKind::ConnClosedGracefully;
 }
 } // namespace
 

@@ -55,7 +55,7 @@ TEST(KeptConnection, ANewConnectionClosedWithoutAReplyFails)
         client.GetToStream(server.url("/1"), body);
         FAIL() << "the request succeeded";
     } catch (const HttpError& failure) {
-        EXPECT_EQ(failure.kind(), "EIdConnClosedGracefully");
+        EXPECT_EQ(failure.kindName(), "EIdConnClosedGracefully");
     }
     EXPECT_EQ(server.requestHeads().size(), 1u);
 }
