@@ -1,6 +1,7 @@
 // The overlay on a real X server (an Xvfb of its own): the animation thread keeps the
 // frames coming while the window thread is blocked.
 #include "app/loading_overlay.h"
+#include "tests/support/x_session.h"
 
 #include <gtest/gtest.h>
 
@@ -8,66 +9,16 @@
 #include <QElapsedTimer>
 
 #include <chrono>
-#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
 #include <thread>
 
-#include <poll.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
 namespace {
-
-// An Xvfb on the first free display number, which Xvfb itself picks (-displayfd).
-class Xvfb {
-public:
-    Xvfb()
-    {
-        int ends[2];
-        if (pipe(ends) != 0)
-            return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(ends[0]);
-            const std::string fd = std::to_string(ends[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-                   "-noreset", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(ends[1]);
-        std::string number;
-        pollfd wait{ends[0], POLLIN, 0};
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        while (std::chrono::steady_clock::now() < limit && number.find('\n') == std::string::npos) {
-            if (poll(&wait, 1, 200) <= 0)
-                continue;
-            char c;
-            if (read(ends[0], &c, 1) != 1)
-                break;
-            number += c;
-        }
-        close(ends[0]);
-        if (number.find('\n') != std::string::npos)
-            display_ = ":" + number.substr(0, number.find('\n'));
-    }
-    ~Xvfb()
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    const std::string& display() const { return display_; }
-
-private:
-    pid_t pid_ = -1;
-    std::string display_;
-};
 
 bool pumpUntil(const std::function<bool()>& done, int limitMs = 10000)
 {
@@ -206,12 +157,12 @@ int main(int argc, char** argv)
     ::testing::InitGoogleTest(&argc, argv);
     if (GTEST_FLAG_GET(list_tests))
         return RUN_ALL_TESTS();
-    Xvfb server;
-    if (server.display().empty()) {
-        fprintf(stderr, "Xvfb did not start\n");
+    vornel::test::XSession session;
+    std::string whyNot;
+    if (!session.start(whyNot)) {
+        std::fprintf(stderr, "%s\n", whyNot.c_str());
         return 1;
     }
-    setenv("DISPLAY", server.display().c_str(), 1);
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     int code = 0;
     {
