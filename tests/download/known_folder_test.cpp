@@ -1,12 +1,16 @@
 #include "download/known_folder.h"
 
-#include "temp_folder.h"
+#include "tests/support/folder_files.h"
+#include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
 using namespace vornel::download;
+
+using vornel::test::TempFolder;
+using vornel::test::writeText;
 
 namespace {
 

@@ -3,7 +3,8 @@
 #include "download/pending_file.h"
 
 #include "pattern_bytes.h"
-#include "temp_folder.h"
+#include "tests/support/folder_files.h"
+#include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -17,15 +18,12 @@
 
 using namespace vornel::download;
 
-namespace {
+using vornel::test::entriesIn;
+using vornel::test::readText;
+using vornel::test::TempFolder;
+using vornel::test::writeText;
 
-std::vector<std::string> entriesIn(const std::string& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    return names;
-}
+namespace {
 
 class PendingFileTest : public testing::Test {
 protected:

@@ -2,6 +2,7 @@
 
 #include "playback/engine/audio_output.h"
 
+#include <algorithm>
 #include <cmath>
 #include <thread>
 
@@ -31,6 +32,15 @@ double rms(const std::vector<int16_t>& samples)
     for (int16_t s : samples)
         sum += double(s) * s;
     return std::sqrt(sum / static_cast<double>(samples.size()));
+}
+
+audio::Mp3Scanner scanInPieces(const std::string& bytes, size_t piece)
+{
+    audio::Mp3Scanner scanner;
+    for (size_t at = 0; at < bytes.size(); at += piece)
+        scanner.feed(bytes.data() + at, std::min(piece, bytes.size() - at));
+    scanner.finish();
+    return scanner;
 }
 
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)

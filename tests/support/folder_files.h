@@ -5,7 +5,8 @@
 
 namespace vornel::test {
 
-// The names in a folder (not its subfolders' contents), sorted; empty when it cannot be read.
+// The names in a folder (not its subfolders' contents), sorted; throws
+// std::filesystem::filesystem_error when the folder cannot be read.
 std::vector<std::string> entriesIn(const std::string& folder);
 
 // Writes the bytes, making the parent folders first.

@@ -8,12 +8,12 @@
 
 namespace vornel::test {
 
-TempFolder::TempFolder(const std::string& prefix)
+std::string makeFreshFolder(const std::string& prefix)
 {
     std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
     if (::mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("cannot make a folder like " + pattern + ": " + std::strerror(errno));
-    path_ = pattern;
+    return pattern;
 }
 
 TempFolder::~TempFolder()

@@ -4,10 +4,14 @@
 
 namespace vornel::test {
 
+// Makes a fresh folder named prefix-XXXXXX under $TMPDIR (or /tmp) and returns its path; the
+// caller removes it. Throws std::runtime_error when it cannot be made.
+std::string makeFreshFolder(const std::string& prefix);
+
 class TempFolder {
 public:
     // Throws std::runtime_error when the folder cannot be made.
-    explicit TempFolder(const std::string& prefix = "vornel-test");
+    explicit TempFolder(const std::string& prefix = "vornel-test") : path_(makeFreshFolder(prefix)) {}
     ~TempFolder();
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
