@@ -3,6 +3,8 @@
 #include "app/loading_overlay.h"
 #include "tests/support/x_session.h"
 
+#include "tests/support/event_wait.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -20,14 +22,7 @@
 
 namespace {
 
-bool pumpUntil(const std::function<bool()>& done, int limitMs = 10000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < limitMs)
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
+using vornel::test::runEventsUntil;
 
 // The animation's child window inside the overlay's native window, seen from a separate
 // X connection.
@@ -57,7 +52,7 @@ TEST(LoadingOverlayX11, FramesKeepComingWhileTheWindowThreadIsBlocked)
     overlay.placeAt(QPoint(40, 40));
     overlay.resizeTo(QSize(439, 230));
     overlay.showOverlay();
-    ASSERT_TRUE(pumpUntil([&] { return overlay.framesDrawn() >= 2; }));
+    ASSERT_TRUE(runEventsUntil([&] { return overlay.framesDrawn() >= 2; }));
 
     // Blocked as in a page request; nothing is pumped meanwhile.
     const uint64_t before = overlay.framesDrawn();
@@ -110,7 +105,7 @@ TEST(LoadingOverlayX11, PictureSitsAt8Minus36AndShowsTheCat)
     LoadingOverlay overlay;
     overlay.resizeTo(QSize(439, 230));
     overlay.showOverlay();
-    ASSERT_TRUE(pumpUntil([&] { return overlay.framesDrawn() >= 3; }));
+    ASSERT_TRUE(runEventsUntil([&] { return overlay.framesDrawn() >= 3; }));
     QApplication::processEvents();
 
     ChildWindow child(overlay.winId());
@@ -139,7 +134,7 @@ TEST(LoadingOverlayX11, ClosedTheAnimationRestsAndResumesOnTheNextShow)
 {
     LoadingOverlay overlay;
     overlay.showOverlay();
-    ASSERT_TRUE(pumpUntil([&] { return overlay.framesDrawn() >= 2; }));
+    ASSERT_TRUE(runEventsUntil([&] { return overlay.framesDrawn() >= 2; }));
     overlay.closeOverlay();
     QApplication::processEvents();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -147,7 +142,7 @@ TEST(LoadingOverlayX11, ClosedTheAnimationRestsAndResumesOnTheNextShow)
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     EXPECT_EQ(overlay.framesDrawn(), atClose);
     overlay.showOverlay();
-    EXPECT_TRUE(pumpUntil([&] { return overlay.framesDrawn() >= atClose + 3; }));
+    EXPECT_TRUE(runEventsUntil([&] { return overlay.framesDrawn() >= atClose + 3; }));
 }
 
 } // namespace

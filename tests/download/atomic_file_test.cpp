@@ -15,11 +15,7 @@
 #include <unistd.h>
 
 using namespace vornel::download;
-
-using vornel::test::entriesIn;
-using vornel::test::readText;
-using vornel::test::TempFolder;
-using vornel::test::writeText;
+using namespace vornel::test;
 
 namespace {
 

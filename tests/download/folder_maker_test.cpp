@@ -12,7 +12,6 @@
 #include <sys/stat.h>
 
 using vornel::download::makeFolderWithParents;
-
 using vornel::test::TempFolder;
 using vornel::test::writeText;
 

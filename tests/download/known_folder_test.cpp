@@ -11,9 +11,7 @@
 #include <string>
 
 using namespace vornel::download;
-
-using vornel::test::TempFolder;
-using vornel::test::writeText;
+using namespace vornel::test;
 
 namespace {
 

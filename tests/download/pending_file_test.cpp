@@ -17,11 +17,7 @@
 #include <vector>
 
 using namespace vornel::download;
-
-using vornel::test::entriesIn;
-using vornel::test::readText;
-using vornel::test::TempFolder;
-using vornel::test::writeText;
+using namespace vornel::test;
 
 namespace {
 

@@ -23,16 +23,9 @@
 #include <vector>
 
 using namespace vornel::download;
+using namespace vornel::test;
 using vornel::http::ClientSettings;
 using vornel::http::HttpClient;
-using vornel::test::ConnectionScript;
-using vornel::test::Millis;
-using vornel::test::ScriptedServer;
-
-using vornel::test::entriesIn;
-using vornel::test::readText;
-using vornel::test::TempFolder;
-using vornel::test::writeText;
 
 namespace {
 
@@ -73,10 +66,10 @@ TEST_F(TrackDownloadTest, LargeDownloadGoesToDiskWithBoundedMemory)
         untouchedDuringTransfer = untouchedDuringTransfer && readText(song()) == kOldContent && pathRequests == 0;
     };
 
-    vornel::test::restartPeakMemory();
-    const long before = vornel::test::statusKilobytes("VmRSS");
+    restartPeakMemory();
+    const long before = statusKilobytes("VmRSS");
     EXPECT_EQ(download(), DownloadOutcome::Saved);
-    const long grown = vornel::test::peakKilobytes() - before;
+    const long grown = peakKilobytes() - before;
 
     std::printf("peak memory grew by %ld KiB for a %zu KiB download\n", grown, size / 1024);
     if (vornel::test::kSanitizerBuild)
