@@ -1,6 +1,7 @@
 #include "tests/engine/engine_test_support.h"
 
 #include "playback/engine/audio_output.h"
+#include "tests/support/folder_files.h"
 
 #include <algorithm>
 #include <cmath>
@@ -32,6 +33,11 @@ double rms(const std::vector<int16_t>& samples)
     for (int16_t s : samples)
         sum += double(s) * s;
     return std::sqrt(sum / static_cast<double>(samples.size()));
+}
+
+std::string dataFile(const std::string& name)
+{
+    return readText(std::string(VORNEL_ENGINE_TEST_DATA) + "/" + name);
 }
 
 audio::Mp3Scanner scanInPieces(const std::string& bytes, size_t piece)

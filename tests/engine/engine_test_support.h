@@ -24,6 +24,10 @@ double toneAmplitude(const std::vector<int16_t>& stereo, int channel, double fre
 // Root mean square of all samples.
 double rms(const std::vector<int16_t>& samples);
 
+// The bytes of a file kept in tests/engine/data (real-world inputs that once hung the
+// engine); empty when it cannot be read.
+std::string dataFile(const std::string& name);
+
 // Scans the bytes fed in pieces of the given size, as they arrive from a stream, to the end.
 audio::Mp3Scanner scanInPieces(const std::string& bytes, size_t piece);
 

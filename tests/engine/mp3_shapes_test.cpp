@@ -14,11 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string dataFile(const std::string& name)
-{
-    return readText(std::string(VORNEL_ENGINE_TEST_DATA) + "/" + name);
-}
-
 // One tone encoded by lame with the given options (rate in Hz).
 struct Encoding {
     double frequency;

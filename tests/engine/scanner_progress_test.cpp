@@ -6,19 +6,10 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
 namespace vornel::test {
 namespace {
 
 using audio::Mp3Scanner;
-
-std::string dataFile(const std::string& name)
-{
-    std::ifstream in(std::string(VORNEL_ENGINE_TEST_DATA) + "/" + name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 TEST(Mp3ScannerProgressTest, EndsOnEveryKnownHangInput)
 {
