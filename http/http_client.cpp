@@ -16,6 +16,7 @@
 #include "http/uri.h"
 #include "http/xml_encoding.h"
 
+#include <cerrno>
 #include <mutex>
 #include <optional>
 
@@ -138,7 +139,8 @@ struct HttpClient::Impl {
 
     void get(const std::string& url, ByteStream& destination);
     RequestTarget prepare(const std::string& url);
-    void ensureConnection(const RequestTarget& request);
+    bool ensureConnection(const RequestTarget& request);
+    void exchangeHeads(const RequestTarget& request, bool reused);
     void useTransport(std::shared_ptr<Transport> made);
     void sendHead(const RequestTarget& request);
     void readHeads(const RequestTarget& request);
@@ -194,7 +196,8 @@ void HttpClient::Impl::closeConnection()
     previousAllowsKeepAlive = false;
 }
 
-void HttpClient::Impl::ensureConnection(const RequestTarget& request)
+// True when the connection kept from the previous request is used again.
+bool HttpClient::Impl::ensureConnection(const RequestTarget& request)
 {
     const bool tls = request.tls();
     if (transport && transport->isOpen()) {
@@ -204,7 +207,7 @@ void HttpClient::Impl::ensureConnection(const RequestTarget& request)
         const bool usable =
             previousAllowsKeepAlive && input->size() == 0 && !input->closed() && transport->idleAndUsable();
         if (sameEndpoint && usable)
-            return;
+            return true;
         closeConnection();
     }
     if (!transport)
@@ -216,6 +219,38 @@ void HttpClient::Impl::ensureConnection(const RequestTarget& request)
     if (aborted) {
         closeConnection();
         throwAborted();
+    }
+    return false;
+}
+
+namespace {
+// Nothing of a reply came back: the peer closed or reset the connection first.
+bool closedBeforeAnyReply(const HttpError& failure, const Response& response)
+{
+    if (!response.ResponseText.empty())
+        return false;
+    if (const auto* socket = dynamic_cast<const SocketError*>(&failure))
+        return socket->errorNumber() == socketErrorFromErrno(ECONNRESET) ||
+               socket->errorNumber() == socketErrorFromErrno(EPIPE);
+    return failure.kind() == "EIdConnClosedGracefully";
+}
+} // namespace
+
+// A kept connection may have been closed by the server just before the request went out
+// (a server that closes after each reply, or its idle time-out ran out): then no reply
+// comes. The request never reached the server, so it goes once more on a new connection.
+void HttpClient::Impl::exchangeHeads(const RequestTarget& request, bool reused)
+{
+    try {
+        sendHead(request);
+        readHeads(request);
+    } catch (const HttpError& failure) {
+        if (!reused || aborted || !closedBeforeAnyReply(failure, response))
+            throw;
+        closeConnection();
+        ensureConnection(request);
+        sendHead(request);
+        readHeads(request);
     }
 }
 
@@ -372,9 +407,7 @@ void HttpClient::Impl::get(const std::string& url, ByteStream& destination)
         for (;;) {
             const RequestTarget request = prepare(next);
             bodyLeftUnread = false;
-            ensureConnection(request);
-            sendHead(request);
-            readHeads(request);
+            exchangeHeads(request, ensureConnection(request));
             const bool follow = handleReply(destination, redirects);
             previousAllowsKeepAlive = replyAllowsKeepAlive();
             if (!follow)

@@ -5,27 +5,26 @@ the accessible tree and checks each control's name, role and description, the pl
 entries, the seek bar's value in seconds (also set through AT-SPI), and the order in which
 Tab visits the controls.
 
-Reuses the pieces of the end-to-end harness in tests/e2e. Runs with Debian's python3, where
+Built on the end-to-end harness in tests/harness. Runs with Debian's python3, where
 python3-pyatspi lives. Exit status 0 when every check passed, 1 when one failed, 2 when the
 run could not be set up.
 """
 import argparse
 import os
-import shutil
-import signal
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.dont_write_bytecode = True
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
-from demo_catalogue import CATALOGUE, FILE_HOST, DemoCatalogue  # noqa: E402
-from player_session import WINDOW_TITLE, PlayerSession        # noqa: E402
-from processes import Processes, wait_until                   # noqa: E402
-from x_session import XSession, start_xvfb                    # noqa: E402
+from harness.checks import CheckRunner, require                       # noqa: E402
+from harness.demo_catalogue import CATALOGUE, FILE_HOST, DemoCatalogue  # noqa: E402
+from harness.player_session import WINDOW_TITLE, PlayerSession        # noqa: E402
+from harness.processes import wait_until                              # noqa: E402
+from harness.runner import run_checks, setup_problems                 # noqa: E402
+from harness.session_bus import SessionBus                            # noqa: E402
+from harness.x_session import start_display                           # noqa: E402
 
 BUS_LAUNCHER = "/usr/libexec/at-spi-bus-launcher"
 TOOLS = ["Xvfb", "xdotool", "lame", "dbus-daemon", "gdbus"]
@@ -44,30 +43,6 @@ CONTROLS = [
     ("Previous page", "push button"),
     ("Next page", "push button"),
 ]
-
-BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:path=%s</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-"""
-
-
-class CheckFailed(Exception):
-    pass
-
-
-def require(condition, message):
-    if not condition:
-        raise CheckFailed(message)
-
 
 class AccessibleTree:
     """The player's accessible objects, read through pyatspi."""
@@ -128,9 +103,11 @@ class AccessibleTree:
 class AccessibilityChecks:
     def __init__(self, x, tree, demo, player):
         self.x, self.tree, self.demo, self.player = x, tree, demo, player
-        self.results = []
 
     def run_all(self):
+        """Runs every check; returns the CheckRunner with their results."""
+        # pyatspi raises its own kinds when an object goes away: all of them are harness errors.
+        runner = CheckRunner(harness_errors=Exception)
         for name, check in [
             ("the player's window is in the accessible tree", self.check_window),
             ("each control has its name, role and a description", self.check_controls),
@@ -139,18 +116,8 @@ class AccessibilityChecks:
             ("setting the seek bar's value seeks to that second", self.check_seek_set),
             ("Tab visits the controls in the order they stand", self.check_tab_order),
         ]:
-            started = time.monotonic()
-            try:
-                detail = check() or ""
-                self.results.append((name, True, detail))
-                print("PASS  %s  [%.1f s] %s" % (name, time.monotonic() - started, detail), flush=True)
-            except CheckFailed as failure:
-                self.results.append((name, False, str(failure)))
-                print("FAIL  %s  [%.1f s]\n      %s" % (name, time.monotonic() - started, failure), flush=True)
-            except Exception as error:  # pyatspi raises its own kinds when an object goes away
-                self.results.append((name, False, "harness error: %r" % error))
-                print("FAIL  %s\n      harness error: %r" % (name, error), flush=True)
-        return self.results
+            runner.run(name, check)
+        return runner
 
     def check_window(self):
         self.player.window = self.x.find_window(WINDOW_TITLE, 30)
@@ -232,27 +199,11 @@ def have_pyatspi():
     return importlib.util.find_spec("pyatspi") is not None
 
 
-def start_session_bus(workdir, processes):
-    socket = os.path.join(workdir, "bus")
-    config = os.path.join(workdir, "bus.conf")
-    with open(config, "w") as f:
-        f.write(BUS_CONFIG % socket)
-    processes.start("dbus-daemon", ["dbus-daemon", "--config-file=" + config, "--nofork", "--nopidfile"])
-    address = "unix:path=" + socket
-    env = dict(os.environ, DBUS_SESSION_BUS_ADDRESS=address)
-    if not wait_until(lambda: os.path.exists(socket) and subprocess.run(
-            ["gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
-             "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.GetId"], env=env,
-            capture_output=True, timeout=10).returncode == 0, 10, interval=0.1):
-        raise RuntimeError("the private dbus-daemon did not start")
-    return address
-
-
 def run(args, workdir, processes):
-    xvfb_log = open(os.path.join(workdir, "xvfb.log"), "w")
-    display = start_xvfb(processes, xvfb_log)
-    x = XSession(display, os.environ)
-    address = start_session_bus(workdir, processes)
+    x = start_display(processes, workdir)
+    bus = SessionBus(workdir)
+    bus.start(processes)
+    address = bus.address
     runtime = os.path.join(workdir, "runtime")
     os.makedirs(runtime, mode=0o700, exist_ok=True)
     # The AT-SPI bus of this session: its socket in the run's own runtime folder.
@@ -270,46 +221,29 @@ def run(args, workdir, processes):
     import pyatspi
     demo = DemoCatalogue(args.demo, workdir, args.track_seconds)
     demo.start(processes)
-    player = PlayerSession(args.player, workdir, display)
+    player = PlayerSession(args.player, workdir, x.display)
     # The bridge is on as a screen reader turns it on; the desktop setting behind
     # org.a11y.Status is not there in a bare session.
     player.env.update({"DBUS_SESSION_BUS_ADDRESS": address, "QT_LINUX_ACCESSIBILITY_ALWAYS_ON": "1"})
     player.start(processes)
-    results = AccessibilityChecks(x, AccessibleTree(pyatspi), demo, player).run_all()
-    if not all(ok for _, ok, _ in results):
+    checks = AccessibilityChecks(x, AccessibleTree(pyatspi), demo, player).run_all()
+    if not checks.all_passed():
         print("--- player output ---\n%s\n--- demo requests ---\n%s" % (player.output_tail(), demo.tail()), flush=True)
-    return results
+    return checks
 
 
 def main():
-    signal.signal(signal.SIGTERM, lambda n, f: sys.exit("stopped by signal %d" % n))
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--player", required=True)
     parser.add_argument("--demo", required=True)
     parser.add_argument("--track-seconds", type=int, default=15)
     args = parser.parse_args()
-    problems = ["%s is not built" % p for p in (args.player, args.demo) if not os.access(p, os.X_OK)]
-    problems += ["%s is not installed" % t for t in TOOLS if not shutil.which(t)]
-    if not os.access(BUS_LAUNCHER, os.X_OK):
-        problems.append("at-spi2-core is not installed")
+    problems = setup_problems(executables=(("vornelplayer", args.player), ("vornel-demo", args.demo)),
+                              tools=TOOLS, installed=(("at-spi2-core", BUS_LAUNCHER),))
     if not have_pyatspi():
         problems.append("python3-pyatspi is not installed for %s" % sys.executable)
-    if problems:
-        print("the accessibility checks cannot run:\n  " + "\n  ".join(problems), flush=True)
-        return 2
-    workdir = tempfile.mkdtemp(prefix="vornel-a11y-e2e-")
-    processes = Processes()
-    try:
-        results = run(args, workdir, processes)
-    except RuntimeError as error:
-        print("the accessibility run could not be set up: %s" % error, flush=True)
-        return 2
-    finally:
-        processes.stop_all()
-        shutil.rmtree(workdir, ignore_errors=True)
-    passed = sum(1 for _, ok, _ in results if ok)
-    print("%d of %d checks passed" % (passed, len(results)))
-    return 0 if passed == len(results) else 1
+    return run_checks("accessibility checks", lambda workdir, processes: run(args, workdir, processes),
+                      prefix="vornel-a11y-e2e-", problems=problems)
 
 
 if __name__ == "__main__":

@@ -5,56 +5,41 @@ backend for global shortcuts, the real vornelplayer under Xvfb against the demo 
 sound captured through SDL's disk driver, and playerctl, gdbus and dbus-monitor as the
 desktop's media controls.
 
-Reuses the pieces of the end-to-end harness in tests/e2e. Exit status 0 when every check
+Built on the end-to-end harness in tests/harness. Exit status 0 when every check
 passed, 1 when one failed, 2 when the run could not be set up.
 """
 import argparse
 import os
 import re
-import shutil
-import signal
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.dont_write_bytecode = True
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
-from audio_monitor import AudioMonitor               # noqa: E402
-from demo_catalogue import ALL_PITCHES, CATALOGUE, FILE_HOST, DemoCatalogue, pitch_of  # noqa: E402
-from player_session import PREVIOUS_PAGE_BUTTON, WINDOW_TITLE, PlayerSession  # noqa: E402
-from processes import Processes, wait_until          # noqa: E402
-from x_session import XSession, start_xvfb           # noqa: E402
+from harness.audio_monitor import AudioMonitor                                 # noqa: E402
+from harness.checks import CheckFailed, CheckRunner, require                   # noqa: E402
+from harness.demo_catalogue import ALL_PITCHES, CATALOGUE, FILE_HOST, DemoCatalogue, pitch_of  # noqa: E402
+from harness.media_player_bus import MPRIS_PATH, MediaPlayerBus                # noqa: E402
+from harness.player_session import PREVIOUS_PAGE_BUTTON, WINDOW_TITLE, PlayerSession  # noqa: E402
+from harness.processes import wait_until                                       # noqa: E402
+from harness.runner import run_checks, setup_problems                          # noqa: E402
+from harness.session_bus import read                                           # noqa: E402
+from harness.x_session import start_display                                    # noqa: E402
 
 TOOLS = ["Xvfb", "trayer", "xdotool", "xwininfo", "lame", "dbus-daemon", "dbus-monitor", "gdbus", "playerctl"]
 PORTAL_FRONTEND = "/usr/libexec/xdg-desktop-portal"
 BACKEND_NAME = "org.freedesktop.impl.portal.desktop.vorneltest"
-MPRIS_NAME = "org.mpris.MediaPlayer2.vornelplayer"
-MPRIS_PATH = "/org/mpris/MediaPlayer2"
 PLAY_TIMEOUT = 25
 QUICK = 5                   # seconds for an action to reach the demo; tracks last 15
 SHORTCUTS = {"download": "CTRL+SHIFT+d", "next": "CTRL+SHIFT+w", "previous": "CTRL+SHIFT+q",
              "pause": "CTRL+SHIFT+p"}
 SEEK_BAR = (456 + 3, 211 + 31, 275, 29)   # x, y, width, height in the client area
+KEPT_FILES = ("player.out", "portal.out", "portal-backend.out", "dbus-monitor.out", "demo-requests.log")
 TRACK_ID = re.compile(r"^/org/vornelplayer/track/\d+$")
 # The tray icon's window as xwininfo -tree lists it: its size and its place on the screen.
 TRAY_ICON = re.compile(r'"VornelPlayer": \("vornelplayer" "VornelPlayer"\)\s+(\d+)x(\d+)[+-]\d+[+-]\d+\s+\+(-?\d+)\+(-?\d+)')
-
-BUS_CONFIG = """<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>session</type>
-  <listen>unix:path=%s</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow send_destination="*" eavesdrop="true"/>
-    <allow eavesdrop="true"/>
-    <allow own="*"/>
-  </policy>
-</busconfig>
-"""
 
 PORTAL_FILE = """[portal]
 DBusName=%s
@@ -63,43 +48,18 @@ UseIn=vorneltest
 """ % BACKEND_NAME
 
 
-class CheckFailed(Exception):
-    pass
-
-
-def require(condition, message):
-    if not condition:
-        raise CheckFailed(message)
-
-
-def read(path):
-    try:
-        with open(path, errors="replace") as f:
-            return f.read()
-    except FileNotFoundError:
-        return ""
-
-
-class DesktopBus:
-    """A private session bus (no service activation), the portal frontend and its test
-    backend on it, and a monitor of the player's signals."""
+class DesktopBus(MediaPlayerBus):
+    """The private session bus with the portal frontend and its test backend on it, and a
+    monitor of the player's signals."""
 
     def __init__(self, workdir, backend):
-        self.workdir = workdir
+        super().__init__(workdir)
         self.backend = backend
-        self.socket = os.path.join(workdir, "bus")
-        self.address = "unix:path=" + self.socket
-        self.env = dict(os.environ, DBUS_SESSION_BUS_ADDRESS=self.address)
         self.backend_out = os.path.join(workdir, "portal-backend.out")
         self.monitor_out = os.path.join(workdir, "dbus-monitor.out")
 
     def start(self, processes):
-        config = os.path.join(self.workdir, "bus.conf")
-        with open(config, "w") as f:
-            f.write(BUS_CONFIG % self.socket)
-        processes.start("dbus-daemon", ["dbus-daemon", "--config-file=" + config, "--nofork", "--nopidfile"])
-        if not wait_until(self.answers, 10, interval=0.1):
-            raise RuntimeError("the private dbus-daemon did not start")
+        super().start(processes)
         out = open(self.backend_out, "w")
         processes.start("portal backend", [self.backend], env=self.env, stdout=out, stderr=subprocess.STDOUT)
         out.close()
@@ -122,14 +82,6 @@ class DesktopBus:
                                          "type='signal',path='%s'" % MPRIS_PATH], stdout=out)
         out.close()
 
-    def answers(self):
-        return os.path.exists(self.socket) and self.run(
-            ["gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path", "/org/freedesktop/DBus",
-             "--method", "org.freedesktop.DBus.GetId"]).returncode == 0
-
-    def run(self, argv, timeout=10):
-        return subprocess.run(argv, env=self.env, capture_output=True, text=True, timeout=timeout)
-
     def portal_version(self):
         result = self.run(["gdbus", "call", "--session", "--dest", "org.freedesktop.portal.Desktop",
                            "--object-path", "/org/freedesktop/portal/desktop", "--method",
@@ -150,30 +102,8 @@ class DesktopBus:
                 bound[parts[1]] = parts[2]
         return bound
 
-    def playerctl(self, *args):
-        result = self.run(["playerctl", "-p", "vornelplayer"] + list(args))
-        return result.stdout.strip() if result.returncode == 0 else None
-
-    def player_property(self, name):
-        result = self.run(["gdbus", "call", "--session", "--dest", MPRIS_NAME, "--object-path", MPRIS_PATH,
-                           "--method", "org.freedesktop.DBus.Properties.Get", "org.mpris.MediaPlayer2.Player",
-                           name])
-        return result.stdout.strip() if result.returncode == 0 else None
-
-    def call(self, interface, method, *args):
-        return self.run(["gdbus", "call", "--session", "--dest", MPRIS_NAME, "--object-path", MPRIS_PATH,
-                         "--method", "%s.%s" % (interface, method)] + list(args))
-
-    def set_player_property(self, name, value):
-        """Properties.Set with a GVariant text such as "<0.3>"; the completed process."""
-        return self.call("org.freedesktop.DBus.Properties", "Set", "org.mpris.MediaPlayer2.Player", name, value)
-
     def bind_count(self):
         return sum(1 for line in read(self.backend_out).splitlines() if line.startswith("bound "))
-
-    def names(self):
-        return self.run(["gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
-                         "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.ListNames"]).stdout
 
     def monitored(self):
         return read(self.monitor_out)
@@ -182,9 +112,10 @@ class DesktopBus:
 class DesktopChecks:
     def __init__(self, x, bus, demo, player, audio, probe):
         self.x, self.bus, self.demo, self.player, self.audio, self.probe = x, bus, demo, player, audio, probe
-        self.results = []
 
     def run_all(self):
+        """Runs every check; returns the CheckRunner with their results."""
+        runner = CheckRunner()
         for name, check in [
             ("start: the window, a filled playlist, and vornelplayer on the bus, stopped", self.check_start),
             ("the portal session binds the four shortcuts; no X11 key grabs", self.check_portal_bound),
@@ -201,22 +132,8 @@ class DesktopChecks:
             ("a second start raises the hidden player and exits 0 without a window", self.check_second_start),
             ("Quit closes the player with exit status 0", self.check_quit),
         ]:
-            started = time.monotonic()
-            if not self.player.running() and check != self.check_quit:
-                self.results.append((name, False, "the player is not running"))
-                print("FAIL  %s\n      the player is not running" % name, flush=True)
-                continue
-            try:
-                detail = check() or ""
-                self.results.append((name, True, detail))
-                print("PASS  %s  [%.1f s] %s" % (name, time.monotonic() - started, detail), flush=True)
-            except CheckFailed as failure:
-                self.results.append((name, False, str(failure)))
-                print("FAIL  %s  [%.1f s]\n      %s" % (name, time.monotonic() - started, failure), flush=True)
-            except (subprocess.SubprocessError, OSError, RuntimeError) as error:
-                self.results.append((name, False, "harness error: %s" % error))
-                print("FAIL  %s\n      harness error: %s" % (name, error), flush=True)
-        return self.results
+            runner.run(name, check, blocker=None if check == self.check_quit else self.player.not_running())
+        return runner
 
     # --- helpers -------------------------------------------------------------------------
 
@@ -276,9 +193,7 @@ class DesktopChecks:
         listed = wait_until(lambda: "vornelplayer" in (self.bus.run(["playerctl", "-l"]).stdout or ""), 15)
         require(listed, "playerctl -l does not list vornelplayer")
         self.expect_status("Stopped")
-        identity = self.bus.run(["gdbus", "call", "--session", "--dest", MPRIS_NAME, "--object-path", MPRIS_PATH,
-                                 "--method", "org.freedesktop.DBus.Properties.Get", "org.mpris.MediaPlayer2",
-                                 "Identity"]).stdout
+        identity = self.bus.property("org.mpris.MediaPlayer2", "Identity") or ""
         require("VornelPlayer" in identity, "Identity reads %r" % identity)
         require(self.bus.player_property("CanGoPrevious") == "(<false>,)", "CanGoPrevious at the first entry: %s"
                 % self.bus.player_property("CanGoPrevious"))
@@ -497,15 +412,12 @@ def parse_arguments():
 
 
 def run(args, workdir, processes):
-    xvfb_log = open(os.path.join(workdir, "xvfb.log"), "w")
-    display = start_xvfb(processes, xvfb_log)
-    x = XSession(display, os.environ)
-    x.start_tray(processes, xvfb_log)
+    x = start_display(processes, workdir, tray=True)
     bus = DesktopBus(workdir, args.backend)
     bus.start(processes)
     demo = DemoCatalogue(args.demo, workdir, args.track_seconds)
     demo.start(processes)
-    player = PlayerSession(args.player, workdir, display)
+    player = PlayerSession(args.player, workdir, x.display)
     # A Wayland session as the player sees it, with no Wayland server: it must choose X11
     # (XWayland) for its windows and the portal for its shortcuts.
     player.env.update({"DBUS_SESSION_BUS_ADDRESS": bus.address, "WAYLAND_DISPLAY": "vornel-no-wayland",
@@ -513,42 +425,22 @@ def run(args, workdir, processes):
     player.env.pop("QT_QPA_PLATFORM", None)
     audio = AudioMonitor(player.sound_path, ALL_PITCHES)
     player.start(processes)
-    results = DesktopChecks(x, bus, demo, player, audio, args.probe).run_all()
-    if not all(ok for _, ok, _ in results):
+    checks = DesktopChecks(x, bus, demo, player, audio, args.probe).run_all()
+    if not checks.all_passed():
         print("--- player output ---\n%s\n--- demo requests ---\n%s\n--- portal backend ---\n%s"
               % (player.output_tail(), demo.tail(), read(bus.backend_out)), flush=True)
-    return results
+    return checks
 
 
 def main():
-    signal.signal(signal.SIGTERM, lambda n, f: sys.exit("stopped by signal %d" % n))
     args = parse_arguments()
-    problems = ["%s is not built" % p for p in (args.player, args.demo, args.probe, args.backend)
-                if not os.access(p, os.X_OK)]
-    problems += ["%s is not installed" % t for t in TOOLS if not shutil.which(t)]
-    if not os.access(PORTAL_FRONTEND, os.X_OK):
-        problems.append("xdg-desktop-portal is not installed")
-    if problems:
-        print("the desktop checks cannot run:\n  " + "\n  ".join(problems), flush=True)
-        return 2
-    shutil.rmtree(args.artifacts, ignore_errors=True)
-    os.makedirs(args.artifacts)
-    workdir = tempfile.mkdtemp(prefix="vornel-desktop-e2e-")
-    processes = Processes()
-    try:
-        results = run(args, workdir, processes)
-    except RuntimeError as error:
-        print("the desktop run could not be set up: %s" % error, flush=True)
-        return 2
-    finally:
-        processes.stop_all()
-        for name in ("player.out", "portal.out", "portal-backend.out", "dbus-monitor.out", "demo-requests.log"):
-            if os.path.exists(os.path.join(workdir, name)):
-                shutil.copy(os.path.join(workdir, name), args.artifacts)
-        shutil.rmtree(workdir, ignore_errors=True)
-    passed = sum(1 for _, ok, _ in results if ok)
-    print("%d of %d checks passed" % (passed, len(results)))
-    return 0 if passed == len(results) else 1
+    problems = setup_problems(
+        executables=(("vornelplayer", args.player), ("vornel-demo", args.demo), ("x11_probe", args.probe),
+                     ("portal_test_backend", args.backend)),
+        tools=TOOLS, installed=(("xdg-desktop-portal", PORTAL_FRONTEND),))
+    return run_checks("desktop checks", lambda workdir, processes: run(args, workdir, processes),
+                      prefix="vornel-desktop-e2e-", problems=problems, artifacts=args.artifacts,
+                      keep_files=KEPT_FILES)
 
 
 if __name__ == "__main__":

@@ -5,24 +5,23 @@ extraction's request, after which the playlist is filled), and until the window 
 Runs the player several times on a private X display and prints the median and range."""
 import argparse
 import os
-import shutil
 import statistics
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
-from demo_catalogue import CATALOGUE, DemoCatalogue   # noqa: E402
-from player_session import WINDOW_TITLE, PlayerSession  # noqa: E402
-from processes import Processes                      # noqa: E402
-from x_session import XSession, start_xvfb           # noqa: E402
+from harness.demo_catalogue import CATALOGUE, DemoCatalogue     # noqa: E402
+from harness.player_session import WINDOW_TITLE, PlayerSession  # noqa: E402
+from harness.processes import Processes, stop_on_signals        # noqa: E402
+from harness.work_folder import WorkFolder                      # noqa: E402
+from harness.x_session import start_display                     # noqa: E402
 
 
-def one_launch(args, workdir, display, x, demo, processes, round_number):
-    player = PlayerSession(args.player, os.path.join(workdir, "run%d" % round_number), display)
+def one_launch(args, workdir, x, demo, processes, round_number):
+    player = PlayerSession(args.player, os.path.join(workdir, "run%d" % round_number), x.display)
     served_before = demo.count(CATALOGUE, "/")
     window = shown = filled = None
     started = time.monotonic()
@@ -61,22 +60,16 @@ def main():
         if not os.access(path, os.X_OK):
             print("start-up: not measured, %s is not built" % path)
             return 2
-    workdir = tempfile.mkdtemp(prefix="vornel-startup-")
-    processes = Processes()
+    stop_on_signals()
     try:
-        log = open(os.path.join(workdir, "x.log"), "w")
-        display = start_xvfb(processes, log)
-        x = XSession(display, os.environ)
-        x.start_tray(processes, log)
-        demo = DemoCatalogue(args.demo, workdir, 20)
-        demo.start(processes)
-        results = [one_launch(args, workdir, display, x, demo, processes, i) for i in range(args.rounds)]
+        with WorkFolder("vornel-startup-") as workdir, Processes() as processes:
+            x = start_display(processes, workdir, tray=True)
+            demo = DemoCatalogue(args.demo, workdir, 20)
+            demo.start(processes)
+            results = [one_launch(args, workdir, x, demo, processes, i) for i in range(args.rounds)]
     except RuntimeError as error:
         print("start-up: not measured: %s" % error)
         return 1
-    finally:
-        processes.stop_all()
-        shutil.rmtree(workdir, ignore_errors=True)
     shown = [s for s, _ in results]
     filled = [f for _, f in results]
     print("start-up, launch to window shown: median %.3f s (min %.3f, max %.3f) over %d launches"

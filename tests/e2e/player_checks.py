@@ -4,21 +4,13 @@ import os
 import subprocess
 import time
 
-from demo_catalogue import CATALOGUE, FILE_HOST, pitch_of, track_file
-from player_session import PLAYLIST, PREVIOUS_PAGE_BUTTON, WINDOW_TITLE
-from processes import wait_until
+from harness.checks import CheckFailed, CheckRunner, require
+from harness.demo_catalogue import CATALOGUE, FILE_HOST, pitch_of, track_file
+from harness.player_session import PLAYLIST, PREVIOUS_PAGE_BUTTON, WINDOW_TITLE
+from harness.processes import wait_until
 
 PLAY_TIMEOUT = 25           # resolution, connection and buffering of a local track
 HOTKEYS_TAKEN = 1           # x11_probe grab-hotkeys: 0 all free, 1 some taken
-
-
-class CheckFailed(Exception):
-    pass
-
-
-def require(condition, message):
-    if not condition:
-        raise CheckFailed(message)
 
 
 class PlayerChecks:
@@ -29,11 +21,13 @@ class PlayerChecks:
         self.audio = audio
         self.probe = probe
         self.artifacts = artifacts
-        self.results = []           # (name, passed, detail)
 
     # --- running -------------------------------------------------------------------------
 
     def run_all(self):
+        """Runs every check; returns the CheckRunner with their results."""
+        runner = CheckRunner()
+        after_exit = (self.check_close, self.check_hotkeys_released)
         for name, check in [
             ("start: the window appears, page 1 is requested twice and the playlist fills", self.check_start),
             ("the four hot keys are held by the player while it runs", self.check_hotkeys_taken),
@@ -52,25 +46,8 @@ class PlayerChecks:
             ("closing the window ends the player with exit status 0", self.check_close),
             ("the hot keys are free again after the player ended", self.check_hotkeys_released),
         ]:
-            self._run(name, check)
-        return self.results
-
-    def _run(self, name, check):
-        if not self.player.running() and check not in (self.check_hotkeys_released, self.check_close):
-            self.results.append((name, False, "the player is not running (exit status %s)" % self.player.process.poll()))
-            print("FAIL  %s\n      the player is not running" % name, flush=True)
-            return
-        started = time.monotonic()
-        try:
-            detail = check() or ""
-            self.results.append((name, True, detail))
-            print("PASS  %s  [%.1f s] %s" % (name, time.monotonic() - started, detail), flush=True)
-        except CheckFailed as failure:
-            self.results.append((name, False, str(failure)))
-            print("FAIL  %s  [%.1f s]\n      %s" % (name, time.monotonic() - started, failure), flush=True)
-        except (subprocess.SubprocessError, OSError, RuntimeError) as error:
-            self.results.append((name, False, "harness error: %s" % error))
-            print("FAIL  %s\n      harness error: %s" % (name, error), flush=True)
+            runner.run(name, check, blocker=None if check in after_exit else self.player.not_running())
+        return runner
 
     # --- helpers -------------------------------------------------------------------------
 

@@ -7,46 +7,47 @@ Exit status 0 when every case passed, 1 when one failed, 2 when the run could no
 """
 import argparse
 import os
-import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 
 sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
-from player_session import WINDOW_TITLE, PlayerSession  # noqa: E402
-from processes import Processes                        # noqa: E402
-from x_session import XSession, start_xvfb             # noqa: E402
+from harness.checks import CheckFailed, CheckRunner, require      # noqa: E402
+from harness.player_session import WINDOW_TITLE, PlayerSession   # noqa: E402
+from harness.runner import run_checks, setup_problems            # noqa: E402
+from harness.x_session import start_display                      # noqa: E402
 
 HOTKEYS_FREE, HOTKEYS_TAKEN = 0, 1      # x11_probe grab-hotkeys exit statuses
 
 
-def run_case(number, args, display, x, processes):
-    workdir = tempfile.mkdtemp(prefix="vornel-signal-")
+def check_signal_ends_player(number, args, workdir, x, processes):
+    player = PlayerSession(args.player, os.path.join(workdir, number.name), x.display)
+    process = player.start(processes)
+    require(x.find_window(WINDOW_TITLE, 30), "no window within 30 s; output:\n" + player.output_tail())
+    probe = [args.probe, "grab-hotkeys"]
+    taken = x.run(probe)
+    require(taken.returncode == HOTKEYS_TAKEN, "the hot keys were not held while the player ran: %s"
+            % taken.stdout.split("\n"))
+    process.send_signal(number)
     try:
-        player = PlayerSession(args.player, workdir, display)
-        process = player.start(processes)
-        if not x.find_window(WINDOW_TITLE, 30):
-            return "no window within 30 s; output:\n" + player.output_tail()
-        probe = [args.probe, "grab-hotkeys"]
-        taken = x.run(probe)
-        if taken.returncode != HOTKEYS_TAKEN:
-            return "the hot keys were not held while the player ran: %s" % taken.stdout.split("\n")
-        process.send_signal(number)
-        try:
-            status = process.wait(timeout=20)
-        except subprocess.TimeoutExpired:
-            return "still running 20 s after the signal"
-        if status != 0:
-            return "exit status %s; output:\n%s" % (status, player.output_tail())
-        free = x.run(probe)
-        if free.returncode != HOTKEYS_FREE:
-            return "hot keys still taken after the exit: %s" % free.stdout.split("\n")
-        return None
-    finally:
-        shutil.rmtree(workdir, ignore_errors=True)
+        status = process.wait(timeout=20)
+    except subprocess.TimeoutExpired:
+        raise CheckFailed("still running 20 s after the signal")
+    require(status == 0, "exit status %s; output:\n%s" % (status, player.output_tail()))
+    free = x.run(probe)
+    require(free.returncode == HOTKEYS_FREE, "hot keys still taken after the exit: %s" % free.stdout.split("\n"))
+    return ""
+
+
+def run(args, workdir, processes):
+    x = start_display(processes, workdir)
+    runner = CheckRunner()
+    for number in (signal.SIGTERM, signal.SIGINT):
+        runner.run("%s ends the player with status 0 and frees its hot keys" % number.name,
+                   lambda: check_signal_ends_player(number, args, workdir, x, processes))
+    return runner
 
 
 def main():
@@ -54,25 +55,10 @@ def main():
     parser.add_argument("--player", required=True)
     parser.add_argument("--probe", required=True)
     args = parser.parse_args()
-    missing = [t for t in ("Xvfb", "xdotool") if not shutil.which(t)]
-    if missing or not os.access(args.player, os.X_OK):
-        print("cannot run: missing %s" % (missing or args.player), flush=True)
-        return 2
-    processes = Processes()
-    failures = 0
-    try:
-        with open(os.devnull, "w") as log:
-            display = start_xvfb(processes, log)
-        x = XSession(display, os.environ)
-        for number in (signal.SIGTERM, signal.SIGINT):
-            problem = run_case(number, args, display, x, processes)
-            print("%s  %s ends the player with status 0 and frees its hot keys%s"
-                  % ("FAIL" if problem else "PASS", number.name, "\n      " + problem if problem else ""), flush=True)
-            failures += bool(problem)
-    finally:
-        processes.stop_all()
-    print("%d passed, %d failed" % (2 - failures, failures))
-    return 1 if failures else 0
+    problems = setup_problems(executables=(("vornelplayer", args.player), ("x11_probe", args.probe)),
+                              tools=("Xvfb", "xdotool"))
+    return run_checks("quit-signal checks", lambda workdir, processes: run(args, workdir, processes),
+                      prefix="vornel-signal-", problems=problems)
 
 
 if __name__ == "__main__":

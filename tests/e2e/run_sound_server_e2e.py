@@ -14,23 +14,22 @@ Exit status 0 when every check passed, 1 when one failed, 2 when the run could n
 """
 import argparse
 import os
-import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.dont_write_bytecode = True   # keep the source folder clean
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
-from audio_monitor import AudioMonitor                                  # noqa: E402
-from demo_catalogue import ALL_PITCHES, CATALOGUE, FILE_HOST, DemoCatalogue, pitch_of  # noqa: E402
-from player_checks import CheckFailed, require                          # noqa: E402
-from player_session import PLAYLIST, WINDOW_TITLE, PlayerSession        # noqa: E402
-from processes import Processes, wait_until                             # noqa: E402
-from pulse_server import TOOLS as PULSE_TOOLS, PulseServer              # noqa: E402
-from x_session import XSession, start_xvfb                              # noqa: E402
+from harness.audio_monitor import AudioMonitor                                  # noqa: E402
+from harness.checks import CheckFailed, CheckRunner, require                    # noqa: E402
+from harness.demo_catalogue import ALL_PITCHES, FILE_HOST, DemoCatalogue, pitch_of  # noqa: E402
+from harness.player_session import PLAYLIST, WINDOW_TITLE, PlayerSession        # noqa: E402
+from harness.processes import wait_until                                        # noqa: E402
+from harness.pulse_server import TOOLS as PULSE_TOOLS, PulseServer              # noqa: E402
+from harness.runner import run_checks, setup_problems                           # noqa: E402
+from harness.x_session import start_display                                     # noqa: E402
 
 TOOLS = ["Xvfb", "xdotool", "import", "lame"] + PULSE_TOOLS
 TRACK_SECONDS = 40          # long enough for everything a check does mid-track
@@ -43,13 +42,11 @@ class SoundServerRun:
         self.args = args
         self.workdir = workdir
         self.processes = processes
-        self.log = open(os.path.join(workdir, "xvfb.log"), "w")
-        self.display = start_xvfb(processes, self.log)
-        self.x = XSession(self.display, os.environ)
+        self.x = start_display(processes, workdir)
+        self.display = self.x.display
         self.demo = DemoCatalogue(args.demo, workdir, TRACK_SECONDS)
         self.demo.start(processes)
         self.figures = []
-        self.results = []
         self.servers = []   # of the running check, removed after it
         self.players = []
 
@@ -207,6 +204,8 @@ class SoundServerRun:
         return "ended with status %s" % status
 
     def run_all(self):
+        """Runs every check, each with servers and players of its own; returns the CheckRunner."""
+        runner = CheckRunner()
         for name, check in [
             ("the server killed mid-track and started again: the tone is heard again, no error box",
              self.check_restart_mid_track),
@@ -217,22 +216,13 @@ class SoundServerRun:
             ("SIGTERM ends the player while it waits for a frozen server at start",
              self.check_sigterm_frozen_at_start),
         ]:
-            started = time.monotonic()
             try:
-                detail = check() or ""
-                self.results.append((name, True, detail))
-                print("PASS  %s  [%.1f s] %s" % (name, time.monotonic() - started, detail), flush=True)
-            except CheckFailed as failure:
-                self.results.append((name, False, str(failure)))
-                print("FAIL  %s  [%.1f s]\n      %s" % (name, time.monotonic() - started, failure), flush=True)
-            except (subprocess.SubprocessError, OSError, RuntimeError) as error:
-                self.results.append((name, False, "harness error: %s" % error))
-                print("FAIL  %s\n      harness error: %s" % (name, error), flush=True)
+                runner.run(name, check)
             finally:
                 self.clean_up()
         for label, seconds in self.figures:
             print("figure: %s" % label + (": %.2f s" % seconds if seconds is not None else ""), flush=True)
-        return self.results
+        return runner
 
 
 def main():
@@ -240,24 +230,11 @@ def main():
     parser.add_argument("--player", required=True)
     parser.add_argument("--demo", required=True)
     args = parser.parse_args()
-    missing = [t for t in TOOLS if not shutil.which(t)]
-    missing += [p for p in (args.player, args.demo) if not os.access(p, os.X_OK)]
-    if missing:
-        print("the sound-server checks cannot run: missing %s" % missing, flush=True)
-        return 2
-    workdir = tempfile.mkdtemp(prefix="vornel-sound-e2e-")
-    processes = Processes()
-    try:
-        results = SoundServerRun(args, workdir, processes).run_all()
-    except RuntimeError as error:
-        print("the run could not be set up: %s" % error, flush=True)
-        return 2
-    finally:
-        processes.stop_all()
-        shutil.rmtree(workdir, ignore_errors=True)
-    failed = sum(1 for _, ok, _ in results if not ok)
-    print("%d passed, %d failed" % (len(results) - failed, failed))
-    return 1 if failed else 0
+    problems = setup_problems(executables=(("vornelplayer", args.player), ("vornel-demo", args.demo)),
+                              tools=TOOLS)
+    return run_checks("sound-server checks",
+                      lambda workdir, processes: SoundServerRun(args, workdir, processes).run_all(),
+                      prefix="vornel-sound-e2e-", problems=problems)
 
 
 if __name__ == "__main__":

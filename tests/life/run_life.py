@@ -5,28 +5,28 @@ being saved, and pages big enough to freeze a window. Under a private Xvfb, with
 D-Bus session bus and playerctl, against a loopback site on the player's compiled-in
 addresses (run it inside a private network namespace), sound through SDL's disk driver.
 
-Reuses the harness of tests/e2e and tests/desktop. Prints the measured figures. Exit status
+Built on the end-to-end harness in tests/harness. Prints the measured figures. Exit status
 0 when every check passed, 1 when one failed, 2 when the run could not be set up.
 """
 import argparse
 import os
-import shutil
 import signal
 import subprocess
 import sys
-import tempfile
 import time
 
 sys.dont_write_bytecode = True
 HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path[:0] = [HERE, os.path.join(HERE, "..", "e2e"), os.path.join(HERE, "..", "desktop")]
+sys.path[:0] = [HERE, os.path.dirname(HERE)]
 
-from audio_monitor import AudioMonitor                                  # noqa: E402
-from desktop_e2e import BUS_CONFIG, MPRIS_NAME, CheckFailed, DesktopBus, require  # noqa: E402
+from harness.audio_monitor import AudioMonitor                          # noqa: E402
+from harness.checks import CheckFailed, CheckRunner, require            # noqa: E402
+from harness.media_player_bus import MediaPlayerBus                     # noqa: E402
+from harness.player_session import PREVIOUS_PAGE_BUTTON, WINDOW_TITLE, PlayerSession  # noqa: E402
+from harness.processes import wait_until                                # noqa: E402
+from harness.runner import run_checks, setup_problems                   # noqa: E402
+from harness.x_session import start_display                             # noqa: E402
 from life_site import PITCHES, LifeSite, anchors_page, entry_links, html_page, pitch_of, track_title  # noqa: E402,E501
-from player_session import PREVIOUS_PAGE_BUTTON, WINDOW_TITLE, PlayerSession  # noqa: E402
-from processes import Processes, wait_until                             # noqa: E402
-from x_session import XSession, start_xvfb                              # noqa: E402
 
 TOOLS = ["Xvfb", "xdotool", "lame", "dbus-daemon", "gdbus", "playerctl"]
 ERROR_BOX_TITLE = "VornelPlayer"
@@ -35,33 +35,6 @@ STALL_BOUND_MS = 1000       # a generous bound on the window's longest stall; th
 MEMORY_BOUND_KB = 30 * 1024
 PLAY_TIMEOUT = 30
 HOTKEYS_FREE = 0            # x11_probe grab-hotkeys: every key could be grabbed
-
-
-class SessionBus(DesktopBus):
-    """The desktop checks' private session bus, without the portal: nothing on it but the
-    player, so it grabs its hot keys on X11."""
-
-    def __init__(self, workdir):
-        super().__init__(workdir, backend=None)
-
-    def start(self, processes):
-        config = os.path.join(self.workdir, "bus.conf")
-        with open(config, "w") as f:
-            f.write(BUS_CONFIG % self.socket)
-        processes.start("dbus-daemon", ["dbus-daemon", "--config-file=" + config, "--nofork", "--nopidfile"])
-        if not wait_until(self.answers, 10, interval=0.1):
-            raise RuntimeError("the private dbus-daemon did not start")
-
-    def property_or_none(self, name):
-        try:
-            return self.player_property(name)
-        except subprocess.TimeoutExpired:
-            return None
-
-    def name_owned(self):
-        result = self.run(["gdbus", "call", "--session", "--dest", "org.freedesktop.DBus", "--object-path",
-                           "/org/freedesktop/DBus", "--method", "org.freedesktop.DBus.NameHasOwner", MPRIS_NAME])
-        return "true" in result.stdout
 
 
 def resident_kb(pid):
@@ -84,7 +57,6 @@ class LifeChecks:
     def __init__(self, args, workdir, processes, x, bus, site):
         self.args, self.workdir, self.processes, self.x, self.bus, self.site = (
             args, workdir, processes, x, bus, site)
-        self.results = []
         self.figures = []
         self.player = None
         self.role = None            # what the running player was started for
@@ -113,23 +85,15 @@ class LifeChecks:
              lambda: self.check_big_page(2, "100 000 links")),
             ("the window answers throughout the load of a 30 MB page", lambda: self.check_big_page(3, "30 MB")),
         ]
+        runner = CheckRunner(on_failure=self.print_player_output)
         for name, check in checks:
-            if self.args.only and not any(word in name for word in self.args.only):
-                continue
-            started = time.monotonic()
-            try:
-                detail = check() or ""
-                self.results.append((name, True, detail))
-                print("PASS  %s  [%.1f s] %s" % (name, time.monotonic() - started, detail), flush=True)
-            except CheckFailed as failure:
-                self.results.append((name, False, str(failure)))
-                print("FAIL  %s  [%.1f s]\n      %s" % (name, time.monotonic() - started, failure), flush=True)
-                if self.player:
-                    print("      player output:\n%s" % self.player.output_tail(), flush=True)
-            except (subprocess.SubprocessError, OSError, RuntimeError) as error:
-                self.results.append((name, False, "harness error: %s" % error))
-                print("FAIL  %s\n      harness error: %s" % (name, error), flush=True)
-        return self.results
+            if not self.args.only or any(word in name for word in self.args.only):
+                runner.run(name, check)
+        return runner
+
+    def print_player_output(self):
+        if self.player:
+            print("      player output:\n%s" % self.player.output_tail(), flush=True)
 
     # --- helpers -------------------------------------------------------------------------
 
@@ -171,6 +135,8 @@ class LifeChecks:
 
     def expect_no_box(self):
         boxes = self.error_boxes()
+        if boxes:
+            self.x.screenshot(os.path.join(self.args.artifacts, "error-box.png"))
         require(not boxes, "%d error box(es) open" % len(boxes))
 
     def previous_page_button(self):
@@ -361,42 +327,30 @@ def parse_arguments():
     return parser.parse_args()
 
 
-def main():
-    signal.signal(signal.SIGTERM, lambda n, f: sys.exit("stopped by signal %d" % n))
-    args = parse_arguments()
-    problems = ["%s is not built" % p for p in (args.player, args.probe, args.ping_probe) if not os.access(p, os.X_OK)]
-    problems += ["%s is not installed" % t for t in TOOLS if not shutil.which(t)]
-    if problems:
-        print("the life checks cannot run:\n  " + "\n  ".join(problems), flush=True)
-        return 2
-    shutil.rmtree(args.artifacts, ignore_errors=True)
-    os.makedirs(args.artifacts)
-    workdir = tempfile.mkdtemp(prefix="vornel-life-")
-    processes = Processes()
+def run(args, workdir, processes):
+    x = start_display(processes, workdir)
+    bus = MediaPlayerBus(workdir)
+    bus.start(processes)
     site = LifeSite(os.path.join(workdir, "tones"))
-    checks = None
     try:
-        with open(os.path.join(workdir, "xvfb.log"), "w") as log:
-            display = start_xvfb(processes, log)
-        x = XSession(display, os.environ)
-        bus = SessionBus(workdir)
-        bus.start(processes)
         site.start()
         checks = LifeChecks(args, workdir, processes, x, bus, site)
-        results = checks.run_all()
-    except (RuntimeError, OSError) as error:
-        print("the life run could not be set up: %s" % error, flush=True)
-        return 2
+        runner = checks.run_all()
     finally:
-        processes.stop_all()
+        processes.stop_all()    # the players first, while the site still answers them
         site.stop()
-        shutil.rmtree(workdir, ignore_errors=True)
     print("measured:\n  " + "\n  ".join(checks.figures))
     with open(os.path.join(args.artifacts, "figures.txt"), "w") as f:
         f.write("\n".join(checks.figures) + "\n")
-    passed = sum(1 for _, ok, _ in results if ok)
-    print("%d of %d checks passed" % (passed, len(results)))
-    return 0 if passed == len(results) else 1
+    return runner
+
+
+def main():
+    args = parse_arguments()
+    problems = setup_problems(executables=(("vornelplayer", args.player), ("x11_probe", args.probe),
+                                           ("life_ping_probe", args.ping_probe)), tools=TOOLS)
+    return run_checks("life checks", lambda workdir, processes: run(args, workdir, processes),
+                      prefix="vornel-life-", problems=problems, artifacts=args.artifacts)
 
 
 if __name__ == "__main__":

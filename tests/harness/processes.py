@@ -14,8 +14,18 @@ def _die_with_parent():
 
 
 class Processes:
+    """Every helper process of a run; as a context, all of them are stopped when it ends,
+    however it ends."""
+
     def __init__(self):
         self._started = []      # (name, Popen), in start order
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *_):
+        self.stop_all()
+        return False
 
     def start(self, name, argv, env=None, stdout=None, stderr=None, pass_fds=()):
         process = subprocess.Popen(argv, env=env, stdout=stdout or subprocess.DEVNULL,
@@ -39,6 +49,14 @@ class Processes:
         for _, process in reversed(self._started):
             self.stop(process)
         self._started.clear()
+
+
+def stop_on_signals():
+    """SIGTERM and SIGHUP end the runner through SystemExit, so that its clean-up runs."""
+    def stop(number, _frame):
+        raise SystemExit("stopped by signal %d" % number)
+    signal.signal(signal.SIGTERM, stop)
+    signal.signal(signal.SIGHUP, stop)
 
 
 def wait_until(condition, timeout, interval=0.05):

@@ -2,7 +2,7 @@
 request log read while it grows."""
 import os
 
-from processes import wait_until
+from .processes import wait_until
 
 CATALOGUE = "127.0.0.1:8690"
 FILE_HOST = "127.0.0.2:8691"

@@ -7,7 +7,7 @@ import signal
 import subprocess
 import time
 
-from processes import wait_until
+from .processes import wait_until
 
 TOOLS = ["pulseaudio", "pactl", "parec"]
 

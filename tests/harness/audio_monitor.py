@@ -7,7 +7,6 @@ pitches.
 """
 import array
 import math
-import os
 import sys
 import time
 

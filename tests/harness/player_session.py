@@ -62,6 +62,12 @@ class PlayerSession:
     def running(self):
         return self.process is not None and self.process.poll() is None
 
+    def not_running(self):
+        """Why a check of the running player cannot run, or None when it can."""
+        if self.running():
+            return None
+        return "the player is not running (exit status %s)" % (self.process and self.process.poll())
+
     def output_tail(self, lines=30):
         try:
             with open(self.out_path, errors="replace") as f:

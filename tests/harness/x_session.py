@@ -4,7 +4,7 @@ import os
 import select
 import subprocess
 
-from processes import wait_until
+from .processes import wait_until
 
 SCREEN = "1280x1024x24"
 
@@ -31,6 +31,16 @@ def start_xvfb(processes, log):
     if not number.isdigit():
         raise RuntimeError("Xvfb did not report a display number")
     return ":" + number
+
+
+def start_display(processes, workdir, tray=False):
+    """Xvfb on a free display and, when asked, a tray host, both logging to workdir/xvfb.log;
+    returns the XSession."""
+    with open(os.path.join(workdir, "xvfb.log"), "w") as log:
+        x = XSession(start_xvfb(processes, log), os.environ)
+        if tray:
+            x.start_tray(processes, log)
+    return x
 
 
 class XSession:
