@@ -14,6 +14,7 @@
 #include "playback/audio_library.h"
 #include "playback/engine/audio_output.h"
 #include "playback/engine/memory_output.h"
+#include "tests/support/peak_memory.h"
 
 #include <algorithm>
 #include <atomic>
@@ -31,27 +32,10 @@
 
 namespace {
 
+using vornel::test::restartPeakMemory;
+using vornel::test::statusKilobytes;
 using Clock = std::chrono::steady_clock;
 constexpr DWORD kPlayerFlags = BASS_STREAM_STATUS | BASS_STREAM_AUTOFREE | BASS_STREAM_PRESCAN;
-
-long statusKiB(const char* field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(field, 0) == 0)
-            return std::atol(line.c_str() + std::strlen(field));
-    return -1;
-}
-
-// Lets VmHWM start again from the current resident size.
-bool resetPeak()
-{
-    std::ofstream clear("/proc/self/clear_refs");
-    clear << "5";
-    clear.flush();
-    return static_cast<bool>(clear);
-}
 
 double millisSince(Clock::time_point start)
 {
@@ -82,8 +66,8 @@ int firstSample(vornel::audio::MemoryOutput& output, const std::string& url, int
 
 int memory(vornel::audio::MemoryOutput& output, const std::string& url, bool blocks)
 {
-    const long idle = statusKiB("VmRSS:");
-    const bool peakReset = resetPeak();
+    const long idle = statusKilobytes("VmRSS");
+    const bool peakReset = restartPeakMemory();
     const HSTREAM stream =
         BASS_StreamCreateURL(url.c_str(), 0, kPlayerFlags | (blocks ? BASS_STREAM_BLOCK : 0), nullptr, nullptr);
     if (!stream) {
@@ -97,10 +81,10 @@ int memory(vornel::audio::MemoryOutput& output, const std::string& url, bool blo
     while (BASS_ChannelIsActive(stream) != BASS_ACTIVE_STOPPED) {
         output.pull(44100);
         largestBuffer = std::max(largestBuffer, BASS_StreamGetFilePosition(stream, BASS_FILEPOS_BUFFER));
-        peak = std::max(peak, statusKiB("VmRSS:"));
+        peak = std::max(peak, statusKilobytes("VmRSS"));
     }
     if (peakReset)
-        peak = std::max(peak, statusKiB("VmHWM:"));
+        peak = std::max(peak, statusKilobytes("VmHWM"));
     const double above = (peak - idle) * 1024.0;
     if (blocks) {
         std::printf("block mode: peak %.0f KiB above idle for a %.1f MB file, block buffer at most %llu bytes"

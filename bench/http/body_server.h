@@ -2,8 +2,8 @@
 // The loopback server of the HTTP benchmarks: GET /length, /chunked, /small and /multipart,
 // keep-alive, one connection at a time, every large body sent from one 1 MiB block so that
 // the server adds little to the process's peak memory.
-#include <arpa/inet.h>
-#include <netinet/in.h>
+#include "tests/support/loopback_listener.h"
+
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -37,31 +37,21 @@ public:
     {
         for (size_t i = 0; i < kBlock; ++i)
             block_[i] = static_cast<char>('a' + i % 26);
-        listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(listener_, 8);
-        socklen_t length = sizeof address;
-        ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
         thread_ = std::thread([this] { run(); });
     }
     ~BodyServer()
     {
         stopping_ = true;
-        ::shutdown(listener_, SHUT_RDWR);
+        ::shutdown(listener_.fd(), SHUT_RDWR);
         thread_.join();
-        ::close(listener_);
     }
-    std::string url(const char* path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+    std::string url(const char* path) const { return "http://127.0.0.1:" + std::to_string(listener_.port()) + path; }
 
 private:
     void run()
     {
         while (!stopping_) {
-            const int fd = ::accept(listener_, nullptr, nullptr);
+            const int fd = ::accept(listener_.fd(), nullptr, nullptr);
             if (fd < 0)
                 return;
             serve(fd);
@@ -157,8 +147,7 @@ private:
     size_t blocks_;
     std::vector<char> block_;
     std::string multipartReply_; // made at the first request, outside the timed rounds' cost
-    int listener_ = -1;
-    uint16_t port_ = 0;
+    vornel::test::LoopbackListener listener_{8};
     std::atomic<bool> stopping_{false};
     std::thread thread_;
 };

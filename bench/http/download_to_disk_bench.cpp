@@ -6,6 +6,7 @@
 // process's peak resident size is the download's own: buffers, not the body.
 #include "bench/http/body_server.h"
 #include "download/track_download.h"
+#include "tests/support/peak_memory.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -25,20 +26,11 @@
 using namespace vornel::download;
 using vornel::bench::BodyServer;
 using vornel::bench::kBlock;
+using vornel::test::peakKilobytes;
+using vornel::test::restartPeakMemory;
+using vornel::test::statusKilobytes;
 
-namespace {
-
-long statusKilobytes(const std::string& field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(field + ":", 0) == 0)
-            return std::stol(line.substr(field.size() + 1));
-    return -1;
-}
-
-} // namespace
+namespace {} // namespace
 
 int main(int argc, char** argv)
 {
@@ -51,12 +43,12 @@ int main(int argc, char** argv)
 
     BodyServer server(mebibytes);
     vornel::http::HttpClient client(vornel::http::ClientSettings::configured());
-    std::ofstream("/proc/self/clear_refs") << "5"; // the peak starts again from here
+    restartPeakMemory();
     const long before = statusKilobytes("VmRSS");
     const auto started = std::chrono::steady_clock::now();
     const DownloadOutcome outcome = downloadTrackFile(client, server.url("/length"), target, [&] { return target; });
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    const long peak = statusKilobytes("VmHWM");
+    const long peak = peakKilobytes();
     const auto saved = std::filesystem::file_size(target);
     std::filesystem::remove_all(folder);
 

@@ -8,10 +8,10 @@
 #include "http/byte_stream.h"
 #include "http/http_client.h"
 #include "bench/http/body_server.h"
+#include "tests/support/peak_memory.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -126,13 +126,6 @@ double timeMemoryOnly(size_t bytes, int rounds)
     return best;
 }
 
-long peakRssKiB()
-{
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
 double rate(size_t bytes, double secondsTaken)
 {
     return static_cast<double>(bytes) / secondsTaken / 1e6;
@@ -148,14 +141,14 @@ int main(int argc, char** argv)
     constexpr double kLibcurlGoal = 1.20;
     constexpr double kCurlToolGoal = 1.00;
     BodyServer server(mebibytes);
-    const long baselineKiB = peakRssKiB();
+    const long baselineKiB = vornel::test::peakKilobytes();
 
     std::printf("http client: %zu MiB bodies from 127.0.0.1 into memory, best of %d\n", mebibytes, kRounds);
     const char* const paths[] = {"/length", "/chunked"};
     double ours[2];
     for (int i = 0; i < 2; ++i)
         ours[i] = timeClient(server.url(paths[i]), bytes, kRounds);
-    const long peakKiB = peakRssKiB(); // before libcurl adds its own buffers
+    const long peakKiB = vornel::test::peakKilobytes(); // before libcurl adds its own buffers
     bool met = true;
     for (int i = 0; i < 2; ++i) {
         std::printf("  %-8s client %8.1f MB/s (%.3f s)\n", paths[i] + 1, rate(bytes, ours[i]), ours[i]);

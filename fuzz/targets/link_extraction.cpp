@@ -9,38 +9,15 @@
 #include "catalogue/page_urls.h"
 #include "fuzz/fuzz_input.h"
 #include "fuzz/fuzz_target.h"
-
-#include <gumbo.h>
+#include "fuzz/support/parsed_depth.h"
 
 #include <cstdlib>
 #include <stdexcept>
-#include <vector>
 
 using namespace vornel::catalogue;
+using vornel::fuzz::parsedDepth;
 
 namespace {
-
-size_t parsedDepth(const std::string& page)
-{
-    GumboOutput* output = gumbo_parse_with_options(&kGumboDefaultOptions, page.data(), page.size());
-    size_t deepest = 0;
-    std::vector<std::pair<const GumboNode*, size_t>> pending{{output->root, 1}};
-    while (!pending.empty()) {
-        const auto [node, depth] = pending.back();
-        pending.pop_back();
-        deepest = std::max(deepest, depth);
-        if (node->type != GUMBO_NODE_ELEMENT && node->type != GUMBO_NODE_TEMPLATE)
-            continue;
-        const GumboVector& children = node->v.element.children;
-        for (unsigned i = 0; i < children.length; ++i) {
-            const auto* child = static_cast<const GumboNode*>(children.data[i]);
-            if (child->type == GUMBO_NODE_ELEMENT || child->type == GUMBO_NODE_TEMPLATE)
-                pending.emplace_back(child, depth + 1);
-        }
-    }
-    gumbo_destroy_output(&kGumboDefaultOptions, output);
-    return deepest;
-}
 
 // The guard may count a few elements fewer than the parser (html, body, parts the parser
 // inserts), never a multiple fewer.

@@ -1,6 +1,8 @@
 // The overlay where there is no X display: frames are painted on the window thread.
 #include "app/loading_overlay.h"
 
+#include "tests/support/event_wait.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -16,15 +18,7 @@
 
 namespace {
 
-// Runs the event loop until done() holds or limitMs passes; returns done().
-bool pumpUntil(const std::function<bool()>& done, int limitMs = 5000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < limitMs)
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
+using vornel::test::runEventsUntil;
 
 TEST(LoadingOverlayOffscreen, TheAnimationCompiledIntoTheProgramIsTheCommittedAsset)
 {
@@ -59,7 +53,7 @@ TEST(LoadingOverlayOffscreen, ShownOverThePlaylistItAnimatesAndShowsTheFrame)
     EXPECT_TRUE(overlay.isVisible());
     EXPECT_EQ(overlay.pos(), QPoint(120, 80));
     EXPECT_EQ(overlay.size(), QSize(439, 230));
-    ASSERT_TRUE(pumpUntil([&] { return overlay.framesDrawn() >= 6; }));
+    ASSERT_TRUE(runEventsUntil([&] { return overlay.framesDrawn() >= 6; }));
 
     const QImage shown = overlay.grab().toImage();
     ASSERT_EQ(shown.size(), QSize(439, 230));
@@ -78,14 +72,14 @@ TEST(LoadingOverlayOffscreen, ClosedItRestsAndShownAgainItGoesOn)
 {
     LoadingOverlay overlay;
     overlay.showOverlay();
-    ASSERT_TRUE(pumpUntil([&] { return overlay.framesDrawn() >= 2; }));
+    ASSERT_TRUE(runEventsUntil([&] { return overlay.framesDrawn() >= 2; }));
     overlay.closeOverlay();
     EXPECT_TRUE(overlay.isHidden());
     const uint64_t atClose = overlay.framesDrawn();
-    pumpUntil([] { return false; }, 300);
+    runEventsUntil([] { return false; }, 300);
     EXPECT_EQ(overlay.framesDrawn(), atClose);
     overlay.showOverlay();
-    EXPECT_TRUE(pumpUntil([&] { return overlay.framesDrawn() >= atClose + 3; }));
+    EXPECT_TRUE(runEventsUntil([&] { return overlay.framesDrawn() >= atClose + 3; }));
 }
 
 } // namespace

@@ -1,6 +1,9 @@
 // The overlay on a real X server (an Xvfb of its own): the animation thread keeps the
 // frames coming while the window thread is blocked.
 #include "app/loading_overlay.h"
+#include "tests/support/x_session.h"
+
+#include "tests/support/event_wait.h"
 
 #include <gtest/gtest.h>
 
@@ -8,75 +11,18 @@
 #include <QElapsedTimer>
 
 #include <chrono>
-#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
 #include <thread>
-
-#include <poll.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 
 namespace {
 
-// An Xvfb on the first free display number, which Xvfb itself picks (-displayfd).
-class Xvfb {
-public:
-    Xvfb()
-    {
-        int ends[2];
-        if (pipe(ends) != 0)
-            return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(ends[0]);
-            const std::string fd = std::to_string(ends[1]);
-            execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten", "tcp",
-                   "-noreset", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        close(ends[1]);
-        std::string number;
-        pollfd wait{ends[0], POLLIN, 0};
-        const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-        while (std::chrono::steady_clock::now() < limit && number.find('\n') == std::string::npos) {
-            if (poll(&wait, 1, 200) <= 0)
-                continue;
-            char c;
-            if (read(ends[0], &c, 1) != 1)
-                break;
-            number += c;
-        }
-        close(ends[0]);
-        if (number.find('\n') != std::string::npos)
-            display_ = ":" + number.substr(0, number.find('\n'));
-    }
-    ~Xvfb()
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-    }
-    const std::string& display() const { return display_; }
-
-private:
-    pid_t pid_ = -1;
-    std::string display_;
-};
-
-bool pumpUntil(const std::function<bool()>& done, int limitMs = 10000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!done() && clock.elapsed() < limitMs)
-        QApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
+using vornel::test::runEventsUntil;
 
 // The animation's child window inside the overlay's native window, seen from a separate
 // X connection.
@@ -106,7 +52,7 @@ TEST(LoadingOverlayX11, FramesKeepComingWhileTheWindowThreadIsBlocked)
     overlay.placeAt(QPoint(40, 40));
     overlay.resizeTo(QSize(439, 230));
     overlay.showOverlay();
-    ASSERT_TRUE(pumpUntil([&] { return overlay.framesDrawn() >= 2; }));
+    ASSERT_TRUE(runEventsUntil([&] { return overlay.framesDrawn() >= 2; }));
 
     // Blocked as in a page request; nothing is pumped meanwhile.
     const uint64_t before = overlay.framesDrawn();
@@ -159,7 +105,7 @@ TEST(LoadingOverlayX11, PictureSitsAt8Minus36AndShowsTheCat)
     LoadingOverlay overlay;
     overlay.resizeTo(QSize(439, 230));
     overlay.showOverlay();
-    ASSERT_TRUE(pumpUntil([&] { return overlay.framesDrawn() >= 3; }));
+    ASSERT_TRUE(runEventsUntil([&] { return overlay.framesDrawn() >= 3; }));
     QApplication::processEvents();
 
     ChildWindow child(overlay.winId());
@@ -188,7 +134,7 @@ TEST(LoadingOverlayX11, ClosedTheAnimationRestsAndResumesOnTheNextShow)
 {
     LoadingOverlay overlay;
     overlay.showOverlay();
-    ASSERT_TRUE(pumpUntil([&] { return overlay.framesDrawn() >= 2; }));
+    ASSERT_TRUE(runEventsUntil([&] { return overlay.framesDrawn() >= 2; }));
     overlay.closeOverlay();
     QApplication::processEvents();
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -196,7 +142,7 @@ TEST(LoadingOverlayX11, ClosedTheAnimationRestsAndResumesOnTheNextShow)
     std::this_thread::sleep_for(std::chrono::milliseconds(400));
     EXPECT_EQ(overlay.framesDrawn(), atClose);
     overlay.showOverlay();
-    EXPECT_TRUE(pumpUntil([&] { return overlay.framesDrawn() >= atClose + 3; }));
+    EXPECT_TRUE(runEventsUntil([&] { return overlay.framesDrawn() >= atClose + 3; }));
 }
 
 } // namespace
@@ -206,12 +152,12 @@ int main(int argc, char** argv)
     ::testing::InitGoogleTest(&argc, argv);
     if (GTEST_FLAG_GET(list_tests))
         return RUN_ALL_TESTS();
-    Xvfb server;
-    if (server.display().empty()) {
-        fprintf(stderr, "Xvfb did not start\n");
+    vornel::test::XSession session;
+    std::string whyNot;
+    if (!session.start(whyNot)) {
+        std::fprintf(stderr, "%s\n", whyNot.c_str());
         return 1;
     }
-    setenv("DISPLAY", server.display().c_str(), 1);
     setenv("QT_QPA_PLATFORM", "xcb", 1);
     int code = 0;
     {

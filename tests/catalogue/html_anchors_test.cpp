@@ -1,10 +1,9 @@
 #include "catalogue/html_anchors.h"
 #include "catalogue/inner_text.h"
 #include "catalogue/nesting_depth.h"
+#include "fuzz/support/parsed_depth.h"
 
 #include <gtest/gtest.h>
-
-#include <gumbo.h>
 
 #include <algorithm>
 #include <utility>
@@ -169,33 +168,12 @@ struct DepthCase {
 
 class NestingDepth : public ::testing::TestWithParam<DepthCase> {};
 
-// Depth of the tree that the parser builds, html and body included.
-size_t parsedDepth(const std::string& html)
-{
-    GumboOutput* output = gumbo_parse_with_options(&kGumboDefaultOptions, html.data(), html.size());
-    size_t deepest = 0;
-    std::vector<std::pair<const GumboNode*, size_t>> pending{{output->root, 1}};
-    while (!pending.empty()) {
-        const auto [node, depth] = pending.back();
-        pending.pop_back();
-        deepest = std::max(deepest, depth);
-        const GumboVector& children = node->v.element.children;
-        for (unsigned i = 0; i < children.length; ++i) {
-            const auto* child = static_cast<const GumboNode*>(children.data[i]);
-            if (child->type == GUMBO_NODE_ELEMENT)
-                pending.emplace_back(child, depth + 1);
-        }
-    }
-    gumbo_destroy_output(&kGumboDefaultOptions, output);
-    return deepest;
-}
-
 TEST_P(NestingDepth, CountsElementsAsTheParserNestsThem)
 {
     const size_t counted = maxOpenElementDepth(GetParam().html);
     EXPECT_EQ(counted, GetParam().depth) << GetParam().html;
     // The parser's tree adds html, body and a last level of elements that hold nothing.
-    EXPECT_GE(counted + 3, parsedDepth(GetParam().html)) << GetParam().html;
+    EXPECT_GE(counted + 3, vornel::fuzz::parsedDepth(GetParam().html)) << GetParam().html;
 }
 
 INSTANTIATE_TEST_SUITE_P(

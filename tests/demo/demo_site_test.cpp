@@ -6,6 +6,7 @@
 #include "demo/http_server.h"
 #include "demo/request_log.h"
 #include "demo/track_files.h"
+#include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -22,6 +23,8 @@
 
 using namespace vornel::demo;
 namespace fs = std::filesystem;
+
+using vornel::test::TempFolder;
 
 namespace {
 
@@ -69,20 +72,6 @@ std::string cutSnippet(const std::string& page)
         return {};
     return page.substr(a + 6, b + 3 - (a + 6));
 }
-
-class TempDir {
-public:
-    TempDir()
-    {
-        char pattern[] = "/tmp/vornel-demo-test-XXXXXX";
-        path_ = ::mkdtemp(pattern);
-    }
-    ~TempDir() { fs::remove_all(path_); }
-    const std::string& path() const { return path_; }
-
-private:
-    std::string path_;
-};
 
 } // namespace
 
@@ -148,7 +137,7 @@ class DemoFileHost : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        dir_ = new TempDir;
+        dir_ = new TempFolder("vornel-demo-test");
         files_ = new TrackFiles;
         ASSERT_EQ(files_->prepare(dir_->path() + "/cache", 1), "");
     }
@@ -157,10 +146,10 @@ protected:
         delete files_;
         delete dir_;
     }
-    static TempDir* dir_;
+    static TempFolder* dir_;
     static TrackFiles* files_;
 };
-TempDir* DemoFileHost::dir_ = nullptr;
+TempFolder* DemoFileHost::dir_ = nullptr;
 TrackFiles* DemoFileHost::files_ = nullptr;
 
 TEST_F(DemoFileHost, MakesAnMp3PerLiveTrackAndReusesItNextTime)
@@ -309,7 +298,7 @@ std::string readAll(const std::string& path)
 
 TEST(DemoHttp, ServesSeveralRequestsOnOneConnectionAndLogsEach)
 {
-    TempDir dir;
+    TempFolder dir{"vornel-demo-test"};
     RequestLog log;
     ASSERT_EQ(log.open(dir.path() + "/requests.log"), "");
     const CatalogueSite site("http://127.0.0.1:1", "http://127.0.0.2:2");

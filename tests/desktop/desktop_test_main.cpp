@@ -1,26 +1,24 @@
-#include "x_session.h"
+#include "desktop_test_support.h"
+#include "tests/support/temp_folder.h"
 
 #include <QApplication>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
+#include <optional>
+#include <stdexcept>
 #include <string>
 
 namespace {
 
-XSession session;
+vornel::test::XSession session;
 bool sessionRunning = false;
 std::string sessionProblem;
 
 } // namespace
 
-XSession& testSession()
-{
-    return session;
-}
 bool testSessionRunning()
 {
     return sessionRunning;
@@ -38,10 +36,11 @@ int main(int argc, char** argv)
 
     sessionRunning = session.start(sessionProblem);
     std::unique_ptr<QApplication> app;
-    std::string runtimeFolder = (std::filesystem::temp_directory_path() / "vornel-xdg-XXXXXX").string();
-    const bool ownRuntimeFolder = ::mkdtemp(runtimeFolder.data()) != nullptr;
-    if (ownRuntimeFolder)
-        ::setenv("XDG_RUNTIME_DIR", runtimeFolder.c_str(), 1);
+    std::optional<vornel::test::TempFolder> runtimeFolder;
+    try {
+        runtimeFolder.emplace("vornel-xdg");
+        ::setenv("XDG_RUNTIME_DIR", runtimeFolder->path().c_str(), 1);
+    } catch (const std::runtime_error&) {}
     if (sessionRunning) {
         ::setenv("QT_QPA_PLATFORM", "xcb", 1);
         // Keep the icon on this display's XEmbed tray, not on a desktop's D-Bus panel.
@@ -50,7 +49,5 @@ int main(int argc, char** argv)
     }
     const int result = RUN_ALL_TESTS();
     app.reset();
-    if (ownRuntimeFolder)
-        std::filesystem::remove_all(runtimeFolder);
     return result;
 }

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "x_session.h"
 #include "desktop/global_shortcuts.h"
 #include "tests/support/event_wait.h"
+#include "tests/support/x_session.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -16,6 +16,13 @@
 #include <string>
 
 using vornel::test::runEventsUntil;
+using vornel::test::runProgram;
+using vornel::test::startProgram;
+using vornel::test::stopProgram;
+
+// Whether the test main's X session is up, and why not when it is not.
+bool testSessionRunning();
+const std::string& testSessionProblem();
 
 #define SKIP_WITHOUT_X_SESSION()                                                                                       \
     do {                                                                                                               \

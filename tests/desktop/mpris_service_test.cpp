@@ -56,25 +56,11 @@ struct FakeProgram {
         };
         c.canGoNext = [] { return true; };
         c.canGoPrevious = [] { return false; };
-        for (const char* name : {"raise", "quit", "playPause", "play", "pause", "stop", "next", "previous"}) {
-            std::function<void()> action = [this, name] { ++actions[name]; };
-            if (std::string(name) == "raise")
-                c.raise = action;
-            if (std::string(name) == "quit")
-                c.quit = action;
-            if (std::string(name) == "playPause")
-                c.playPause = action;
-            if (std::string(name) == "play")
-                c.play = action;
-            if (std::string(name) == "pause")
-                c.pause = action;
-            if (std::string(name) == "stop")
-                c.stop = action;
-            if (std::string(name) == "next")
-                c.next = action;
-            if (std::string(name) == "previous")
-                c.previous = action;
-        }
+        const std::pair<const char*, std::function<void()>*> handlers[] = {
+            {"raise", &c.raise}, {"quit", &c.quit}, {"playPause", &c.playPause}, {"play", &c.play},
+            {"pause", &c.pause}, {"stop", &c.stop}, {"next", &c.next},           {"previous", &c.previous}};
+        for (const auto& [name, handler] : handlers)
+            *handler = [this, name = name] { ++actions[name]; };
         c.seekTo = [this](int64_t us) {
             seeks.push_back(us);
             positionUs = us;

@@ -1,14 +1,14 @@
 #pragma once
 
 #include "desktop_test_support.h"
+#include "tests/support/temp_folder.h"
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -17,12 +17,13 @@ class PrivateBus {
 public:
     PrivateBus()
     {
-        std::string folder = (std::filesystem::temp_directory_path() / "vornel-bus-XXXXXX").string();
-        if (::mkdtemp(folder.data()) == nullptr)
+        try {
+            folder_.emplace("vornel-bus");
+        } catch (const std::runtime_error&) {
             return;
-        folder_ = folder;
-        address_ = "unix:path=" + folder_ + "/bus";
-        std::ofstream(folder_ + "/bus.conf")
+        }
+        address_ = "unix:path=" + folder_->path() + "/bus";
+        std::ofstream(folder_->path() + "/bus.conf")
             << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
                " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
                "<busconfig><type>session</type><listen>"
@@ -30,7 +31,7 @@ public:
             << "</listen><auth>EXTERNAL</auth>"
                "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
                "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
-        daemon_ = startProgram("dbus-daemon", "--config-file=" + folder_ + "/bus.conf --nofork --nopidfile");
+        daemon_ = startProgram("dbus-daemon", "--config-file=" + folder_->path() + "/bus.conf --nofork --nopidfile");
         // The socket file appears a moment before the daemon listens on it.
         runEventsUntil([&] { return connect(); }, 10000);
     }
@@ -42,8 +43,6 @@ public:
         QDBusConnection::disconnectFromBus(QStringLiteral("vornel-test"));
         QDBusConnection::disconnectFromBus(QStringLiteral("vornel-test-client"));
         stopProgram(daemon_);
-        if (!folder_.empty())
-            std::filesystem::remove_all(folder_);
     }
 
     bool connected() const { return connection_ && connection_->isConnected(); }
@@ -61,7 +60,7 @@ public:
     {
         return QDBusConnection::connectToBus(QString::fromStdString(address_), QStringLiteral("vornel-test-client"));
     }
-    const std::string& folder() const { return folder_; }
+    std::string folder() const { return folder_ ? folder_->path() : std::string(); }
 
     // Runs a program with this bus as its session bus.
     void start(const std::string& environment, const std::string& program, const std::string& arguments = "")
@@ -73,7 +72,7 @@ public:
     bool hasName(const QString& name) { return bus().interface()->isServiceRegistered(name).value(); }
 
 private:
-    std::string folder_;
+    std::optional<vornel::test::TempFolder> folder_;
     std::string address_;
     pid_t daemon_ = -1;
     std::vector<pid_t> programs_;

@@ -1,6 +1,7 @@
 #include "download/atomic_file.h"
 
-#include "temp_folder.h"
+#include "tests/support/folder_files.h"
+#include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -14,16 +15,9 @@
 #include <unistd.h>
 
 using namespace vornel::download;
+using namespace vornel::test;
 
 namespace {
-
-std::size_t entriesIn(const std::string& folder)
-{
-    std::size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder))
-        ++count;
-    return count;
-}
 
 class WriteFileReplacingTest : public testing::Test {
 protected:
@@ -35,7 +29,7 @@ TEST_F(WriteFileReplacingTest, CreatesANewFileWithTheBytes)
     const std::string bytes("ID3\0\xff\xfb binary", 14);
     writeFileReplacing(folder.file("Song.mp3"), bytes);
     EXPECT_EQ(readText(folder.file("Song.mp3")), bytes);
-    EXPECT_EQ(entriesIn(folder.path()), 1u);
+    EXPECT_EQ(entriesIn(folder.path()).size(), 1u);
 }
 
 TEST_F(WriteFileReplacingTest, NewFileGetsTheUsualModeNotOwnerOnly)
@@ -53,7 +47,7 @@ TEST_F(WriteFileReplacingTest, ReplacesAnExistingFile)
     writeText(folder.file("Song.mp3"), "an old and longer content");
     writeFileReplacing(folder.file("Song.mp3"), "new");
     EXPECT_EQ(readText(folder.file("Song.mp3")), "new");
-    EXPECT_EQ(entriesIn(folder.path()), 1u);
+    EXPECT_EQ(entriesIn(folder.path()).size(), 1u);
 }
 
 TEST_F(WriteFileReplacingTest, EmptyBytesGiveAnEmptyFile)
@@ -71,7 +65,7 @@ TEST_F(WriteFileReplacingTest, MissingFolderThrowsAClearMessage)
     } catch (const std::runtime_error& error) {
         EXPECT_NE(std::string(error.what()).find("No such file or directory"), std::string::npos) << error.what();
     }
-    EXPECT_EQ(entriesIn(folder.path()), 0u);
+    EXPECT_EQ(entriesIn(folder.path()).size(), 0u);
 }
 
 TEST_F(WriteFileReplacingTest, FolderInTheWayKeepsItAndLeavesNoTempFile)
@@ -80,7 +74,7 @@ TEST_F(WriteFileReplacingTest, FolderInTheWayKeepsItAndLeavesNoTempFile)
     writeText(folder.file("Song.mp3/inside"), "kept");
     EXPECT_THROW(writeFileReplacing(folder.file("Song.mp3"), "x"), std::runtime_error);
     EXPECT_EQ(readText(folder.file("Song.mp3/inside")), "kept");
-    EXPECT_EQ(entriesIn(folder.path()), 1u);
+    EXPECT_EQ(entriesIn(folder.path()).size(), 1u);
 }
 
 // A full disk, simulated with a file-size limit: writes past it fail with EFBIG once
@@ -119,7 +113,7 @@ TEST_F(WriteFileReplacingTest, DiskFullHalfWayKeepsTheOldFileAndLeavesNoTempFile
     EXPECT_EQ(writeUnderSizeLimit(folder.file("Song.mp3"), newContent, 4096), kThrew);
 
     EXPECT_EQ(readText(folder.file("Song.mp3")), oldContent);
-    EXPECT_EQ(entriesIn(folder.path()), 1u);
+    EXPECT_EQ(entriesIn(folder.path()).size(), 1u);
 }
 
 TEST_F(WriteFileReplacingTest, WriteWithinTheLimitSucceedsInTheChild)

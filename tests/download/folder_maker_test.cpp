@@ -1,7 +1,8 @@
 // Making the download folder: parents too, mode 0755 under the umask, failures said.
 #include "download/folder_maker.h"
 
-#include "temp_folder.h"
+#include "tests/support/folder_files.h"
+#include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,8 @@
 #include <sys/stat.h>
 
 using vornel::download::makeFolderWithParents;
+using vornel::test::TempFolder;
+using vornel::test::writeText;
 
 namespace {
 

@@ -3,7 +3,8 @@
 #include "download/pending_file.h"
 
 #include "pattern_bytes.h"
-#include "temp_folder.h"
+#include "tests/support/folder_files.h"
+#include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -16,16 +17,9 @@
 #include <vector>
 
 using namespace vornel::download;
+using namespace vornel::test;
 
 namespace {
-
-std::vector<std::string> entriesIn(const std::string& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    return names;
-}
 
 class PendingFileTest : public testing::Test {
 protected:

@@ -4,7 +4,9 @@
 #include "tests/support/sanitizer_build.h"
 
 #include "pattern_bytes.h"
-#include "temp_folder.h"
+#include "tests/support/folder_files.h"
+#include "tests/support/temp_folder.h"
+#include "tests/support/peak_memory.h"
 #include "tests/support/scripted_server.h"
 
 #include <gtest/gtest.h>
@@ -21,53 +23,16 @@
 #include <vector>
 
 using namespace vornel::download;
+using namespace vornel::test;
 using vornel::http::ClientSettings;
 using vornel::http::HttpClient;
-using vornel::test::ConnectionScript;
-using vornel::test::Millis;
-using vornel::test::ScriptedServer;
 
 namespace {
-
-std::vector<std::string> entriesIn(const std::string& folder)
-{
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        names.push_back(entry.path().filename().string());
-    return names;
-}
 
 std::string lengthHead(size_t length, const std::string& status = "200 OK")
 {
     return "HTTP/1.1 " + status + "\r\nContent-Type: audio/mpeg\r\nContent-Length: " + std::to_string(length) +
            "\r\n\r\n";
-}
-
-long statusKilobytes(const std::string& field)
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind(field + ":", 0) == 0)
-            return std::stol(line.substr(field.size() + 1));
-    return 0;
-}
-
-// The peak resident size starts again from the current one (where the kernel allows it), so
-// the peak afterwards is the one of the work in between.
-long restartPeakMemory()
-{
-    std::ofstream("/proc/self/clear_refs") << "5";
-    return statusKilobytes("VmRSS");
-}
-
-long peakKilobytes()
-{
-    if (const long peak = statusKilobytes("VmHWM"))
-        return peak;
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
 }
 
 const std::string kOldContent = "the good old recording";
@@ -101,7 +66,8 @@ TEST_F(TrackDownloadTest, LargeDownloadGoesToDiskWithBoundedMemory)
         untouchedDuringTransfer = untouchedDuringTransfer && readText(song()) == kOldContent && pathRequests == 0;
     };
 
-    const long before = restartPeakMemory();
+    restartPeakMemory();
+    const long before = statusKilobytes("VmRSS");
     EXPECT_EQ(download(), DownloadOutcome::Saved);
     const long grown = peakKilobytes() - before;
 

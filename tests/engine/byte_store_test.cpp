@@ -2,7 +2,8 @@
 // the rest in an unlinked temporary file, and what happens when that file cannot be written.
 #include "playback/engine/byte_store.h"
 #include "tests/download/pattern_bytes.h"
-#include "tests/download/temp_folder.h"
+#include "tests/support/folder_files.h"
+#include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +13,9 @@
 #include <filesystem>
 
 namespace vornel::audio {
+using vornel::test::entriesIn;
+using vornel::test::TempFolder;
+
 namespace {
 
 constexpr size_t kMemory = 64 * 1024;
@@ -37,11 +41,6 @@ std::string readAll(ByteStore& store, size_t piece)
     return all;
 }
 
-size_t entriesIn(const std::string& folder)
-{
-    return static_cast<size_t>(std::distance(std::filesystem::directory_iterator(folder), {}));
-}
-
 TEST(ByteStore, KeepsAWholeFileWithOnlyItsFirstPartInMemory)
 {
     TempFolder folder;
@@ -51,7 +50,7 @@ TEST(ByteStore, KeepsAWholeFileWithOnlyItsFirstPartInMemory)
         ASSERT_TRUE(appendPattern(store, 0, 5 * kMemory + 123, piece)) << piece;
         EXPECT_EQ(store.end(), static_cast<int64_t>(5 * kMemory + 123));
         EXPECT_LE(store.memoryBytes(), kMemory) << piece;
-        EXPECT_EQ(entriesIn(folder.path()), 0u) << "the file has no name";
+        EXPECT_EQ(entriesIn(folder.path()).size(), 0u) << "the file has no name";
 
         EXPECT_EQ(readAll(store, 7000), patternBytes(5 * kMemory + 123)) << piece;
         // Back into the file part, and into memory, as seeks do; peeks across the boundary.

@@ -1,7 +1,9 @@
 #include "tests/engine/engine_test_support.h"
 
 #include "playback/engine/audio_output.h"
+#include "tests/support/folder_files.h"
 
+#include <algorithm>
 #include <cmath>
 #include <thread>
 
@@ -31,6 +33,20 @@ double rms(const std::vector<int16_t>& samples)
     for (int16_t s : samples)
         sum += double(s) * s;
     return std::sqrt(sum / static_cast<double>(samples.size()));
+}
+
+std::string dataFile(const std::string& name)
+{
+    return readText(std::string(VORNEL_ENGINE_TEST_DATA) + "/" + name);
+}
+
+audio::Mp3Scanner scanInPieces(const std::string& bytes, size_t piece)
+{
+    audio::Mp3Scanner scanner;
+    for (size_t at = 0; at < bytes.size(); at += piece)
+        scanner.feed(bytes.data() + at, std::min(piece, bytes.size() - at));
+    scanner.finish();
+    return scanner;
 }
 
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit)

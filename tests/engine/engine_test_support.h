@@ -3,6 +3,7 @@
 // samples it renders, and bounded waits.
 #include "playback/audio_library.h"
 #include "playback/engine/memory_output.h"
+#include "playback/engine/mp3_scanner.h"
 #include "tests/support/mp3_fixture.h"
 #include "tests/support/scripted_server.h"
 
@@ -22,6 +23,13 @@ namespace vornel::test {
 double toneAmplitude(const std::vector<int16_t>& stereo, int channel, double frequency, int rate = 44100);
 // Root mean square of all samples.
 double rms(const std::vector<int16_t>& samples);
+
+// The bytes of a file kept in tests/engine/data (real-world inputs that once hung the
+// engine); empty when it cannot be read.
+std::string dataFile(const std::string& name);
+
+// Scans the bytes fed in pieces of the given size, as they arrive from a stream, to the end.
+audio::Mp3Scanner scanInPieces(const std::string& bytes, size_t piece);
 
 // Polls until done() or the limit; returns done().
 bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::milliseconds(10000));

@@ -1,6 +1,7 @@
 // The frame scanner and the ICY metadata stripper on bytes as they arrive in pieces.
 #include "playback/engine/icy_stripper.h"
 #include "playback/engine/mp3_scanner.h"
+#include "tests/engine/engine_test_support.h"
 #include "tests/support/mp3_fixture.h"
 
 #include <gtest/gtest.h>
@@ -12,15 +13,6 @@ namespace {
 
 using audio::IcyStripper;
 using audio::Mp3Scanner;
-
-Mp3Scanner scanInPieces(const std::string& bytes, size_t piece)
-{
-    Mp3Scanner scanner;
-    for (size_t at = 0; at < bytes.size(); at += piece)
-        scanner.feed(bytes.data() + at, std::min(piece, bytes.size() - at));
-    scanner.finish();
-    return scanner;
-}
 
 std::string id3Tag(size_t payload)
 {

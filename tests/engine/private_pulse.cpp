@@ -88,9 +88,7 @@ void ScopedEnv::set(const std::optional<std::string>& value)
 
 PrivatePulse::PrivatePulse(bool withSink) : withSink_(withSink)
 {
-    char pattern[] = "/tmp/vornel-pulse-test-XXXXXX";
-    directory_ = mkdtemp(pattern);
-    socket_ = directory_ + "/native";
+    socket_ = folder_.file("native");
     server_ = "unix:" + socket_;
     ready_ = start();
 }
@@ -99,7 +97,6 @@ PrivatePulse::~PrivatePulse()
 {
     thaw();
     stopProcess(pid_);
-    fs::remove_all(directory_);
 }
 
 bool PrivatePulse::start()
@@ -109,7 +106,7 @@ bool PrivatePulse::start()
     if (withSink_)
         arguments.emplace_back("--load=module-null-sink sink_name=test");
     arguments.push_back("--load=module-native-protocol-unix socket=" + socket_ + " auth-anonymous=1");
-    pid_ = spawn(arguments, {"XDG_RUNTIME_DIR=" + directory_, "HOME=" + directory_});
+    pid_ = spawn(arguments, {"XDG_RUNTIME_DIR=" + folder_.path(), "HOME=" + folder_.path()});
     return pid_ > 0 && waitUntil([&] { return pactl("info").has_value(); });
 }
 

@@ -2,6 +2,8 @@
 // A PulseAudio daemon of a test's own, and what the tests do with it: record its null
 // sink's monitor, ask it with pactl, and kill, restart, freeze and thaw it as a desktop's
 // sound server comes and goes.
+#include "tests/support/temp_folder.h"
+
 #include <sys/types.h>
 
 #include <optional>
@@ -48,13 +50,14 @@ public:
     void thaw();
     bool ready() const { return ready_; }
     const std::string& server() const { return server_; }
-    const std::string& directory() const { return directory_; }
+    const std::string& directory() const { return folder_.path(); }
     // pactl against this server: its standard output, or nullopt when it failed.
     std::optional<std::string> pactl(const std::string& arguments) const;
 
 private:
     bool withSink_;
-    std::string directory_, socket_, server_;
+    TempFolder folder_{"vornel-pulse-test"};
+    std::string socket_, server_;
     pid_t pid_ = -1;
     bool ready_ = false;
     bool frozen_ = false;

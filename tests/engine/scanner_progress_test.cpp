@@ -1,32 +1,15 @@
 // The frame scanner on streams whose format changes, stray frames and fuzzed bytes: it
 // always ends, follows the change and counts each part for the time it plays.
 #include "playback/engine/mp3_scanner.h"
+#include "tests/engine/engine_test_support.h"
 #include "tests/support/mp3_fixture.h"
 
 #include <gtest/gtest.h>
-
-#include <fstream>
-#include <iterator>
 
 namespace vornel::test {
 namespace {
 
 using audio::Mp3Scanner;
-
-std::string dataFile(const std::string& name)
-{
-    std::ifstream in(std::string(VORNEL_ENGINE_TEST_DATA) + "/" + name, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-Mp3Scanner scanInPieces(const std::string& bytes, size_t piece)
-{
-    Mp3Scanner scanner;
-    for (size_t at = 0; at < bytes.size(); at += piece)
-        scanner.feed(bytes.data() + at, std::min(piece, bytes.size() - at));
-    scanner.finish();
-    return scanner;
-}
 
 TEST(Mp3ScannerProgressTest, EndsOnEveryKnownHangInput)
 {

@@ -1,9 +1,6 @@
 // Opening URLs: the reply head reported and kept as tags, ICY metadata, and failures.
 #include "tests/engine/engine_test_support.h"
-
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "tests/support/loopback_listener.h"
 
 #include <cstring>
 #include <mutex>
@@ -54,19 +51,6 @@ std::string withIcyMetadata(const std::string& audio, size_t interval)
         }
     }
     return out;
-}
-
-uint16_t closedPort()
-{
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t size = sizeof address;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    close(fd);
-    return ntohs(address.sin_port);
 }
 
 class UrlStreamTest : public EngineTest {
@@ -171,7 +155,7 @@ TEST_F(UrlStreamTest, FailuresGiveNoHandleAndAnErrorCode)
     const std::vector<Case> cases = {
         {server_.url("/missing.mp3"), BASS_ERROR_FILEOPEN},
         {server_.url("/broken.mp3"), BASS_ERROR_FILEOPEN},
-        {"http://127.0.0.1:" + std::to_string(closedPort()) + "/t.mp3", BASS_ERROR_FILEOPEN},
+        {"http://127.0.0.1:" + std::to_string(closedLoopbackPort()) + "/t.mp3", BASS_ERROR_FILEOPEN},
         {"ftp://127.0.0.1/t.mp3", BASS_ERROR_FILEOPEN},
         {server_.url("/page.html"), BASS_ERROR_FORMAT},
         {server_.url("/empty.mp3"), BASS_ERROR_FORMAT},

@@ -2,6 +2,7 @@
 // private PulseAudio server as the device.
 #include "tests/engine/engine_test_support.h"
 #include "tests/engine/private_pulse.h"
+#include "tests/support/temp_folder.h"
 
 #include <cstdio>
 #include <iostream>
@@ -28,14 +29,6 @@ struct ToolRun {
 
 class VornelPlayTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string pattern = (fs::temp_directory_path() / "vornel-play-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     ToolRun play(const std::string& arguments)
     {
         const fs::path raw = dir_ / "out.raw";
@@ -59,7 +52,8 @@ protected:
     }
 
     ScriptedServer server_;
-    fs::path dir_;
+    TempFolder folder_{"vornel-play"};
+    const fs::path dir_ = folder_.path();
 };
 
 std::vector<int16_t> loudestSecond(const std::vector<int16_t>& sound)

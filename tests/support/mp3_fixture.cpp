@@ -1,4 +1,6 @@
 #include "tests/support/mp3_fixture.h"
+#include "tests/support/folder_files.h"
+#include "tests/support/temp_folder.h"
 
 #include <cmath>
 #include <cstdio>
@@ -17,30 +19,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-fs::path makeTempDir()
-{
-    std::string pattern = (fs::temp_directory_path() / "vornel-mp3-XXXXXX").string();
-    if (!mkdtemp(pattern.data()))
-        throw std::runtime_error("cannot create a temporary directory");
-    return pattern;
-}
-
-void writeFile(const fs::path& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out)
-        throw std::runtime_error("cannot write " + path.string());
-}
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
 std::string kiloHertz(int rate)
 {
     std::ostringstream text;
@@ -50,19 +28,16 @@ std::string kiloHertz(int rate)
 
 std::string encode(const ToneMp3& tone)
 {
-    const fs::path dir = makeTempDir();
-    const fs::path raw = dir / "tone.raw";
-    const fs::path mp3 = dir / "tone.mp3";
-    writeFile(raw, tonePcm(tone));
+    const TempFolder folder("vornel-mp3");
+    const std::string raw = folder.file("tone.raw");
+    const std::string mp3 = folder.file("tone.mp3");
+    writeText(raw, tonePcm(tone));
     const std::string command = "lame --quiet -r --signed --little-endian --bitwidth 16 -s " +
                                 kiloHertz(tone.sampleRate) + " --resample " + kiloHertz(tone.sampleRate) + " -m " +
                                 (tone.channels == 1 ? "m" : "j") + " --cbr -b " + std::to_string(tone.bitrateKbps) +
-                                (tone.infoFrame ? "" : " -t") + " '" + raw.string() + "' '" + mp3.string() +
-                                "' 2>/dev/null";
+                                (tone.infoFrame ? "" : " -t") + " '" + raw + "' '" + mp3 + "' 2>/dev/null";
     const int status = std::system(command.c_str());
-    std::string bytes = status == 0 ? readFile(mp3) : std::string();
-    std::error_code ignored;
-    fs::remove_all(dir, ignored);
+    std::string bytes = status == 0 ? readText(mp3) : std::string();
     if (bytes.empty())
         throw std::runtime_error("lame failed: " + command);
     return bytes;
@@ -105,9 +80,9 @@ std::string makeToneMp3(const ToneMp3& tone)
 
 std::string writeToneMp3File(const ToneMp3& tone, const std::string& fileName)
 {
-    const fs::path path = makeTempDir() / fileName;
-    writeFile(path, makeToneMp3(tone));
-    return path.string();
+    const std::string path = makeFreshFolder("vornel-mp3") + "/" + fileName;
+    writeText(path, makeToneMp3(tone));
+    return path;
 }
 
 void removeToneMp3File(const std::string& path)

@@ -1,4 +1,5 @@
 #include "tests/support/scripted_server.h"
+#include "tests/support/loopback_listener.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -112,8 +113,7 @@ std::string ScriptedServer::ok200(const std::string& body, const std::string& co
 }
 
 struct ScriptedServer::Impl {
-    int listenFd = -1;
-    uint16_t port = 0;
+    LoopbackListener listener;
     std::atomic<bool> stopping{false};
     std::thread acceptThread;
 
@@ -144,32 +144,15 @@ struct ScriptedServer::Impl {
 
 ScriptedServer::ScriptedServer() : impl_(std::make_shared<Impl>())
 {
-    impl_->listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (impl_->listenFd < 0)
-        throw std::runtime_error("socket failed");
-    const int yes = 1;
-    ::setsockopt(impl_->listenFd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    if (::bind(impl_->listenFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(impl_->listenFd, 16) != 0) {
-        ::close(impl_->listenFd);
-        throw std::runtime_error("bind/listen on 127.0.0.1 failed");
-    }
-    socklen_t length = sizeof address;
-    ::getsockname(impl_->listenFd, reinterpret_cast<sockaddr*>(&address), &length);
-    impl_->port = ntohs(address.sin_port);
     impl_->acceptThread = std::thread([impl = impl_.get()] { impl->acceptLoop(); });
 }
 
 ScriptedServer::~ScriptedServer()
 {
     impl_->stopping = true;
-    ::shutdown(impl_->listenFd, SHUT_RDWR);
+    ::shutdown(impl_->listener.fd(), SHUT_RDWR);
     impl_->acceptThread.join();
-    ::close(impl_->listenFd);
+    impl_->listener.close();
     std::vector<std::thread> threads;
     {
         std::lock_guard lock(impl_->mutex);
@@ -183,12 +166,12 @@ ScriptedServer::~ScriptedServer()
 
 uint16_t ScriptedServer::port() const
 {
-    return impl_->port;
+    return impl_->listener.port();
 }
 
 std::string ScriptedServer::url(const std::string& path) const
 {
-    return "http://127.0.0.1:" + std::to_string(impl_->port) + path;
+    return "http://127.0.0.1:" + std::to_string(impl_->listener.port()) + path;
 }
 
 void ScriptedServer::addConnection(ConnectionScript script)
@@ -236,7 +219,7 @@ bool ScriptedServer::waitForFinishedConnections(size_t n, Millis limit) const
 void ScriptedServer::Impl::acceptLoop()
 {
     while (!stopping) {
-        const int fd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        const int fd = ::accept4(listener.fd(), nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0) {
             if (stopping || (errno != EINTR && errno != ECONNABORTED))
                 return;

@@ -1,4 +1,4 @@
-#include "x_session.h"
+#include "tests/support/x_session.h"
 
 #include <cerrno>
 #include <chrono>
@@ -9,9 +9,10 @@
 #include <thread>
 #include <unistd.h>
 
+namespace vornel::test {
 namespace {
 
-constexpr int kStartTimeoutMs = 10000;
+constexpr int kStartTimeoutMs = 15000;
 
 pid_t spawn(const std::string& command, int keepFd = -1)
 {
@@ -71,9 +72,9 @@ bool XSession::start(std::string& whyNot)
         whyNot = "pipe failed";
         return false;
     }
-    server_ =
-        spawn("Xvfb -displayfd " + std::to_string(pipeFds[1]) + " -nolisten tcp -screen 0 1024x768x24 2>/dev/null",
-              pipeFds[1]);
+    server_ = spawn("Xvfb -displayfd " + std::to_string(pipeFds[1]) +
+                        " -nolisten tcp -noreset -screen 0 1024x768x24 2>/dev/null",
+                    pipeFds[1]);
     ::close(pipeFds[1]);
     const std::string number = readDisplayNumber(pipeFds[0]);
     ::close(pipeFds[0]);
@@ -117,3 +118,5 @@ bool runProgram(const std::string& program, const std::string& arguments)
     }
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
+
+} // namespace vornel::test

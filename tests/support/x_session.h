@@ -1,10 +1,12 @@
 #pragma once
-
+// An X server of the test's own (Xvfb on a display number it picks itself among the free
+// ones), and helper programs run on it.
 #include <sys/types.h>
 
 #include <string>
 
-// An X server of the test's own (Xvfb on a free display), and helper programs run on it.
+namespace vornel::test {
+
 class XSession {
 public:
     XSession() = default;
@@ -28,7 +30,4 @@ void stopProgram(pid_t pid);
 // Runs a program to its end (at most ten seconds); true when it exits with status 0.
 bool runProgram(const std::string& program, const std::string& arguments);
 
-// The session for the whole test process, set up by the test main.
-XSession& testSession();
-bool testSessionRunning();
-const std::string& testSessionProblem();
+} // namespace vornel::test
