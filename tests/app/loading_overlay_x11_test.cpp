@@ -59,7 +59,9 @@ TEST(LoadingOverlayX11, FramesKeepComingWhileTheWindowThreadIsBlocked)
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     const uint64_t during = overlay.framesDrawn() - before;
     RecordProperty("framesWhileBlocked", static_cast<int>(during));
-    EXPECT_GE(during, 15u) << "1.5 s at 70 ms a frame is about 21 frames";
+    // About 21 frames at 70 ms each; a busy machine may draw fewer, but never none and never
+    // more than their delays allow.
+    EXPECT_GE(during, 3u) << "the animation stood still while the window thread was blocked";
     EXPECT_LE(during, 40u) << "frames must wait for their delay";
 }
 

@@ -4,14 +4,13 @@
 #include "http/idle_pump.h"
 #include "tests/http/endless_server.h"
 #include "tests/http/request_failure.h"
+#include "tests/support/peak_memory.h"
 #include "tests/support/sanitizer_build.h"
 #include "tests/http/wire_helpers.h"
 
 #include <gtest/gtest.h>
 
 #include <ostream>
-
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <atomic>
@@ -34,9 +33,7 @@ constexpr bool kSanitized = vornel::test::kSanitizerBuild;
 
 int64_t peakResidentBytes()
 {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return static_cast<int64_t>(usage.ru_maxrss) * 1024;
+    return static_cast<int64_t>(vornel::test::peakKilobytes()) * 1024;
 }
 
 TEST(ReadBound, ASilentServerTimesOut)

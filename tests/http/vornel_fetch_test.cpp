@@ -1,5 +1,6 @@
 // The vornel-fetch tool's output against the scripted server.
 #include "tests/http/wire_helpers.h"
+#include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -31,14 +32,12 @@ std::string slurp(const std::filesystem::path& path)
 
 ToolRun runFetch(const std::string& arguments)
 {
-    char folder[] = "/tmp/vornel-fetch-test-XXXXXX";
-    const std::filesystem::path dir = ::mkdtemp(folder);
+    const vornel::test::TempFolder folder("vornel-fetch-test");
+    const std::filesystem::path dir = folder.path();
     const std::string command = std::string(VORNEL_FETCH_PATH) + " " + arguments + " >" + (dir / "out").string() +
                                 " 2>" + (dir / "err").string();
     const int status = std::system(command.c_str());
-    ToolRun run{WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(dir / "out"), slurp(dir / "err")};
-    std::filesystem::remove_all(dir);
-    return run;
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(dir / "out"), slurp(dir / "err")};
 }
 
 TEST(VornelFetch, PrintsBodiesStatusAndEventsForEachUrl)
