@@ -172,6 +172,21 @@ TEST(IdlePumpTest, OnlyOneCanExist)
     }
 }
 
+// How often the idle pump ran on this thread while one request to the server read `expected`.
+int pumpsDuringRequest(ScriptedServer& server, const std::string& expected)
+{
+    HttpClient client(ClientSettings::configured());
+    bool requestOver = false;
+    int pumped = 0;
+    const auto windowThread = std::this_thread::get_id();
+    IdlePump pump([&] { pumped += requestOver ? 0 : 1; }, [&] { return std::this_thread::get_id() == windowThread; });
+    MemoryStream body;
+    client.GetToStream(server.url("/body"), body);
+    requestOver = true;
+    EXPECT_EQ(body.bytes(), expected);
+    return pumped;
+}
+
 TEST(IdlePumpTest, RunsWhileASlowServerDrips)
 {
     ScriptedServer server;
@@ -181,17 +196,7 @@ TEST(IdlePumpTest, RunsWhileASlowServerDrips)
                              .wait(Millis(600))
                              .send("HTTP/1.1 200 OK\r\nContent-Length: 3000\r\n\r\n")
                              .drip(data, 1000, Millis(300)));
-    HttpClient client(ClientSettings::configured());
-    bool requestOver = false;
-    int pumpedDuringRequest = 0;
-    const auto windowThread = std::this_thread::get_id();
-    IdlePump pump([&] { pumpedDuringRequest += requestOver ? 0 : 1; },
-                  [&] { return std::this_thread::get_id() == windowThread; });
-    MemoryStream body;
-    client.GetToStream(server.url("/slow"), body);
-    requestOver = true;
-    EXPECT_EQ(body.bytes(), data);
-    EXPECT_GE(pumpedDuringRequest, 2);
+    EXPECT_GE(pumpsDuringRequest(server, data), 2);
 }
 
 // A byte every 50 ms is never 250 ms of silence, and 40 bytes make no full piece: the pump
@@ -204,17 +209,7 @@ TEST(IdlePumpTest, RunsWhileBytesTrickleInFasterThanItsIdleTime)
                              .expectHead()
                              .send("HTTP/1.1 200 OK\r\nContent-Length: 40\r\n\r\n")
                              .drip(data, 1, Millis(50)));
-    HttpClient client(ClientSettings::configured());
-    bool requestOver = false;
-    int pumpedDuringRequest = 0;
-    const auto windowThread = std::this_thread::get_id();
-    IdlePump pump([&] { pumpedDuringRequest += requestOver ? 0 : 1; },
-                  [&] { return std::this_thread::get_id() == windowThread; });
-    MemoryStream body;
-    client.GetToStream(server.url("/trickle"), body);
-    requestOver = true;
-    EXPECT_EQ(body.bytes(), data);
-    EXPECT_GE(pumpedDuringRequest, 4);
+    EXPECT_GE(pumpsDuringRequest(server, data), 4);
 }
 
 TEST(IdlePumpTest, DoesNotRunOffTheWindowThreadOrWhenInactive)
