@@ -85,6 +85,10 @@ void TfrmVornelPlayer::FormDestroy()
 TfrmVornelPlayer::~TfrmVornelPlayer()
 {
     FormDestroy();
+    // The controls are deleted after this class's part of the window is gone, and some still
+    // signal as they go (the playlist's model is reset): none of that may reach this window.
+    for (QObject* child : findChildren<QObject*>())
+        disconnect(child, nullptr, this, nullptr);
 }
 
 // Reports from other threads wait until the window thread has reacted; a report made on
