@@ -158,8 +158,8 @@ class PrivateSessionTest(unittest.TestCase):
             started = list(processes._started)
         self.assertTrue(all(gone(p) for _, p in started), started)
         self.assertFalse(os.path.exists(workdir))
-        self.assertNotEqual(subprocess.run(["xdotool", "getdisplaygeometry"], env=dict(os.environ, DISPLAY=x.display),
-                                           capture_output=True, timeout=10).returncode, 0)
+        # Xvfb's end is the gone process above: its display number is free for the next run at
+        # once, and a test running beside this one may already hold it.
         self.assertFalse(pulse.answers())
 
 
